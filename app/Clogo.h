@@ -1,0 +1,83 @@
+// Clogo: the title window, the program's identity and the working period it drives.
+#pragma once
+
+#include "forms/Form.h"
+#include "shell/Wintools.h"
+
+#include <cstdint>
+#include <memory>
+
+class AppControl;
+
+enum PeriodState : int32_t {
+    Initialise = 0,
+    EnsureSettings = 1,
+    TakeLock = 3,
+    CopyIn = 4,
+    Launch = 5,
+    Watch = 6,
+    CheckLock = 7,
+    CopyBack = 8,
+    Finish = 9,
+    ShowError = 10,
+};
+
+class TLogo : public forms::Form {
+public:
+    TLogo();
+    ~TLogo() override;
+
+    // Dialogs report the user's choice only through these.
+    void SetCancel() { CancelFlag = true; }
+    void SetReadOnly() { ReadOnlyFlag = true; }
+    void SetDeleteLock() { DeleteLockFlag = true; }
+    void ResetFlags();
+    // Records the pending error (message followed by suffix) and selects ShowError.
+    void SetError(const char* title, const char* message, const char* suffix);
+    // Fills UserName, TitlePath and Title; returns the program path (caller owns it).
+    char* IdentityStep();
+
+    // The record the steps work on.
+    int32_t State = Initialise;
+    OwnedText UserName;
+    const char* LockFolder = nullptr;  // the settings store's text, not owned
+    OwnedText TitlePath;
+    std::unique_ptr<AppControl> Launcher;
+    OwnedText ErrorTitle;
+    OwnedText ErrorMessage;
+    bool CancelFlag = false;
+    bool ReadOnlyFlag = false;
+    bool DeleteLockFlag = false;
+    OwnedText Title;
+
+    forms::Label& lb_Title;
+    forms::Timer& zTimer;
+
+private:
+    void FormShow();
+    void FormDestroy();
+    void zTimerTimer();
+    void lb_TitleClick();
+
+    // One step of the working period, selected by State.
+    void RunStep();
+    void StepInitialise();
+    void StepEnsureSettings();
+    void StepTakeLock();
+    void StepCopyIn();
+    void StepLaunch();
+    void StepWatch();
+    void StepCheckLock();
+    void StepCopyBack();
+    void StepFinish();
+    void StepShowError();
+    void RunConfiguration();
+    bool AcquireLock();
+    bool ConfirmLock();
+};
+
+// Command-line argument `index` (1 and up) by the platform's rules: blanks and control
+// characters separate, a double-quoted stretch belongs to one argument and loses its quotes.
+char* CommandLineArgument(const char* commandLine, int index);
+// The full path of the running executable, as the system reports it.
+char* ProgramPath();

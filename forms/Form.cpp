@@ -1,0 +1,509 @@
+#include "forms/Form.h"
+
+#include <commctrl.h>
+
+#include <exception>
+#include <set>
+#include <string>
+
+namespace forms {
+
+namespace {
+
+HWND g_mainWindow = nullptr;
+bool g_terminated = false;
+
+FontHandle MakeFont(const FontSpec& spec) {
+    return FontHandle(CreateFontA(-spec.pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                  spec.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, spec.face));
+}
+
+void RegisterFormClass(const char* className) {
+    static std::set<std::string> registered;
+    if (!registered.insert(className).second) return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = Form::WindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIcon(nullptr, IDI_APPLICATION);
+    wc.lpszClassName = className;
+    RegisterClassExA(&wc);
+}
+
+DWORD StyleFor(Border border) {
+    switch (border) {
+        case Border::None: return WS_POPUP | WS_CLIPCHILDREN;
+        case Border::Dialog: return WS_POPUP | WS_CAPTION | WS_DLGFRAME | WS_CLIPCHILDREN;
+        case Border::Sizeable: return WS_POPUP | WS_CAPTION | WS_THICKFRAME | WS_CLIPCHILDREN;
+    }
+    return WS_POPUP;
+}
+
+DWORD ExStyleFor(Border border) { return border == Border::Dialog ? WS_EX_DLGMODALFRAME : 0; }
+
+SIZE OuterSize(const FormSpec& spec) {
+    if (spec.outerSize) return {spec.width, spec.height};
+    RECT r{0, 0, spec.width, spec.height};
+    AdjustWindowRectEx(&r, StyleFor(spec.border), FALSE, ExStyleFor(spec.border));
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+DWORD AlignStyle(Align align, DWORD left, DWORD center, DWORD right) {
+    return align == Align::Center ? center : align == Align::Right ? right : left;
+}
+
+}  // namespace
+
+// ---- Control -------------------------------------------------------------
+
+Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& spec)
+    : form_(form), textColour_(spec.textColour), background_(spec.background), transparent_(spec.transparent) {
+    if (spec.tabStop) style |= WS_TABSTOP;
+    if (!spec.enabled) style |= WS_DISABLED;
+    hwnd_ = CreateWindowExA(exStyle, windowClass, spec.text ? spec.text : "", WS_CHILD | WS_VISIBLE | style,
+                            spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height,
+                            form.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(form.NextControlId())),
+                            GetModuleHandleA(nullptr), nullptr);
+    if (spec.font) font_ = MakeFont(*spec.font);
+    SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_ ? font_.Get() : form.FormFont()), FALSE);
+    if (background_) backgroundBrush_.Reset(CreateSolidBrush(*background_));
+    SetWindowSubclass(hwnd_, SubclassProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    form.RegisterControl(*this, spec.hint);
+}
+
+void Control::SetText(const char* text) {
+    if (hwnd_) SetWindowTextA(hwnd_, text ? text : "");
+}
+
+char* Control::GetText() const {
+    if (!hwnd_) return ConcatText("");
+    const int length = GetWindowTextLengthA(hwnd_);
+    std::string buffer(static_cast<size_t>(length) + 1, '\0');
+    const int got = GetWindowTextA(hwnd_, buffer.data(), length + 1);
+    buffer.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return ConcatText(buffer.c_str());
+}
+
+void Control::SetFocus() {
+    if (hwnd_) ::SetFocus(hwnd_);
+}
+
+bool Control::Focused() const { return hwnd_ && GetFocus() == hwnd_; }
+
+void Control::SetEnabled(bool enabled) {
+    if (hwnd_) EnableWindow(hwnd_, enabled);
+}
+
+HBRUSH Control::Paint(HDC dc) const {
+    SetTextColor(dc, textColour_.value_or(GetSysColor(COLOR_WINDOWTEXT)));
+    if (transparent_) {
+        SetBkMode(dc, TRANSPARENT);
+        return form_.BackgroundBrush();
+    }
+    SetBkColor(dc, background_.value_or(form_.BackgroundColour()));
+    return backgroundBrush_ ? backgroundBrush_.Get() : form_.BackgroundBrush();
+}
+
+void Control::Notify(WORD code) {
+    switch (code) {
+        case BN_CLICKED:  // also STN_CLICKED
+            if (onClick) onClick();
+            break;
+        case STN_DBLCLK:  // also BN_DBLCLK
+            if (onDblClick) onDblClick();
+            break;
+        case EN_SETFOCUS:
+            if (onEnter) onEnter();
+            break;
+        default:
+            break;
+    }
+}
+
+LRESULT Control::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
+    return DefSubclassProc(hwnd_, msg, wp, lp);
+}
+
+LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+    auto* control = reinterpret_cast<Control*>(data);
+    if (msg == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, SubclassProc, 0);
+        control->ForgetWindow();
+        return DefSubclassProc(hwnd, msg, wp, lp);
+    }
+    try {
+        return control->Subclassed(msg, wp, lp);
+    } catch (const std::exception& e) {
+        application::ReportException(e.what());
+    } catch (...) {
+        application::ReportException("unknown exception");
+    }
+    return 0;
+}
+
+Label::Label(Form& form, const ControlSpec& spec)
+    : Control(form, "STATIC", SS_NOTIFY | SS_NOPREFIX | AlignStyle(spec.align, SS_LEFT, SS_CENTER, SS_RIGHT), 0,
+              [&] {
+                  ControlSpec s = spec;
+                  s.tabStop = false;
+                  return s;
+              }()) {}
+
+Button::Button(Form& form, const ControlSpec& spec) : Control(form, "BUTTON", BS_PUSHBUTTON, 0, spec) {}
+
+void Button::Click() {
+    if (Handle()) SendMessageA(Handle(), BM_CLICK, 0, 0);
+}
+
+EditBox::EditBox(Form& form, const ControlSpec& spec)
+    : Control(form, "EDIT",
+              ES_AUTOHSCROLL | (spec.readOnly ? ES_READONLY : 0) |
+                  AlignStyle(spec.align, ES_LEFT, ES_CENTER, ES_RIGHT),
+              spec.border ? WS_EX_CLIENTEDGE : 0, spec) {}
+
+LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_GETDLGCODE: {
+            // Return and Escape belong to the box's key handler, not to the dialog keys.
+            LRESULT code = DefSubclassProc(Handle(), msg, wp, lp);
+            if (wp == VK_RETURN || wp == VK_ESCAPE) code |= DLGC_WANTALLKEYS;
+            return code;
+        }
+        case WM_CHAR:
+            if (onKeyPress) {
+                HWND self = Handle();
+                onKeyPress(static_cast<char>(wp));
+                if (!IsWindow(self)) return 0;  // the handler closed the form
+            }
+            if (wp == VK_RETURN || wp == VK_ESCAPE) return 0;  // no beep in a single-line box
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(Handle(), msg, wp, lp);
+}
+
+Memo::Memo(Form& form, const ControlSpec& spec)
+    : Control(form, "EDIT",
+              ES_MULTILINE | ES_READONLY | AlignStyle(spec.align, ES_LEFT, ES_CENTER, ES_RIGHT),
+              spec.border ? WS_EX_CLIENTEDGE : 0, spec) {}
+
+LRESULT Memo::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_LBUTTONUP: {
+            LRESULT r = DefSubclassProc(Handle(), msg, wp, lp);
+            if (onClick) onClick();
+            return r;
+        }
+        case WM_LBUTTONDBLCLK:
+            if (onDblClick) {
+                onDblClick();
+                return 0;
+            }
+            break;
+        default:
+            break;
+    }
+    return DefSubclassProc(Handle(), msg, wp, lp);
+}
+
+// ---- Timer -----------------------------------------------------------------
+
+Timer::Timer(Form& form, UINT id, UINT intervalMs) : form_(form), id_(id), interval_(intervalMs) {}
+
+Timer::~Timer() { SetEnabled(false); }
+
+void Timer::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+    if (!form_.Handle()) return;
+    if (enabled)
+        SetTimer(form_.Handle(), id_, interval_, nullptr);
+    else
+        KillTimer(form_.Handle(), id_);
+}
+
+void Timer::Fire() {
+    // A tick may already be queued when the timer was disabled.
+    if (enabled_ && onTimer) onTimer();
+}
+
+// ---- Form ------------------------------------------------------------------
+
+Form::Form(const FormSpec& spec, Form* owner)
+    : owner_(owner),
+      font_(MakeFont(spec.font)),
+      background_(spec.background.value_or(GetSysColor(COLOR_BTNFACE))),
+      backgroundBrush_(CreateSolidBrush(background_)) {
+    RegisterFormClass(spec.className);
+    const SIZE size = OuterSize(spec);
+    const int left = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+    const int top = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+    CreateWindowExA(ExStyleFor(spec.border), spec.className, spec.caption, StyleFor(spec.border), left, top,
+                    size.cx, size.cy, owner ? owner->Handle() : nullptr, nullptr, GetModuleHandleA(nullptr),
+                    this);
+    if (hwnd_ && spec.hint) {
+        EnsureTooltips();
+        TOOLINFOA tool{};
+        tool.cbSize = TTTOOLINFOA_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = hwnd_;
+        tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+        tool.lpszText = const_cast<char*>(spec.hint);
+        SendMessageA(tooltips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+Form::~Form() {
+    // Order: timers stop first, then the window goes (taking its child windows and
+    // tooltips with it), then the control objects, then the GDI objects they used.
+    timers_.clear();
+    if (hwnd_) DestroyWindow(hwnd_);
+    controls_.clear();
+}
+
+Timer& Form::AddTimer(UINT intervalMs) {
+    timers_.push_back(std::make_unique<Timer>(*this, static_cast<UINT>(timers_.size() + 1), intervalMs));
+    return *timers_.back();
+}
+
+void Form::SetCaption(const char* caption) {
+    if (hwnd_) SetWindowTextA(hwnd_, caption ? caption : "");
+}
+
+void Form::EnsureTooltips() {
+    if (tooltips_ || !hwnd_) return;
+    tooltips_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+}
+
+void Form::SetHint(Control& control, const char* hint) {
+    if (!hint || !control.Handle()) return;
+    EnsureTooltips();
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = hwnd_;
+    tool.uId = reinterpret_cast<UINT_PTR>(control.Handle());
+    tool.lpszText = const_cast<char*>(hint);
+    SendMessageA(tooltips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Form::RegisterControl(Control& control, const char* hint) { SetHint(control, hint); }
+
+Control* Form::FindControl(HWND hwnd) const {
+    for (const auto& c : controls_)
+        if (c->Handle() == hwnd) return c.get();
+    return nullptr;
+}
+
+void Form::Show() {
+    if (!hwnd_) return;
+    ShowWindow(hwnd_, SW_SHOW);
+    UpdateWindow(hwnd_);
+    SetForegroundWindow(hwnd_);
+    if (onShow) onShow();
+}
+
+void Form::FocusFirstControl() {
+    HWND first = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (first) ::SetFocus(first);
+}
+
+void Form::ShowModal() {
+    if (!hwnd_ || modalRunning_ || application::Terminated()) return;
+    HWND ownerWindow = owner_ ? owner_->Handle() : nullptr;
+    if (ownerWindow) EnableWindow(ownerWindow, FALSE);
+    closeRequested_ = false;
+    modalRunning_ = true;
+    ShowWindow(hwnd_, SW_SHOW);
+    SetForegroundWindow(hwnd_);
+    SetActiveWindow(hwnd_);
+    FocusFirstControl();
+    if (onShow) onShow();
+    RunModalLoop();
+    modalRunning_ = false;
+    // Enable the owner before hiding, so that activation returns to it.
+    if (ownerWindow && IsWindow(ownerWindow)) EnableWindow(ownerWindow, TRUE);
+    if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+    if (ownerWindow && IsWindow(ownerWindow)) {
+        SetActiveWindow(ownerWindow);
+        SetForegroundWindow(ownerWindow);
+    }
+}
+
+void Form::RunModalLoop() {
+    MSG msg;
+    while (hwnd_ && !closeRequested_ && !application::Terminated()) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // The program is ending: leave the quit for the outer loop too.
+            PostQuitMessage(got == 0 ? static_cast<int>(msg.wParam) : 0);
+            break;
+        }
+        if (hwnd_ && IsDialogMessageA(hwnd_, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void Form::Close() {
+    if (!hwnd_) return;
+    if (modalRunning_) {
+        closeRequested_ = true;
+        PostMessageA(hwnd_, WM_NULL, 0, 0);  // wake the modal loop
+        return;
+    }
+    DestroyWindow(hwnd_);
+}
+
+void Form::Destroy() {
+    if (!destroyFired_) {
+        destroyFired_ = true;
+        if (onDestroy) onDestroy();
+    }
+    timers_.clear();
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void Form::OnCommand(WPARAM wp, LPARAM lp) {
+    const WORD id = LOWORD(wp);
+    HWND from = reinterpret_cast<HWND>(lp);
+    if (from) {
+        if (Control* control = FindControl(from)) control->Notify(HIWORD(wp));
+        return;
+    }
+    // Dialog keys: Return activates the focused push button; Escape does nothing.
+    if (id == IDOK) {
+        HWND focus = GetFocus();
+        Control* control = FindControl(focus);
+        if (control && dynamic_cast<Button*>(control)) static_cast<Button*>(control)->Click();
+    }
+}
+
+LRESULT Form::OnColour(HDC dc, HWND controlWindow) {
+    if (Control* control = FindControl(controlWindow))
+        return reinterpret_cast<LRESULT>(control->Paint(dc));
+    SetBkColor(dc, background_);
+    return reinterpret_cast<LRESULT>(backgroundBrush_.Get());
+}
+
+void Form::OnActivate(WPARAM wp) {
+    // Give the focus back to the control that had it before another window was active.
+    if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+    } else if (lastFocus_ && IsWindow(lastFocus_) && IsChild(hwnd_, lastFocus_)) {
+        ::SetFocus(lastFocus_);
+    }
+}
+
+void Form::OnNcDestroy() {
+    for (auto& t : timers_) KillTimer(hwnd_, t->id_);
+    if (hwnd_ == g_mainWindow) {
+        g_mainWindow = nullptr;
+        g_terminated = true;
+        PostQuitMessage(0);
+    }
+    hwnd_ = nullptr;
+    tooltips_ = nullptr;
+    lastFocus_ = nullptr;
+}
+
+LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_COMMAND:
+            OnCommand(wp, lp);
+            return 0;
+        case WM_TIMER:
+            for (auto& t : timers_)
+                if (t->id_ == wp) {
+                    t->Fire();
+                    return 0;
+                }
+            break;
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORBTN:
+            return OnColour(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
+        case WM_ERASEBKGND: {
+            RECT r;
+            GetClientRect(hwnd_, &r);
+            FillRect(reinterpret_cast<HDC>(wp), &r, backgroundBrush_.Get());
+            return 1;
+        }
+        case WM_LBUTTONUP:
+            if (onClick) onClick();
+            return 0;
+        case WM_ACTIVATE:
+            OnActivate(wp);
+            return 0;
+        case WM_CLOSE:
+            Close();
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
+        auto* form = static_cast<Form*>(create->lpCreateParams);
+        form->hwnd_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<Form*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcA(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        form->OnNcDestroy();
+        return DefWindowProcA(hwnd, msg, wp, lp);
+    }
+    try {
+        return form->HandleMessage(msg, wp, lp);
+    } catch (const std::exception& e) {
+        application::ReportException(e.what());
+    } catch (...) {
+        application::ReportException("unknown exception");
+    }
+    return 0;
+}
+
+// ---- Application -----------------------------------------------------------
+
+namespace application {
+
+int Run(Form& mainForm) {
+    g_mainWindow = mainForm.Handle();
+    g_terminated = !g_mainWindow;
+    if (g_mainWindow) mainForm.Show();
+    MSG msg{};
+    int code = 0;
+    // Closing the main window posts WM_QUIT; nested loops pass it on to this one.
+    for (;;) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            code = got == 0 ? static_cast<int>(msg.wParam) : 0;
+            break;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    g_terminated = true;
+    return code;
+}
+
+bool Terminated() { return g_terminated; }
+
+void ReportException(const char* what) {
+    MessageBoxA(nullptr, what ? what : "unknown exception", "Carvelund", MB_OK | MB_ICONHAND | MB_TASKMODAL);
+}
+
+}  // namespace application
+
+}  // namespace forms

@@ -1,0 +1,261 @@
+// A small form layer over plain Win32.
+//
+// A Form is a top-level window of its own window class (named after the form class,
+// e.g. "TLogo"), so that other programs and tests find it by class. Its controls are
+// real child windows of the standard classes (STATIC, EDIT, BUTTON) carrying their
+// text, created in tab order. The form reflects WM_COMMAND and the colour messages to
+// the control objects, which fire their event fields:
+//
+//   button.onClick = [this] { bt_SaveClick(); };
+//
+// Handlers run on the UI thread, inside whatever message loop is current. They may
+// show modal forms or message boxes, and may close or destroy the form itself.
+#pragma once
+
+#include "forms/Handles.h"
+#include "shell/Wintools.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace forms {
+
+struct FontSpec {
+    const char* face = "MS Sans Serif";
+    int pixelHeight = 11;  // character height in pixels
+    bool bold = false;
+    bool underline = false;
+};
+
+struct Bounds {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+enum class Border { None, Dialog, Sizeable };
+enum class Align { Left, Center, Right };
+
+// Creation arguments of a form; the defaults suit a small fixed dialog.
+struct FormSpec {
+    const char* className = "TForm";  // window class, registered on first use
+    const char* caption = "";
+    int width = 300;                  // client area, or outer size with outerSize
+    int height = 200;
+    bool outerSize = false;
+    Border border = Border::Dialog;
+    std::optional<COLORREF> background;  // default: the system's button face
+    FontSpec font;
+    const char* hint = nullptr;  // the form's own hint, over its bare surface
+};
+
+// Creation arguments of a control.
+struct ControlSpec {
+    Bounds bounds;
+    const char* text = "";
+    const char* hint = nullptr;
+    std::optional<FontSpec> font;         // default: the form's font
+    std::optional<COLORREF> textColour;   // default: the system's window text
+    std::optional<COLORREF> background;   // default: the form's background
+    bool transparent = false;
+    Align align = Align::Left;
+    bool tabStop = true;
+    bool enabled = true;
+    bool readOnly = false;
+    bool border = true;
+};
+
+class Form;
+
+class Control {
+public:
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+    virtual ~Control() = default;
+
+    HWND Handle() const { return hwnd_; }
+    Form& Owner() const { return form_; }
+
+    void SetText(const char* text);
+    char* GetText() const;  // a made text, owned by the caller
+    void SetFocus();
+    bool Focused() const;
+    void SetEnabled(bool enabled);
+
+    std::function<void()> onClick;
+    std::function<void()> onDblClick;
+    std::function<void()> onEnter;
+    // Called with the typed character before the control sees it; the key is not consumed.
+    std::function<void(char key)> onKeyPress;
+
+protected:
+    Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& spec);
+    virtual LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp);
+
+private:
+    friend class Form;
+    static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    // Colours for WM_CTLCOLOR*: sets up the DC and returns the brush to paint with.
+    HBRUSH Paint(HDC dc) const;
+    void Notify(WORD code);
+    void ForgetWindow() { hwnd_ = nullptr; }
+
+    Form& form_;
+    HWND hwnd_ = nullptr;
+    FontHandle font_;
+    BrushHandle backgroundBrush_;
+    std::optional<COLORREF> textColour_;
+    std::optional<COLORREF> background_;
+    bool transparent_ = false;
+};
+
+class Label : public Control {
+public:
+    Label(Form& form, const ControlSpec& spec);
+};
+
+class Button : public Control {
+public:
+    Button(Form& form, const ControlSpec& spec);
+    void Click();  // as BM_CLICK: the user's click
+};
+
+class EditBox : public Control {
+public:
+    EditBox(Form& form, const ControlSpec& spec);
+
+protected:
+    LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
+};
+
+// Multi-line, read-only text; clicks and double-clicks fire its events.
+class Memo : public Control {
+public:
+    Memo(Form& form, const ControlSpec& spec);
+
+protected:
+    LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
+};
+
+// Fires on the UI thread; may be disabled and enabled from its own handler.
+class Timer {
+public:
+    Timer(Form& form, UINT id, UINT intervalMs);
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+    ~Timer();
+
+    void SetEnabled(bool enabled);
+    bool Enabled() const { return enabled_; }
+    UINT Interval() const { return interval_; }
+
+    std::function<void()> onTimer;
+
+private:
+    friend class Form;
+    void Fire();
+
+    Form& form_;
+    UINT id_;
+    UINT interval_;
+    bool enabled_ = false;
+};
+
+class Form {
+public:
+    // The owner is disabled while this form is shown modally; null for the main window.
+    Form(const FormSpec& spec, Form* owner);
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+    virtual ~Form();
+
+    HWND Handle() const { return hwnd_; }
+    bool Alive() const { return hwnd_ != nullptr; }
+    Form* OwnerForm() const { return owner_; }
+
+    template <typename C>
+    C& Add(const ControlSpec& spec) {
+        auto control = std::make_unique<C>(*this, spec);
+        C& ref = *control;
+        controls_.push_back(std::move(control));
+        return ref;
+    }
+    Timer& AddTimer(UINT intervalMs);
+
+    void SetCaption(const char* caption);
+    void SetHint(Control& control, const char* hint);
+
+    // Modeless show, for the main window.
+    void Show();
+    // Disables the owner, shows the form and runs a message loop until the form is
+    // closed or gone; the owner is enabled and active again afterwards.
+    void ShowModal();
+    bool ShowingModal() const { return modalRunning_; }
+    // Ordinary close: ends a modal showing; a modeless form is destroyed.
+    void Close();
+    // Fires onDestroy once, then destroys the window. Derived forms call it first
+    // thing in their destructors, while their own members are still alive.
+    void Destroy();
+
+    std::function<void()> onShow;
+    std::function<void()> onClick;  // a click on the bare surface
+    std::function<void()> onDestroy;
+
+    // The platform window's messages; one window procedure serves every form.
+    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+
+protected:
+    virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+
+private:
+    friend class Control;
+    friend class Timer;
+
+    UINT NextControlId() { return nextControlId_++; }
+    HFONT FormFont() const { return font_.Get(); }
+    HBRUSH BackgroundBrush() const { return backgroundBrush_.Get(); }
+    COLORREF BackgroundColour() const { return background_; }
+    Control* FindControl(HWND hwnd) const;
+    void RegisterControl(Control& control, const char* hint);
+    void EnsureTooltips();
+    void OnCommand(WPARAM wp, LPARAM lp);
+    LRESULT OnColour(HDC dc, HWND control);
+    void OnActivate(WPARAM wp);
+    void OnNcDestroy();
+    void FocusFirstControl();
+    void RunModalLoop();
+
+    Form* owner_;
+    HWND hwnd_ = nullptr;
+    HWND tooltips_ = nullptr;  // owned by hwnd_ and destroyed with it
+    HWND lastFocus_ = nullptr;
+    FontHandle font_;
+    COLORREF background_;
+    BrushHandle backgroundBrush_;
+    std::vector<std::unique_ptr<Control>> controls_;
+    std::vector<std::unique_ptr<Timer>> timers_;
+    UINT nextControlId_ = 1000;  // clear of IDOK and IDCANCEL
+    bool modalRunning_ = false;
+    bool closeRequested_ = false;
+    bool destroyFired_ = false;
+};
+
+// The program's run: main window, message loop and the end of the program.
+namespace application {
+// Runs the message loop until the main window has closed; returns WM_QUIT's code.
+int Run(Form& mainForm);
+// True once the main window has closed: modal loops and steps should unwind.
+bool Terminated();
+// Reports an exception that reached a window procedure, in the platform's way.
+void ReportException(const char* what);
+}  // namespace application
+
+// Colour of a system colour index, e.g. COLOR_INFOBK.
+inline COLORREF SystemColour(int index) { return GetSysColor(index); }
+
+}  // namespace forms

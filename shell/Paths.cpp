@@ -1,0 +1,52 @@
+#include "shell/Wintools.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Index just past the last separator, 0 when there is none.
+size_t LastComponentStart(const char* path) {
+    size_t start = 0;
+    for (size_t i = 0; path[i]; ++i)
+        if (IsSeparator(path[i])) start = i + 1;
+    return start;
+}
+
+// Cuts a made text at `at`, keeping the double NUL that made texts end in.
+void CutAt(char* at) {
+    at[0] = '\0';
+    at[1] = '\0';
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+char* BaseTitle(const char* path) {
+    const char* p = path ? path : "";
+    // The appended dot guarantees a cut point.
+    char* title = ConcatText(p + LastComponentStart(p), ".");
+    CutAt(std::strchr(title, '.'));
+    if (title[0]) {
+        title[0] = AsciiUpper(title[0]);
+        for (char* c = title + 1; *c; ++c) *c = AsciiLower(*c);
+    }
+    return title;
+}
+
+char* FolderOf(const char* path) {
+    const char* p = path ? path : "";
+    const size_t start = LastComponentStart(p);
+    char* folder = ConcatText(p);
+    CutAt(folder + (start ? start - 1 : 0));
+    return folder;
+}
+
+char* BaseTitlePath(const char* path) {
+    OwnedText folder(FolderOf(path));
+    OwnedText title(BaseTitle(path));
+    return ConcatText(folder.Get(), "\\", title.Get());
+}

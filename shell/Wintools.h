@@ -1,0 +1,103 @@
+// Wintools: texts and paths, system error names, shell services and the tree transfer.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+
+// ---- Texts -------------------------------------------------------------
+// A made text is a heap block owned by the caller and ends in two NULs, so it is
+// also a one-entry path list for the shell file operations. A null part is empty.
+char* ConcatText(const char* a, const char* b = nullptr, const char* c = nullptr,
+                 const char* d = nullptr);
+// Builds the new text first, so `old` may be one of the parts; then releases `old`.
+char* ReplaceText(char* old, const char* a, const char* b = nullptr, const char* c = nullptr,
+                  const char* d = nullptr);
+// Releases t if present; returns null so that `t = FreeText(t)` clears the holder.
+char* FreeText(char* t);
+
+// Sole owner of a made text.
+class OwnedText {
+public:
+    OwnedText() = default;
+    explicit OwnedText(char* made) : text_(made) {}
+    ~OwnedText() { FreeText(text_); }
+    OwnedText(const OwnedText&) = delete;
+    OwnedText& operator=(const OwnedText&) = delete;
+    OwnedText(OwnedText&& other) noexcept : text_(other.Release()) {}
+    OwnedText& operator=(OwnedText&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+
+    // Takes `made`, then releases the previous text (which may have been a part of it).
+    void Reset(char* made = nullptr) {
+        char* old = text_;
+        text_ = made;
+        FreeText(old);
+    }
+    char* Release() {
+        char* t = text_;
+        text_ = nullptr;
+        return t;
+    }
+    char* Get() const { return text_; }
+    // Never null: an absent text reads as empty.
+    const char* Str() const { return text_ ? text_ : ""; }
+    explicit operator bool() const { return text_ != nullptr; }
+
+private:
+    char* text_ = nullptr;
+};
+
+// ---- Paths (a separator is '\' or '/') -----------------------------------
+char* BaseTitle(const char* path);      // last component up to its first '.', Capitalised
+char* FolderOf(const char* path);       // up to the last separator; empty without one
+char* BaseTitlePath(const char* path);  // FolderOf + "\" + BaseTitle
+
+// ---- System error names --------------------------------------------------
+const char* SystemErrorName(int32_t code);
+
+// ---- Shell services ------------------------------------------------------
+// MB_OK | MB_ICONHAND, plus MB_TASKMODAL with an owner. Always returns FALSE.
+BOOL ShowErrorMessage(HWND owner, const char* title, const char* text);
+
+bool PathExists(const char* path);
+bool PathReadable(const char* path);
+bool DeleteFileForced(const char* path);
+
+#pragma pack(push, 1)
+struct FindRecord {
+    uint32_t searchState;
+    int32_t size;
+    uint32_t attributes;
+    uint16_t time;  // DOS time of the last write, local
+    uint16_t date;  // DOS date of the last write, local
+    char name[256];
+};
+#pragma pack(pop)
+
+// First plain (not folder, hidden or system) entry matching the pattern, in a
+// static record valid until the next call; null when there is none.
+FindRecord* FindFirstEntry(const char* pattern);
+
+// Shell operations on folder trees. Every path must be a made text (double NUL).
+bool DeleteTree(const char* folder);
+bool CopyTreeContents(const char* source, const char* destination);
+bool RenameTree(const char* from, const char* to);
+
+// The chosen folder in a static buffer, or `defaultPath` itself when cancelled.
+const char* ChooseFolder(const char* defaultPath, const char* title, HWND owner);
+
+// ---- Tree transfer with save rotation -------------------------------------
+bool TransferTree(const char* source, const char* destination);
+
+// ---- Platform seams -------------------------------------------------------
+// Only the calls that cannot be made to fail on demand go through here; tests may
+// swap one for the duration of a test and must put the original back.
+struct PlatformCalls {
+    int(WINAPI* shellFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
+    int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
+};
+PlatformCalls& Platform();

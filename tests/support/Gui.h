@@ -1,0 +1,49 @@
+// Acting on real windows as a user would, and waiting for what follows.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+constexpr DWORD kPatience = 30000;  // generous: Wine on a loaded CI machine is slow
+
+// Pumps this thread's messages until `condition` holds or the time runs out.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kPatience);
+
+// A visible top-level window of this class and/or caption (either may be null).
+HWND FindTopWindow(const char* className, const char* caption, DWORD processId = 0);
+HWND WaitForTopWindow(const char* className, const char* caption, DWORD processId = 0,
+                      DWORD timeoutMs = kPatience);
+// Waits from a thread that does not own the windows (no message pumping).
+HWND AwaitTopWindow(const char* className, const char* caption, DWORD processId = 0,
+                    DWORD timeoutMs = kPatience);
+bool AwaitGone(HWND window, DWORD timeoutMs = kPatience);
+
+std::string WindowText(HWND window);
+HWND FindChild(HWND parent, const char* className, const char* text);  // first match, text may be null
+
+// User actions. They may be called from any thread.
+void ClickAt(HWND window, int x, int y, bool doubleClick = false);  // client coordinates
+void Click(HWND window);                                           // the centre
+void DoubleClick(HWND window);
+void PressKey(HWND window, WORD virtualKey);  // key down and up while `window` has the focus
+void TypeText(HWND window, const std::string& text);
+void FocusWindow(HWND window);
+
+// A message box shown by this program or another: its caption, text and OK.
+struct MessageBoxSeen {
+    HWND window = nullptr;
+    HWND owner = nullptr;
+    std::string caption;
+    std::string text;
+};
+MessageBoxSeen AwaitMessageBox(const char* caption = nullptr, DWORD processId = 0, DWORD timeoutMs = kPatience);
+void PressButton(HWND dialog, const char* buttonText);  // e.g. "OK", "&Yes"
+
+// Saves a PNG of the screen area of `window` into the build folder's screenshots.
+bool SaveScreenshot(HWND window, const std::string& name);
+
+}  // namespace testsupport

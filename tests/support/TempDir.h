@@ -1,0 +1,45 @@
+// Real folders for tests: a fresh folder per test, removed afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir();  // a new, empty folder under the system's temp folder
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Path + "\" + relative (relative may use '\' or '/').
+    std::string operator/(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+void MakeFolder(const std::string& path);  // parents too
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);  // throws when unreadable
+bool Exists(const std::string& path);
+bool IsFolder(const std::string& path);
+unsigned long Attributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
+void RemoveTree(const std::string& path);        // best effort, also read-only entries
+
+// Every file and folder below `root`, as relative paths with file sizes, sorted.
+struct TreeEntry {
+    std::string relative;
+    bool folder;
+    unsigned long long size;
+    bool operator==(const TreeEntry& o) const {
+        return relative == o.relative && folder == o.folder && size == o.size;
+    }
+};
+std::vector<TreeEntry> ListTree(const std::string& root);
+// Byte-for-byte equal trees: the same entries and the same file contents.
+bool SameTree(const std::string& a, const std::string& b, std::string* firstDifference = nullptr);
+
+}  // namespace testsupport
