@@ -1,0 +1,6 @@
+#include "shell/Wintools.h"
+
+PlatformCalls& Platform() {
+    static PlatformCalls calls;
+    return calls;
+}
