@@ -1,0 +1,29 @@
+// Cfinishlockstolen: asks what to do when another user's token replaced the own one.
+#pragma once
+
+#include "app/Clogo.h"
+#include "forms/Form.h"
+
+class TFinishLockStolen : public forms::Form {
+public:
+    explicit TFinishLockStolen(TLogo& titleWindow);
+    ~TFinishLockStolen() override;
+
+    // Owner name and since text; an absent text leaves its box empty.
+    void SetLockInfo(const char* ownerName, const char* sinceText);
+
+    TLogo& TitleWindow;  // not owned; only its flags are set
+
+    // In tab order.
+    forms::EditBox& tb_Name;
+    forms::Button& bt_Cancel;
+    forms::Button& bt_Save;
+    forms::EditBox& tb_Since;
+    forms::Label& Label2;
+    forms::Label& Label1;
+
+private:
+    void FormShow();
+    void bt_CancelClick();
+    void bt_SaveClick();
+};

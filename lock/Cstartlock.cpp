@@ -1,0 +1,56 @@
+#include "lock/Cstartlock.h"
+
+#include "lock/DialogParts.h"
+
+using namespace lockdialogs;
+
+namespace {
+
+forms::ControlSpec CancelSpec() {
+    forms::ControlSpec spec = At(197, 83, 75, 50, "Cancel");
+    spec.font = forms::FontSpec{"MS Sans Serif", 19, true, false};
+    return spec;
+}
+
+}  // namespace
+
+TStartLock::TStartLock(TLogo& titleWindow)
+    : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 168), &titleWindow),
+      TitleWindow(titleWindow),
+      bt_Cancel(Add<forms::Button>(CancelSpec())),
+      bt_Delete(Add<forms::Button>(At(24, 75, 120, 25, "Delete Lock && Proceed"))),
+      bt_Proceed(Add<forms::Button>(At(24, 115, 120, 25, "Proceed Read Only"))),
+      tb_Name(Add<forms::EditBox>(ShownText(8, 24, 161, 21))),
+      tb_Since(Add<forms::EditBox>(ShownText(180, 24, 109, 21))),
+      lb_lockedBy(Add<forms::Label>(Caption(8, 8, 161, 13, "Currently locked by:"))),
+      Label1(Add<forms::Label>(Caption(180, 8, 40, 13, "Since", "Time when lock was created"))) {
+    bt_Cancel.onClick = [this] { bt_CancelClick(); };
+    bt_Delete.onClick = [this] { bt_DeleteClick(); };
+    bt_Proceed.onClick = [this] { bt_ProceedClick(); };
+    onShow = [this] { FormShow(); };
+}
+
+TStartLock::~TStartLock() { Destroy(); }
+
+void TStartLock::SetLockInfo(const char* ownerName, const char* sinceText) {
+    tb_Name.SetText(ownerName);
+    tb_Since.SetText(sinceText);
+}
+
+// Enter or Space at once must mean cancel.
+void TStartLock::FormShow() { bt_Cancel.SetFocus(); }
+
+void TStartLock::bt_CancelClick() {
+    TitleWindow.SetCancel();
+    Close();
+}
+
+void TStartLock::bt_DeleteClick() {
+    TitleWindow.SetDeleteLock();
+    Close();
+}
+
+void TStartLock::bt_ProceedClick() {
+    TitleWindow.SetReadOnly();
+    Close();
+}
