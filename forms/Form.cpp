@@ -494,7 +494,9 @@ int Run(Form& mainForm) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    g_terminated = true;
+    // Nothing of this run is left on the stack: a later run starts afresh.
+    g_mainWindow = nullptr;
+    g_terminated = false;
     return code;
 }
 

@@ -227,6 +227,17 @@ void FocusWindow(HWND window) {
     AttachThreadInput(GetCurrentThreadId(), thread, FALSE);
 }
 
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool AwaitFocus(HWND control, DWORD timeoutMs) {
+    return AwaitCondition([&] { return FocusOf(control) == control; }, timeoutMs);
+}
+
 MessageBoxSeen AwaitMessageBox(const char* caption, DWORD processId, DWORD timeoutMs) {
     MessageBoxSeen seen;
     seen.window = AwaitTopWindow("#32770", caption, processId, timeoutMs);

@@ -32,6 +32,9 @@ void DoubleClick(HWND window);
 void PressKey(HWND window, WORD virtualKey);  // key down and up while `window` has the focus
 void TypeText(HWND window, const std::string& text);
 void FocusWindow(HWND window);
+// The window that has the keyboard focus in the thread that owns `window`.
+HWND FocusOf(HWND window);
+bool AwaitFocus(HWND control, DWORD timeoutMs = kPatience);
 
 // A message box shown by this program or another: its caption, text and OK.
 struct MessageBoxSeen {
