@@ -1,0 +1,293 @@
+// The launcher against real processes: the project's helper program is the run command.
+#include "launcher/Winappcontrol.h"
+
+#include "support/Gui.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <direct.h>
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+std::string CurrentFolder() {
+    char buffer[MAX_PATH * 2];
+    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+    return std::string(buffer, n);
+}
+
+std::string WithoutTrailingSeparator(std::string path) {
+    if (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    return lstrcmpiA(WithoutTrailingSeparator(a).c_str(), WithoutTrailingSeparator(b).c_str()) == 0;
+}
+
+// cvhelper.exe is built beside the test programs.
+std::string BuiltHelper() {
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self, n);
+    return path.substr(0, path.find_last_of("\\/") + 1) + "cvhelper.exe";
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// Key=value lines of the helper's report.
+std::string ReportValue(const std::string& report, const std::string& key) {
+    const std::string prefix = key + "=";
+    size_t at = 0;
+    while (at < report.size()) {
+        const size_t end = report.find('\n', at);
+        const std::string line = report.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    ADD_FAILURE() << "no " << key << " in the report:\n" << report;
+    return {};
+}
+
+bool WaitUntilEnded(AppControl& app) {
+    return WaitFor([&] { return !app.IsRunning(); });
+}
+
+class Launcher : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedFolder_ = CurrentFolder();
+        helper_ = BuiltHelper();
+        ASSERT_TRUE(Exists(helper_)) << helper_;
+    }
+
+    // The launcher changes the process's current folder: put it back before the
+    // temporary folders go.
+    void TearDown() override {
+        SetCurrentDirectoryA(savedFolder_.c_str());
+        SetEnvironmentVariableA("CVHELPER_REPORT", nullptr);
+    }
+
+    // A copy of the helper in its own folder below the temporary folder.
+    std::string HelperIn(const std::string& relativeFolder) {
+        const std::string folder = temp_ / relativeFolder;
+        MakeFolder(folder);
+        const std::string copy = folder + "\\cvhelper.exe";
+        EXPECT_TRUE(CopyFileA(helper_.c_str(), copy.c_str(), FALSE)) << copy;
+        return copy;
+    }
+
+    std::string savedFolder_;
+    std::string helper_;
+    TempDir temp_;
+};
+
+TEST(AppControlSplit, DriveFolderAndDriveIndexFromTheRunCommand) {
+    const std::string a250(250, 'a');
+    struct Case {
+        std::string command;
+        const char* drive;
+        std::string folder;
+        int32_t driveIndex;
+    } cases[] = {
+        {"c:\\Palm\\PALM.exe", "c:", "\\Palm\\", 2},
+        {"runDLL32.exe url.dll,OpenURL", "", "", -1},
+        {"Z:prog.exe", "Z:", "", 25},
+        {"C:/a/b\\x.exe", "C:", "/a/b\\", 2},
+        {"\\\\server\\share\\app\\x.exe", "", "\\\\server\\share\\app\\", -1},
+        {"1:\\x.exe", "1:", "\\", -1},
+        {"", "", "", -1},
+        // Only the first 260 characters count: the separator after them is not seen.
+        {"C:\\" + std::string(300, 'a') + "\\x.exe", "C:", "\\", 2},
+        // A folder longer than 255 characters falls back to the separator before.
+        {"C:\\" + a250 + "\\bbb\\x.exe", "C:", "\\" + a250 + "\\", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command.substr(0, 40));
+        AppControl app(c.command.c_str(), nullptr);
+        EXPECT_STREQ(app.Drive.Str(), c.drive);
+        EXPECT_EQ(std::string(app.Folder.Str()), c.folder);
+        EXPECT_EQ(app.DriveIndex, c.driveIndex);
+        EXPECT_EQ(std::string(app.Command.Str()), c.command);
+        EXPECT_STREQ(app.Options.Str(), "");
+        EXPECT_EQ(app.GetErrorText(), nullptr);
+        EXPECT_FALSE(app.IsRunning());
+    }
+}
+
+TEST_F(Launcher, CommandLineIsCommandBlankOptionsUnquoted) {
+    const std::string report = temp_ / "report.txt";
+    SetEnvironmentVariableA("CVHELPER_REPORT", report.c_str());
+    struct Case {
+        const char* folder;
+        const char* options;
+    } cases[] = {
+        {"app", ""},  // ends in the blank
+        {"app", "--write \"out file.txt\" \"x  y\""},
+        {"my app", "--sleep 0"},  // a blank in the folder is not quoted either
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.folder) + " / " + c.options);
+        const std::string command = HelperIn(c.folder);
+        DeleteFileA(report.c_str());
+        AppControl app(command.c_str(), c.options);
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        ASSERT_TRUE(WaitUntilEnded(app));
+        const std::string received = ReportValue(ReadFile(report), "CommandLine");
+        const std::string sent = command + " " + c.options;
+        // Wine puts quotes around a program name with blanks that it had to resolve;
+        // Windows hands the line on unchanged. Either way the launcher sent no quotes.
+        const std::string quotedByWine = "\"" + command + "\" " + c.options;
+        if (command.find(' ') == std::string::npos)
+            EXPECT_EQ(received, sent);
+        else
+            EXPECT_TRUE(received == sent || received == quotedByWine) << received;
+    }
+    // The quoted arguments reached the program as two arguments.
+    EXPECT_EQ(ReadFile(temp_ / "app\\out file.txt"), "x  y");
+}
+
+TEST_F(Launcher, LowerCaseDriveAndFolderBecomeCurrentForTheProgramAndTheProcess) {
+    const std::string command = HelperIn("run");
+    const std::string runFolder = temp_ / "run";
+    ASSERT_EQ(toupper(static_cast<unsigned char>(runFolder[0])), 'C') << runFolder;
+    ASSERT_NE(_getdrive(), 3) << "the tests must start on another drive than C:";
+    const std::string lowerCase = "c" + command.substr(1);
+
+    AppControl app(lowerCase.c_str(), "--report report.txt --write relative.txt here");
+    EXPECT_EQ(app.DriveIndex, 2);
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+
+    EXPECT_EQ(_getdrive(), 3);
+    EXPECT_TRUE(SameFolder(CurrentFolder(), runFolder)) << CurrentFolder();
+    ASSERT_TRUE(WaitUntilEnded(app));
+    const std::string report = ReadFile(runFolder + "\\report.txt");
+    EXPECT_TRUE(SameFolder(ReportValue(report, "CurrentFolder"), runFolder)) << report;
+    // A relative name in this process now means the run command's folder too.
+    EXPECT_EQ(ReadFile("relative.txt"), "here");
+}
+
+TEST_F(Launcher, BareProgramNameChangesNeitherDriveNorFolder) {
+    ASSERT_TRUE(SetCurrentDirectoryA(temp_.Path().c_str()));
+    const int drive = _getdrive();
+
+    // Found through the system's search: the test program's own folder holds it.
+    AppControl app("cvhelper.exe", "--report report.txt");
+    EXPECT_STREQ(app.Drive.Str(), "");
+    EXPECT_STREQ(app.Folder.Str(), "");
+    EXPECT_TRUE(app.EnterFolder()) << "nothing to change is no failure";
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+
+    EXPECT_EQ(_getdrive(), drive);
+    EXPECT_TRUE(SameFolder(CurrentFolder(), temp_.Path())) << CurrentFolder();
+    ASSERT_TRUE(WaitUntilEnded(app));
+    const std::string report = ReadFile(temp_ / "report.txt");
+    EXPECT_EQ(ReportValue(report, "CommandLine"), "cvhelper.exe --report report.txt");
+    EXPECT_TRUE(SameFolder(ReportValue(report, "CurrentFolder"), temp_.Path())) << report;
+}
+
+TEST_F(Launcher, EnterFolderRefusesAnUnmappedDriveAndAMissingFolder) {
+    const DWORD mapped = GetLogicalDrives();
+    char letter = 'Q';
+    while (letter <= 'Y' && (mapped & (1u << (letter - 'A')))) ++letter;
+    ASSERT_LE(letter, 'Y') << "no unmapped drive letter";
+    ASSERT_TRUE(SetCurrentDirectoryA(temp_.Path().c_str()));
+
+    const std::string unmapped = std::string(1, letter) + ":\\apps\\prog.exe";
+    AppControl onUnmapped(unmapped.c_str(), nullptr);
+    EXPECT_FALSE(onUnmapped.EnterFolder());
+    EXPECT_TRUE(SameFolder(CurrentFolder(), temp_.Path())) << CurrentFolder();
+
+    const std::string missing = temp_ / "no such folder\\prog.exe";
+    AppControl inMissing(missing.c_str(), nullptr);
+    EXPECT_FALSE(inMissing.EnterFolder());
+    EXPECT_TRUE(SameFolder(CurrentFolder(), temp_.Path())) << CurrentFolder();
+}
+
+TEST_F(Launcher, RefusedStartGivesTheErrorNameAndNoProcess) {
+    WriteFile(temp_ / "notes.exe", "plain text, not a program");
+    struct Case {
+        std::string command;
+        const char* expected;
+    } cases[] = {
+        {temp_ / "missing.exe", "Unable to run command : ERROR FILE NOT FOUND"},
+        {temp_ / "notes.exe", "Unable to run command : ERROR BAD EXE FORMAT"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        AppControl app(c.command.c_str(), "");
+        EXPECT_FALSE(app.Start());
+        ASSERT_NE(app.GetErrorText(), nullptr);
+        EXPECT_STREQ(app.GetErrorText(), c.expected);
+        EXPECT_FALSE(app.IsRunning());
+        EXPECT_EQ(app.ProcessInfo.hProcess, nullptr);
+    }
+}
+
+TEST_F(Launcher, IsRunningUntilTheProgramEndsThenStaysFalse) {
+    const std::string command = HelperIn("app");
+    const std::string go = temp_ / "go";
+    AppControl app(command.c_str(), ("--wait-for " + Quoted(go) + " 60000").c_str());
+    EXPECT_FALSE(app.IsRunning()) << "not started yet";
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(app.IsRunning());
+
+    WriteFile(go, "");
+    ASSERT_TRUE(WaitUntilEnded(app));
+    EXPECT_EQ(WaitForSingleObject(app.ProcessInfo.hProcess, 0), WAIT_OBJECT_0) << "really ended";
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(app.IsRunning());
+}
+
+// 259 is also the platform's "still active" code: the end must be seen all the same.
+TEST_F(Launcher, EndIsSeenWhateverTheExitCode) {
+    const std::string command = HelperIn("app");
+    for (DWORD code : {1ul, 259ul}) {
+        SCOPED_TRACE(code);
+        AppControl app(command.c_str(), ("--exit " + std::to_string(code)).c_str());
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        ASSERT_TRUE(WaitUntilEnded(app));
+        EXPECT_FALSE(app.IsRunning());
+        DWORD exitCode = 0;
+        ASSERT_TRUE(GetExitCodeProcess(app.ProcessInfo.hProcess, &exitCode));
+        EXPECT_EQ(exitCode, code);
+    }
+}
+
+TEST_F(Launcher, ProgramOutlivesTheObjectWhichReleasesItsHandles) {
+    const std::string command = HelperIn("app");
+    const std::string go = temp_ / "go";
+    const std::string done = temp_ / "done.txt";
+    DWORD processId = 0;
+    HANDLE process = nullptr;
+    HANDLE thread = nullptr;
+    {
+        AppControl app(command.c_str(),
+                       ("--wait-for " + Quoted(go) + " 60000 --write " + Quoted(done) + " survived").c_str());
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        processId = app.ProcessInfo.dwProcessId;
+        process = app.ProcessInfo.hProcess;
+        thread = app.ProcessInfo.hThread;
+        DWORD flags = 0;
+        ASSERT_TRUE(GetHandleInformation(process, &flags));
+        ASSERT_TRUE(GetHandleInformation(thread, &flags));
+    }
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(process, &flags)) << "process handle still open";
+    EXPECT_FALSE(GetHandleInformation(thread, &flags)) << "thread handle still open";
+
+    HANDLE still = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    ASSERT_NE(still, nullptr) << "the program is gone";
+    EXPECT_EQ(WaitForSingleObject(still, 0), WAIT_TIMEOUT);
+    WriteFile(go, "");
+    EXPECT_EQ(WaitForSingleObject(still, kPatience), WAIT_OBJECT_0);
+    CloseHandle(still);
+    EXPECT_EQ(ReadFile(done), "survived");
+}
+
+}  // namespace
