@@ -1,0 +1,81 @@
+// One taker of a lock race: waits at the common start, tries the lock once and tells
+// the result by its exit code (10 held, 11 not held) and the time the try took.
+#include "Race.h"
+
+#include "lock/Tokenlock.h"
+#include "shell/Wintools.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const std::string kSuffix = ".tokenlockforcarvelund";
+
+bool AnyToken(const std::string& folder, const std::string& except) {
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + "\\*" + kSuffix).c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    do {
+        if (lstrcmpiA(data.cFileName, except.c_str()) != 0) found = true;
+    } while (!found && FindNextFileA(search, &data));
+    FindClose(search);
+    return found;
+}
+
+bool Create(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    WriteFile(file, "1", 1, &written, nullptr);
+    CloseHandle(file);
+    return true;
+}
+
+bool TryLock(race::Protocol protocol, const std::string& folder, const std::string& user) {
+    const std::string path = folder + "\\" + user + kSuffix;
+    switch (protocol) {
+        case race::Protocol::Take:
+            return TakeTokenLock(folder.c_str(), user.c_str());
+        case race::Protocol::CheckCreate:
+            return !AnyToken(folder, "") && Create(path);
+        case race::Protocol::BackOff:
+            if (AnyToken(folder, "") || !Create(path)) return false;
+            if (!AnyToken(folder, user + kSuffix)) return true;
+            DeleteFileA(path.c_str());
+            return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    race::Protocol protocol;
+    if (argc != 6 || !race::Parse(argv[4], protocol)) {
+        std::fprintf(stderr, "usage: lock_taker <lock folder> <user> <start name> <protocol> <result file>\n");
+        return 2;
+    }
+    const std::string start = argv[3];
+    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str());
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str());
+    if (!ready || !go) return 3;
+    ReleaseSemaphore(ready, 1, nullptr);
+    if (WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 4;
+
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    const bool held = TryLock(protocol, argv[1], argv[2]);
+    QueryPerformanceCounter(&after);
+
+    if (FILE* result = std::fopen(argv[5], "w")) {
+        std::fprintf(result, "%.3f\n", 1000.0 * (after.QuadPart - before.QuadPart) / frequency.QuadPart);
+        std::fclose(result);
+    }
+    return held ? 10 : 11;
+}

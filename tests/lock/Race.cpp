@@ -1,0 +1,176 @@
+#include "Race.h"
+
+#include "support/TempDir.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace race {
+
+namespace {
+
+constexpr DWORD kPatienceMs = 60000;
+constexpr DWORD kHeld = 10;
+constexpr DWORD kNotHeld = 11;
+const std::string kSuffix = ".tokenlockforcarvelund";
+
+std::string TakerProgram() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n);
+    folder.erase(folder.find_last_of("\\/") + 1);
+    return folder + "lock_taker.exe";
+}
+
+std::vector<std::string> TokensIn(const std::string& folder) {
+    std::vector<std::string> tokens;
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return tokens;
+    do {
+        const std::string name = data.cFileName;
+        if (name.size() > kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0)
+            tokens.push_back(name);
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    return tokens;
+}
+
+struct Round {
+    int holders = 0;
+    std::string holder;
+    bool failed = false;
+    std::string failure;
+    std::vector<double> takeMs;
+};
+
+Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, const std::string& resultFolder) {
+    static unsigned counter = 0;
+    Round round;
+    auto fail = [&](const std::string& why) {
+        round.failed = true;
+        if (round.failure.empty()) round.failure = why;
+    };
+    const std::string start = "CarvelundRace_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter++);
+    HANDLE ready = CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str());
+    const std::string program = TakerProgram();
+
+    std::vector<HANDLE> processes;
+    for (int i = 0; i < takers; ++i) {
+        const std::string name = "taker" + std::to_string(i + 1);
+        std::string commandLine = "\"" + program + "\" \"" + lockFolder + "\" " + name + " " + start + " " +
+                                  Name(protocol) + " \"" + resultFolder + "\\" + name + ".ms\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &info)) {
+            fail("cannot start " + program + ": error " + std::to_string(GetLastError()));
+            break;
+        }
+        CloseHandle(info.hThread);
+        processes.push_back(info.hProcess);
+    }
+    // Release them only once every taker waits at the start.
+    for (size_t i = 0; i < processes.size(); ++i)
+        if (WaitForSingleObject(ready, kPatienceMs) != WAIT_OBJECT_0) {
+            fail("a taker never got ready");
+            break;
+        }
+    SetEvent(go);
+    if (!processes.empty() &&
+        WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), TRUE, kPatienceMs) != WAIT_OBJECT_0)
+        fail("a taker never ended");
+
+    for (size_t i = 0; i < processes.size(); ++i) {
+        DWORD code = 0;
+        GetExitCodeProcess(processes[i], &code);
+        const std::string name = "taker" + std::to_string(i + 1);
+        if (code == kHeld) {
+            ++round.holders;
+            round.holder = name;
+        } else if (code != kNotHeld) {
+            fail(name + " ended with " + std::to_string(code));
+        }
+        std::ifstream result(resultFolder + "\\" + name + ".ms");
+        double ms = 0;
+        if (result >> ms) round.takeMs.push_back(ms);
+        CloseHandle(processes[i]);
+    }
+    CloseHandle(go);
+    CloseHandle(ready);
+    return round;
+}
+
+}  // namespace
+
+const char* Name(Protocol protocol) {
+    switch (protocol) {
+        case Protocol::Take: return "take";
+        case Protocol::CheckCreate: return "check-create";
+        case Protocol::BackOff: return "back-off";
+    }
+    return "?";
+}
+
+bool Parse(const char* text, Protocol& protocol) {
+    for (Protocol p : {Protocol::Take, Protocol::CheckCreate, Protocol::BackOff})
+        if (std::strcmp(text, Name(p)) == 0) {
+            protocol = p;
+            return true;
+        }
+    return false;
+}
+
+Tally Run(Protocol protocol, int rounds, int takers) {
+    Tally tally;
+    double totalMs = 0;
+    int measured = 0;
+    for (int r = 1; r <= rounds; ++r) {
+        testsupport::TempDir place;
+        const std::string lockFolder = place / "locks";
+        const std::string resultFolder = place / "results";
+        testsupport::MakeFolder(lockFolder);
+        testsupport::MakeFolder(resultFolder);
+
+        const Round round = RunRound(protocol, takers, lockFolder, resultFolder);
+        const auto tokens = TokensIn(lockFolder);
+        ++tally.rounds;
+        const std::string label = "round " + std::to_string(r) + ": ";
+        if (round.failed) {
+            ++tally.failures;
+            tally.problems.push_back(label + round.failure);
+            continue;
+        }
+        if (round.holders > 1) {
+            ++tally.doubleHolds;
+            tally.problems.push_back(label + std::to_string(round.holders) + " holders");
+        }
+        if (round.holders == 0) {
+            ++tally.noHolder;
+            tally.problems.push_back(label + "no holder");
+        }
+        const bool folderAgrees = static_cast<int>(tokens.size()) == round.holders &&
+                                  (round.holders != 1 || tokens[0] == round.holder + kSuffix);
+        if (!folderAgrees) {
+            ++tally.strayTokens;
+            std::string seen;
+            for (const auto& t : tokens) seen += " " + t;
+            tally.problems.push_back(label + std::to_string(round.holders) + " holder(s) but tokens:" + seen);
+        }
+        for (double ms : round.takeMs) {
+            totalMs += ms;
+            ++measured;
+            tally.maxTakeMs = std::max(tally.maxTakeMs, ms);
+        }
+    }
+    tally.meanTakeMs = measured ? totalMs / measured : 0;
+    return tally;
+}
+
+}  // namespace race

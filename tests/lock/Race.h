@@ -1,0 +1,32 @@
+// Lock races between real processes: several takers started at one signal, for many rounds.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace race {
+
+enum class Protocol {
+    Take,         // TakeTokenLock
+    CheckCreate,  // look, then create: the bare protocol, for comparison
+    BackOff,      // look, create, look again and give up on a rival: no pause, no retry
+};
+const char* Name(Protocol protocol);
+bool Parse(const char* text, Protocol& protocol);
+
+struct Tally {
+    int rounds = 0;
+    int doubleHolds = 0;  // rounds with more than one holder
+    int noHolder = 0;     // rounds that nobody won
+    int strayTokens = 0;  // rounds whose folder does not show exactly the holder's token
+    int failures = 0;     // rounds that could not be run as planned
+    double meanTakeMs = 0;
+    double maxTakeMs = 0;
+    std::vector<std::string> problems;  // one line per odd round
+};
+
+// Runs `rounds` rounds of `takers` lock_taker processes (beside this program) on a fresh
+// lock folder each; every taker tries once, all released by one event.
+Tally Run(Protocol protocol, int rounds, int takers);
+
+}  // namespace race

@@ -1,0 +1,26 @@
+// Takers in separate processes, released together, never hold the lock at once.
+#include "Race.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    return all;
+}
+
+TEST(TokenlockRace, TakersStartedTogetherNeverHoldTheLockTwice) {
+    for (int takers : {4, 8}) {
+        SCOPED_TRACE(std::to_string(takers) + " takers");
+        const race::Tally tally = race::Run(race::Protocol::Take, 8, takers);
+        ASSERT_EQ(tally.failures, 0) << Lines(tally.problems);
+        EXPECT_EQ(tally.doubleHolds, 0) << Lines(tally.problems);
+        // A taker that backs off must take its token away again.
+        EXPECT_EQ(tally.strayTokens, 0) << Lines(tally.problems);
+        EXPECT_LT(tally.noHolder, tally.rounds) << Lines(tally.problems);
+    }
+}
+
+}  // namespace

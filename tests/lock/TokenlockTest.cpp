@@ -1,0 +1,292 @@
+// The lock token on real lock folders.
+#include "lock/Tokenlock.h"
+
+#include "shell/Wintools.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+const std::string kSuffix = ".tokenlockforcarvelund";
+const std::string kUnknownSince = "??/??/???? ??:??";
+constexpr DWORD kShownAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+// A made text as a string; null stays distinguishable from the empty text.
+struct Made {
+    bool present;
+    std::string text;
+};
+Made Adopt(char* made) {
+    OwnedText owned(made);
+    return {static_cast<bool>(owned), owned.Str()};
+}
+
+std::string Owner(const std::string& folder) {
+    const Made owner = Adopt(TokenLockOwner(folder.c_str()));
+    return owner.present ? owner.text : "<none>";
+}
+
+std::string Since(const std::string& folder, const char* name) { return Adopt(TokenLockSince(folder.c_str(), name)).text; }
+
+// The folder's entries as the file system names them, with "/" after folders.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const TreeEntry& e : ListTree(folder)) names.push_back(e.relative + (e.folder ? "/" : ""));
+    return names;
+}
+
+std::string TokenOf(const TempDir& dir, const std::string& name) { return dir / (name + kSuffix); }
+
+void SetLastWrite(const std::string& path, const SYSTEMTIME& local, const SYSTEMTIME& createdLocal) {
+    auto toFileTime = [](const SYSTEMTIME& st) {
+        FILETIME localTime{}, utc{};
+        SystemTimeToFileTime(&st, &localTime);
+        LocalFileTimeToFileTime(&localTime, &utc);
+        return utc;
+    };
+    const FILETIME written = toFileTime(local), created = toFileTime(createdLocal);
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetFileTime(file, &created, nullptr, &written));
+    CloseHandle(file);
+}
+
+TEST(Tokenlock, EmptyFolderIsTakenWithAOneByteArchiveOnlyToken) {
+    TempDir locks;
+    EXPECT_EQ(Owner(locks.Path()), "<none>");
+
+    ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+
+    EXPECT_EQ(Entries(locks.Path()), std::vector<std::string>{"Ann" + kSuffix});
+    EXPECT_EQ(ReadFile(TokenOf(locks, "Ann")), "1");
+    EXPECT_EQ(Attributes(TokenOf(locks, "Ann")) & kShownAttributes, 0u);
+    EXPECT_EQ(Owner(locks.Path()), "Ann");
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "Ann"));
+
+    // Held now: nobody takes it, the holder neither.
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "Bob"));
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_EQ(Entries(locks.Path()), std::vector<std::string>{"Ann" + kSuffix});
+
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_TRUE(Entries(locks.Path()).empty());
+    EXPECT_FALSE(OwnsTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_TRUE(TakeTokenLock(locks.Path().c_str(), "Bob"));
+}
+
+TEST(Tokenlock, OwnTokenLeftBehindBlocksUntilDeleted) {
+    TempDir locks;
+    WriteFile(TokenOf(locks, "Ann"), "1");
+
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_EQ(Owner(locks.Path()), "Ann");
+
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_TRUE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+}
+
+TEST(Tokenlock, NameWithDotsLosesOnlyTheSuffix) {
+    TempDir locks;
+    ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "J.Smith"));
+
+    EXPECT_EQ(Entries(locks.Path()), std::vector<std::string>{"J.Smith" + kSuffix});
+    EXPECT_EQ(Owner(locks.Path()), "J.Smith");
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "J.Smith"));
+    EXPECT_FALSE(OwnsTokenLock(locks.Path().c_str(), "J"));
+    EXPECT_NE(Since(locks.Path(), "J.Smith"), kUnknownSince);
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "J.Smith"));
+    EXPECT_TRUE(Entries(locks.Path()).empty());
+}
+
+TEST(Tokenlock, LetterCaseIsIgnoredAsByTheFileSystem) {
+    TempDir locks;
+    ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "ann"));
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "ANN"));
+    EXPECT_NE(Since(locks.Path(), "ann"), kUnknownSince);
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "ann"));
+    EXPECT_EQ(Owner(locks.Path()), "Ann");  // as it is written on disk
+
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "aNN"));
+    EXPECT_TRUE(Entries(locks.Path()).empty());
+}
+
+TEST(Tokenlock, TwoTokensEachCountAndTheFirstNamesTheOwner) {
+    TempDir locks;
+    WriteFile(TokenOf(locks, "Ann"), "1");
+    WriteFile(TokenOf(locks, "Bob"), "1");
+
+    const std::string first = Owner(locks.Path());
+    EXPECT_TRUE(first == "Ann" || first == "Bob") << first;
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_TRUE(OwnsTokenLock(locks.Path().c_str(), "Bob"));
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "Carl"));
+
+    const std::string second = first == "Ann" ? "Bob" : "Ann";
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), first.c_str()));
+    EXPECT_EQ(Owner(locks.Path()), second);
+    EXPECT_FALSE(OwnsTokenLock(locks.Path().c_str(), first.c_str()));
+}
+
+TEST(Tokenlock, HiddenSystemAndFolderTokensAreInvisibleButAFolderStillBlocksItsName) {
+    TempDir locks;
+    WriteFile(TokenOf(locks, "Ann"), "1");
+    ASSERT_TRUE(SetFileAttributesA(TokenOf(locks, "Ann").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    WriteFile(TokenOf(locks, "Bob"), "1");
+    ASSERT_TRUE(SetFileAttributesA(TokenOf(locks, "Bob").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    MakeFolder(TokenOf(locks, "Carl"));
+    // Not tokens, though a short-name match of the pattern could offer them.
+    WriteFile(locks / ("Eve" + kSuffix + "x"), "1");
+    WriteFile(locks / ("Eve" + kSuffix + ".bak"), "1");
+    const auto before = Entries(locks.Path());
+
+    EXPECT_EQ(Owner(locks.Path()), "<none>");
+    for (const char* name : {"Ann", "Bob", "Carl", "Eve"}) {
+        EXPECT_FALSE(OwnsTokenLock(locks.Path().c_str(), name)) << name;
+        EXPECT_EQ(Since(locks.Path(), name), kUnknownSince) << name;
+    }
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "Carl"));
+    EXPECT_FALSE(TakeTokenLock(locks.Path().c_str(), "ann"));
+    EXPECT_EQ(Entries(locks.Path()), before);
+
+    // Nothing visible is in the way of another name.
+    EXPECT_TRUE(TakeTokenLock(locks.Path().c_str(), "Dan"));
+    EXPECT_EQ(Owner(locks.Path()), "Dan");
+}
+
+// The lookups skip hidden entries, and some file systems hide names that begin with a
+// dot: a token nobody can see would lock nobody out, so it must not count as taken.
+TEST(Tokenlock, ATakenTokenIsAlwaysVisibleToTheLookups) {
+    TempDir locks;
+    for (const char* name : {"", ".ann", "Bob"}) {
+        SCOPED_TRACE(std::string("name '") + name + "'");
+        const bool taken = TakeTokenLock(locks.Path().c_str(), name);
+        EXPECT_EQ(taken, OwnsTokenLock(locks.Path().c_str(), name));
+        if (taken) {
+            EXPECT_EQ(Owner(locks.Path()), name);
+            EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), name));
+        }
+        EXPECT_TRUE(Entries(locks.Path()).empty());
+    }
+}
+
+TEST(Tokenlock, SinceIsTheLocalLastWriteTimeToTheMinute) {
+    struct Case {
+        SYSTEMTIME written;  // local time
+        const char* since;
+    };
+    const Case cases[] = {
+        {{2021, 1, 0, 9, 0, 5, 0, 0}, " 1/09/2021 0:05"},
+        {{1999, 3, 0, 5, 9, 7, 58, 0}, " 3/05/1999 9:07"},
+        {{1999, 11, 0, 14, 17, 30, 0, 0}, "11/14/1999 17:30"},
+        {{2030, 12, 0, 31, 23, 59, 30, 0}, "12/31/2030 23:59"},
+    };
+    const SYSTEMTIME created = {2011, 6, 0, 22, 12, 34, 0, 0};
+    TempDir locks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.since);
+        ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+        SetLastWrite(TokenOf(locks, "Ann"), c.written, created);
+        EXPECT_EQ(Since(locks.Path(), "Ann"), c.since);
+        ASSERT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Ann"));
+    }
+}
+
+TEST(Tokenlock, SinceWithoutThatTokenIsThePlaceholder) {
+    TempDir locks;
+    WriteFile(TokenOf(locks, "Bob"), "1");
+    EXPECT_EQ(Since(locks.Path(), "Ann"), kUnknownSince);
+    EXPECT_EQ(Since(locks.Path(), nullptr), kUnknownSince);
+    EXPECT_EQ(Since(locks.Path(), ""), kUnknownSince);
+}
+
+TEST(Tokenlock, DeleteClearsReadOnlyAndReportsWhatIsLeft) {
+    TempDir locks;
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Nobody"));
+
+    ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Ann"));
+    ASSERT_TRUE(SetFileAttributesA(TokenOf(locks, "Ann").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Ann"));
+    EXPECT_FALSE(Exists(TokenOf(locks, "Ann")));
+
+    // Held open without delete sharing, as another PC's program might: it survives.
+    ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Bob"));
+    HANDLE held = CreateFileA(TokenOf(locks, "Bob").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteTokenLock(locks.Path().c_str(), "Bob"));
+    EXPECT_TRUE(Exists(TokenOf(locks, "Bob")));
+    CloseHandle(held);
+    EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Bob"));
+}
+
+TEST(Tokenlock, MissingFolderBehavesLikeAnEmptyOneButCannotBeTaken) {
+    TempDir parent;
+    const std::string missing = parent / "gone";
+    EXPECT_FALSE(TakeTokenLock(missing.c_str(), "Ann"));
+    EXPECT_EQ(Owner(missing), "<none>");
+    EXPECT_EQ(Since(missing, "Ann"), kUnknownSince);
+    EXPECT_FALSE(OwnsTokenLock(missing.c_str(), "Ann"));
+    EXPECT_TRUE(DeleteTokenLock(missing.c_str(), "Ann"));
+    EXPECT_TRUE(Entries(parent.Path()).empty());
+}
+
+// Without a folder the path would be the root of the current drive.
+TEST(Tokenlock, NoFolderTextPlacesNoTokenAtTheDriveRoot) {
+    const std::string probe = "CarvelundNoFolderProbe";
+    const std::string atRoot = "\\" + probe + kSuffix;
+    for (const char* folder : {static_cast<const char*>(nullptr), ""}) {
+        EXPECT_FALSE(TakeTokenLock(folder, probe.c_str()));
+        EXPECT_FALSE(Exists(atRoot));
+        DeleteFileA(atRoot.c_str());  // should a fault have put it there
+        EXPECT_EQ(Adopt(TokenLockOwner(folder)).present, false);
+        EXPECT_FALSE(OwnsTokenLock(folder, probe.c_str()));
+        EXPECT_TRUE(DeleteTokenLock(folder, probe.c_str()));
+    }
+}
+
+// Names that would leave the lock folder, match other tokens or name a device.
+const char* const kInvalidNames[] = {
+    "..\\x", "..\\..\\x", "../x", "a/b", "C:x", "Ann:stream", "*", "A?n", "\"Ann\"", "<Ann", "Ann>",
+    "a|b", "tab\tname", "\x01", "line\nbreak", "NUL", "con", "Com1", "lpt9.x", "AUX ",
+};
+
+TEST(Tokenlock, InvalidNamesTouchNothingAnywhere) {
+    TempDir root;
+    const std::string locks = root / "locks";
+    MakeFolder(locks);
+    for (const char* name : kInvalidNames) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(TakeTokenLock(locks.c_str(), name));
+        EXPECT_EQ(Entries(root.Path()), std::vector<std::string>{"locks/"});
+    }
+}
+
+TEST(Tokenlock, InvalidNamesNeitherFindNorDeleteOtherTokens) {
+    TempDir root;
+    const std::string locks = root / "locks";
+    MakeFolder(locks);
+    WriteFile(locks + "\\Ann" + kSuffix, "1");
+    WriteFile(root / ("x" + kSuffix), "1");  // just outside the lock folder
+    const auto before = Entries(root.Path());
+    for (const char* name : kInvalidNames) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(OwnsTokenLock(locks.c_str(), name));
+        EXPECT_EQ(Since(locks, name), kUnknownSince);
+        // It cannot be shown that no such token is there: not reported as deleted.
+        EXPECT_FALSE(DeleteTokenLock(locks.c_str(), name));
+        EXPECT_EQ(Entries(root.Path()), before);
+    }
+    EXPECT_FALSE(DeleteTokenLock(locks.c_str(), "..\\locks\\Ann"));
+    EXPECT_EQ(Entries(root.Path()), before);
+}
+
+}  // namespace
