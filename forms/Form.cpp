@@ -316,8 +316,11 @@ void Form::FocusFirstControl() {
 void Form::ShowModal() {
     if (!hwnd_ || modalRunning_ || application::Terminated()) return;
     HWND ownerWindow = owner_ ? owner_->Handle() : nullptr;
-    if (ownerWindow) EnableWindow(ownerWindow, FALSE);
+    // An owner already disabled by an outer modal form stays disabled afterwards.
+    const bool ownerWasEnabled = ownerWindow && IsWindowEnabled(ownerWindow);
+    if (ownerWasEnabled) EnableWindow(ownerWindow, FALSE);
     closeRequested_ = false;
+    closedFromOutside_ = false;
     modalRunning_ = true;
     ShowWindow(hwnd_, SW_SHOW);
     SetForegroundWindow(hwnd_);
@@ -326,8 +329,9 @@ void Form::ShowModal() {
     if (onShow) onShow();
     RunModalLoop();
     modalRunning_ = false;
+    if (!closeRequested_) closedFromOutside_ = true;
     // Enable the owner before hiding, so that activation returns to it.
-    if (ownerWindow && IsWindow(ownerWindow)) EnableWindow(ownerWindow, TRUE);
+    if (ownerWasEnabled && IsWindow(ownerWindow)) EnableWindow(ownerWindow, TRUE);
     if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
     if (ownerWindow && IsWindow(ownerWindow)) {
         SetActiveWindow(ownerWindow);
@@ -442,6 +446,12 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
             OnActivate(wp);
             return 0;
         case WM_CLOSE:
+            // Closed by the platform (Alt+F4, another program): no button was chosen.
+            if (modalRunning_) {
+                closeRequested_ = true;
+                closedFromOutside_ = true;
+                return 0;
+            }
             Close();
             return 0;
         default:

@@ -196,6 +196,9 @@ public:
     // closed or gone; the owner is enabled and active again afterwards.
     void ShowModal();
     bool ShowingModal() const { return modalRunning_; }
+    // True when the last modal showing ended without the form's own Close(): closed by
+    // the platform (WM_CLOSE) or destroyed with its owner. No choice was made then.
+    bool ClosedFromOutside() const { return closedFromOutside_; }
     // Ordinary close: ends a modal showing; a modeless form is destroyed.
     void Close();
     // Fires onDestroy once, then destroys the window. Derived forms call it first
@@ -242,6 +245,7 @@ private:
     UINT nextControlId_ = 1000;  // clear of IDOK and IDCANCEL
     bool modalRunning_ = false;
     bool closeRequested_ = false;
+    bool closedFromOutside_ = false;
     bool destroyFired_ = false;
 };
 

@@ -80,7 +80,12 @@ start_wine() {
   # One persistent server keeps each program start cheap.
   wineserver -p 2>/dev/null || true  # already running is fine
   # Start Wine's own services now, detached from the callers' output.
-  wine cmd /c exit >/dev/null 2>&1 </dev/null || fail "Wine cannot run programs in $WINEPREFIX"
+  local try
+  for try in 1 2 3; do
+    wine cmd /c exit >/dev/null 2>&1 </dev/null && break
+    [ "$try" = 3 ] && fail "Wine cannot run programs in $WINEPREFIX"
+    wineserver -w 2>/dev/null; wineserver -p 2>/dev/null || true
+  done
   # No window manager runs on the private display: with managed windows Wine waits two
   # seconds for one at every hide and destroy. Unmanaged windows need none.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null ||

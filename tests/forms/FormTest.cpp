@@ -172,6 +172,59 @@ TEST(Form, SpaceOnTheFocusedButtonClicksIt) {
     EXPECT_EQ(dialog.okClicks, 0);
 }
 
+TEST(Form, ACloseFromOutsideIsToldApartFromTheFormsOwnClose) {
+    MainWindow main;
+    main.Show();
+    SampleDialog dialog(&main);
+    {
+        User user([&] {
+            HWND d = AwaitDialog();
+            ASSERT_NE(d, nullptr);
+            PostMessageA(d, WM_CLOSE, 0, 0);  // as Alt+F4 or another program would
+        });
+        dialog.ShowModal();
+    }
+    EXPECT_TRUE(dialog.ClosedFromOutside());
+    EXPECT_EQ(dialog.okClicks + dialog.cancelClicks, 0);
+    {
+        User user([&] {
+            ASSERT_NE(AwaitDialog(), nullptr);
+            Click(dialog.ok.Handle());
+        });
+        dialog.ShowModal();
+    }
+    EXPECT_FALSE(dialog.ClosedFromOutside());
+    EXPECT_EQ(dialog.okClicks, 1);
+}
+
+// An inner modal form closing must not enable an owner that an outer one disabled.
+TEST(Form, NestedModalFormsLeaveTheOwnerDisabledUntilTheOuterCloses) {
+    MainWindow main;
+    main.Show();
+    SampleDialog outer(&main);
+    SampleDialog inner(&main);
+    bool enabledAfterInner = true;
+    outer.ok.onClick = [&] {
+        inner.ShowModal();
+        enabledAfterInner = IsWindowEnabled(main.Handle()) != FALSE;
+        outer.Close();
+    };
+    User user([&] {
+        ASSERT_NE(AwaitDialog(), nullptr);
+        Click(outer.ok.Handle());
+        HWND second = nullptr;
+        for (int i = 0; i < 3000 && !second; ++i) {
+            if (IsWindowVisible(inner.Handle())) second = inner.Handle();
+            Sleep(10);
+        }
+        ASSERT_NE(second, nullptr);
+        Click(inner.cancel.Handle());
+    });
+    outer.ShowModal();
+    EXPECT_FALSE(enabledAfterInner);
+    EXPECT_TRUE(IsWindowEnabled(main.Handle()));
+}
+
 // A modal form opened from a timer tick and from a click; the timer goes on under it.
 TEST(Form, ModalFromATimerTickWhileAnotherTimerKeepsTicking) {
     MainWindow main;
