@@ -73,7 +73,10 @@ private:
     void StepShowError();
     void RunConfiguration();
     bool AcquireLock();
+    void ShowStartLock();
     bool ConfirmLock();
+    // The window is gone or the program is ending: a step must not go on.
+    bool Ending() const;
 };
 
 // Command-line argument `index` (1 and up) by the platform's rules: blanks and control
