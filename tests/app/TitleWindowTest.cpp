@@ -1,0 +1,167 @@
+// The title window as a window and as a record, and the command-line rules.
+#include "app/Clogo.h"
+#include "support/Gui.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace testsupport;
+
+namespace {
+
+std::string Argument(const char* commandLine, int index) {
+    OwnedText a(CommandLineArgument(commandLine, index));
+    return a.Str();
+}
+
+TEST(CommandLine, SplitsByThePlatformsRules) {
+    struct Case {
+        const char* line;
+        int index;
+        const char* expected;
+    } cases[] = {
+        {"Carvelund.exe Ann", 1, "Ann"},
+        {"Carvelund.exe", 1, ""},
+        {"Carvelund.exe   ", 1, ""},
+        {"\"C:\\Program Files\\Carvelund.exe\" Ann", 1, "Ann"},
+        {"Carvelund.exe \"Ann Lee\" extra", 1, "Ann Lee"},
+        {"Carvelund.exe \"Ann Lee\" extra", 2, "extra"},
+        {"Carvelund.exe\tAnn\tBob", 1, "Ann"},
+        {"Carvelund.exe \x01 Ann", 1, "Ann"},  // control characters separate too
+        {"Carvelund.exe \"\" Ann", 1, "Ann"},  // an empty quoted stretch is skipped
+        {"Carvelund.exe An\"n L\"ee", 1, "Ann Lee"},
+        {"Carvelund.exe \"Ann", 1, "Ann"},  // an unclosed quote runs to the end
+        {"Carvelund.exe J.Smith", 1, "J.Smith"},
+        {"Carvelund.exe \xC5sa", 1, "\xC5sa"},
+        {"", 1, ""},
+        {nullptr, 1, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Argument(c.line, c.index), c.expected) << (c.line ? c.line : "(null)") << " #" << c.index;
+}
+
+TEST(TitleWindow, StartsWithAnEmptyRecord) {
+    TLogo logo;
+    EXPECT_EQ(logo.State, Initialise);
+    EXPECT_FALSE(logo.UserName);
+    EXPECT_EQ(logo.LockFolder, nullptr);
+    EXPECT_FALSE(logo.TitlePath);
+    EXPECT_EQ(logo.Launcher, nullptr);
+    EXPECT_FALSE(logo.ErrorTitle);
+    EXPECT_FALSE(logo.ErrorMessage);
+    EXPECT_FALSE(logo.Title);
+    EXPECT_FALSE(logo.CancelFlag || logo.ReadOnlyFlag || logo.DeleteLockFlag);
+    EXPECT_FALSE(logo.zTimer.Enabled());
+    EXPECT_EQ(logo.zTimer.Interval(), 100u);
+}
+
+TEST(TitleWindow, SettersOnlySetAndResetClearsAll) {
+    TLogo logo;
+    logo.SetDeleteLock();
+    logo.SetDeleteLock();
+    EXPECT_TRUE(logo.DeleteLockFlag);
+    EXPECT_FALSE(logo.CancelFlag || logo.ReadOnlyFlag);
+    logo.SetCancel();
+    logo.SetReadOnly();
+    EXPECT_TRUE(logo.CancelFlag && logo.ReadOnlyFlag && logo.DeleteLockFlag);
+    logo.ResetFlags();
+    EXPECT_FALSE(logo.CancelFlag || logo.ReadOnlyFlag || logo.DeleteLockFlag);
+}
+
+TEST(TitleWindow, SetErrorKeepsCopiesAndSelectsShowError) {
+    TLogo logo;
+    logo.State = Watch;
+    std::string title = "Lock Delete";
+    std::string holder = "Bob";
+    logo.SetError(title.c_str(), "Can't delete existing lock : ", holder.c_str());
+    title = "changed";
+    holder = "changed";
+    EXPECT_STREQ(logo.ErrorTitle.Str(), "Lock Delete");
+    EXPECT_STREQ(logo.ErrorMessage.Str(), "Can't delete existing lock : Bob");
+    EXPECT_EQ(logo.State, ShowError);
+    logo.SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", nullptr);
+    EXPECT_STREQ(logo.ErrorTitle.Str(), "Copy Local Data");
+    EXPECT_STREQ(logo.ErrorMessage.Str(), "Error copying local data back to Shared Data Folder");
+}
+
+TEST(TitleWindow, IdentityComesFromTheRunningExecutable) {
+    TLogo logo;
+    OwnedText path(logo.IdentityStep());
+    char real[MAX_PATH];
+    GetModuleFileNameA(nullptr, real, MAX_PATH);
+    EXPECT_STREQ(path.Str(), real);
+    OwnedText title(BaseTitle(real));
+    OwnedText titlePath(BaseTitlePath(real));
+    EXPECT_STREQ(logo.Title.Str(), title.Str());
+    EXPECT_STREQ(logo.TitlePath.Str(), titlePath.Str());
+    EXPECT_EQ(WindowText(logo.Handle()), title.Str());
+    EXPECT_EQ(WindowText(logo.lb_Title.Handle()), title.Str());
+    EXPECT_TRUE(logo.UserName);  // the test runs without arguments: empty, not absent
+    EXPECT_STREQ(logo.UserName.Str(), "");
+}
+
+HFONT FontOf(HWND window) { return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)); }
+
+std::string ToolText(HWND tooltips, HWND owner, HWND tool) {
+    char text[256] = "";
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.hwnd = owner;
+    info.uId = reinterpret_cast<UINT_PTR>(tool);
+    info.lpszText = text;
+    SendMessageA(tooltips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
+    return text;
+}
+
+TEST(TitleWindow, LooksAsSpecifiedAndIsSavedAsAPicture) {
+    TLogo logo;
+    const LONG style = GetWindowLongA(logo.Handle(), GWL_STYLE);
+    EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_BORDER | WS_VSCROLL | WS_HSCROLL));
+    RECT client, window;
+    GetClientRect(logo.Handle(), &client);
+    GetWindowRect(logo.Handle(), &window);
+    EXPECT_EQ(client.right, 232);
+    EXPECT_EQ(client.bottom, 60);
+    EXPECT_NEAR((window.left + window.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+    EXPECT_NEAR((window.top + window.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+
+    RECT label;
+    GetWindowRect(logo.lb_Title.Handle(), &label);
+    MapWindowPoints(nullptr, logo.Handle(), reinterpret_cast<POINT*>(&label), 2);
+    EXPECT_EQ(label.left, 0);
+    EXPECT_EQ(label.top, 11);
+    EXPECT_EQ(label.right, 232);
+    EXPECT_EQ(label.bottom, 48);
+    EXPECT_TRUE(GetWindowLongA(logo.lb_Title.Handle(), GWL_STYLE) & SS_CENTER);
+
+    LOGFONTA font{};
+    ASSERT_TRUE(GetObjectA(FontOf(logo.lb_Title.Handle()), sizeof font, &font));
+    EXPECT_STREQ(font.lfFaceName, "Arial");
+    EXPECT_EQ(font.lfHeight, -32);
+    EXPECT_EQ(font.lfWeight, FW_BOLD);
+
+    HWND tooltips = nullptr;
+    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+        char cls[64];
+        GetClassNameA(w, cls, sizeof cls);
+        if (lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 && GetWindow(w, GW_OWNER) == logo.Handle()) tooltips = w;
+    }
+    ASSERT_NE(tooltips, nullptr);
+    EXPECT_EQ(ToolText(tooltips, logo.Handle(), logo.lb_Title.Handle()), "Click for donation information");
+
+    logo.lb_Title.SetText("Carvelund");
+    ShowWindow(logo.Handle(), SW_SHOW);
+    UpdateWindow(logo.Handle());
+    HDC dc = GetDC(logo.Handle());
+    const COLORREF corner = GetPixel(dc, 2, 2);  // above the label: the form's own surface
+    const COLORREF underTitle = GetPixel(dc, 2, 30);  // the label's background
+    ReleaseDC(logo.Handle(), dc);
+    EXPECT_EQ(corner, GetSysColor(COLOR_INFOBK));
+    EXPECT_EQ(underTitle, GetSysColor(COLOR_INFOBK));
+    EXPECT_TRUE(SaveScreenshot(logo.Handle(), "title-window"));
+    ShowWindow(logo.Handle(), SW_HIDE);
+}
+
+}  // namespace
