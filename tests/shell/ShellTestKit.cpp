@@ -1,0 +1,118 @@
+#include "ShellTestKit.h"
+
+#include "support/TempDir.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace shelltest {
+
+namespace {
+
+ShellCalls* active = nullptr;
+std::mutex activeMutex;
+
+bool EndsInSecondNul(const char* list) { return list && list[std::strlen(list) + 1] == '\0'; }
+
+}  // namespace
+
+ShellCalls::ShellCalls() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    if (active) throw std::logic_error("one ShellCalls at a time");
+    active = this;
+    previous_ = Platform().shellFileOperation;
+    Platform().shellFileOperation = Record;
+}
+
+ShellCalls::~ShellCalls() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    Platform().shellFileOperation = previous_;
+    active = nullptr;
+}
+
+void ShellCalls::SetHandler(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+int ShellCalls::Real(SHFILEOPSTRUCTA* op) { return SHFileOperationA(op); }
+
+int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
+    ShellCalls* self;
+    {
+        std::lock_guard<std::mutex> lock(activeMutex);
+        self = active;
+    }
+    ShellCall call;
+    call.function = op->wFunc;
+    call.from = op->pFrom ? op->pFrom : "";
+    call.to = op->pTo ? op->pTo : "";
+    call.fromIsList = EndsInSecondNul(op->pFrom);
+    call.toIsList = EndsInSecondNul(op->pTo);
+    call.flags = op->fFlags;
+    call.progressTitle = op->lpszProgressTitle ? op->lpszProgressTitle : "";
+    call.owner = op->hwnd;
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        handler = self->handler_;
+    }
+    call.result = handler ? handler(op) : Real(op);
+    call.lastError = GetLastError();
+    call.aborted = op->fAnyOperationsAborted != FALSE;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->calls_.push_back(call);
+    }
+    SetLastError(call.lastError);  // the caller reads it next
+    return call.result;
+}
+
+std::vector<ShellCall> ShellCalls::Calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+}
+
+std::vector<UINT> ShellCalls::Functions() const {
+    std::vector<UINT> functions;
+    for (const auto& c : Calls()) functions.push_back(c.function);
+    return functions;
+}
+
+int CancelAtOnce(SHFILEOPSTRUCTA* op) {
+    op->fAnyOperationsAborted = TRUE;
+    SetLastError(ERROR_CANCELLED);
+    return 0;
+}
+
+HeldOpen::HeldOpen(const std::string& path)
+    : handle_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                          nullptr)) {}
+
+void HeldOpen::Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+void MakeTree(const std::string& root, const TreeSpec& entries) {
+    testsupport::MakeFolder(root);
+    for (const auto& entry : entries) {
+        const std::string path = root + "\\" + entry.first;
+        if (!entry.first.empty() && entry.first.back() == '\\') {
+            testsupport::MakeFolder(path.substr(0, path.size() - 1));
+            continue;
+        }
+        const size_t cut = path.find_last_of('\\');
+        testsupport::MakeFolder(path.substr(0, cut));
+        testsupport::WriteFile(path, entry.second);
+    }
+}
+
+bool IsFailureText(const std::string& text, const ShellCall& call, const std::string& path) {
+    if (call.result != 0) return text == SystemErrorName(static_cast<int32_t>(call.lastError));
+    return text.find(path) != std::string::npos &&
+           (text.rfind("Not copied: ", 0) == 0 || text.rfind("Copied with a different size: ", 0) == 0 ||
+            text.rfind("Cannot read folder: ", 0) == 0 || text.rfind("Not a folder: ", 0) == 0);
+}
+
+}  // namespace shelltest

@@ -1,0 +1,292 @@
+#include "ShellTestKit.h"
+#include "shell/Wintools.h"
+#include "support/MessageBoxes.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+using namespace shelltest;
+
+namespace {
+
+// The trees below are passed as made texts, as the program does.
+OwnedText Made(const std::string& path) { return OwnedText(ConcatText(path.c_str())); }
+
+TEST(DeleteTree, RemovesTheWholeTreeWhateverTheAttributes) {
+    TempDir dir;
+    const std::string root = dir / "Data.2delete";
+    MakeTree(root, {{"a.txt", "a"}, {"sub\\b.txt", "b"}, {"sub\\deeper\\c.txt", "c"}, {"empty\\", ""}});
+    SetFileAttributesA((root + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA((root + "\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesA((root + "\\sub").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_TRUE(DeleteTree(Made(root).Get()));
+    EXPECT_FALSE(Exists(root));
+    EXPECT_TRUE(IsFolder(dir.Path()));
+    EXPECT_EQ(boxes.Count(), 0u);
+
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    const ShellCall call = shell.Calls()[0];
+    EXPECT_EQ(call.function, static_cast<UINT>(FO_DELETE));
+    EXPECT_EQ(call.from, root);
+    EXPECT_TRUE(call.fromIsList);
+    EXPECT_EQ(call.to, "");
+    EXPECT_EQ(call.flags, 0x90);
+    EXPECT_EQ(call.progressTitle, "Deleting old tree");
+    EXPECT_EQ(call.owner, nullptr);
+}
+
+TEST(DeleteTree, OfAMissingFolderFailsWithoutAWord) {
+    TempDir dir;
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(DeleteTree(Made(dir / "nothing here").Get()));
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST(DeleteTree, AFileInUseFailsTheDelete) {
+    TempDir dir;
+    const std::string root = dir / "Data.2delete";
+    MakeTree(root, {{"open.dat", "in use"}, {"other.dat", "x"}});
+    HeldOpen holder(root + "\\open.dat");
+    ASSERT_TRUE(holder.Held());
+
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(DeleteTree(Made(root).Get()));
+    EXPECT_TRUE(Exists(root + "\\open.dat"));
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "Deleting");
+    EXPECT_EQ(boxes.Seen()[0].text, SystemErrorName(static_cast<int32_t>(shell.Calls()[0].lastError)));
+    EXPECT_EQ(boxes.Seen()[0].owner, nullptr);
+}
+
+// Each operation names its failure after the thread's last error, not the shell's return
+// code, and reports a cancelled progress display in its own words.
+TEST(ShellOperations, ReportFailuresAndCancelsUnderTheirOwnTitles) {
+    TempDir dir;
+    MakeTree(dir / "Data", {{"a.txt", "a"}});
+    const OwnedText data = Made(dir / "Data"), other = Made(dir / "Other");
+    const struct {
+        const char* name;
+        std::function<bool()> run;
+        const char* title;
+        const char* abortedText;
+    } operations[] = {
+        {"delete", [&] { return DeleteTree(data.Get()); }, "Deleting", "User aborted delete"},
+        {"copy", [&] { return CopyTreeContents(data.Get(), other.Get()); }, "Copying", "User aborted copy"},
+        {"rename", [&] { return RenameTree(data.Get(), other.Get()); }, "renaming", "User aborted copy"},
+    };
+    for (const auto& op : operations) {
+        {
+            MessageBoxWatcher boxes;
+            ShellCalls shell;
+            shell.SetHandler([](SHFILEOPSTRUCTA*) {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return 0x7C;  // DE_INVALIDFILES
+            });
+            EXPECT_FALSE(op.run()) << op.name;
+            EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{op.title, "ERROR ACCESS DENIED"}})) << op.name;
+        }
+        {
+            MessageBoxWatcher boxes;
+            ShellCalls shell;
+            shell.SetHandler(CancelAtOnce);
+            EXPECT_FALSE(op.run()) << op.name;
+            EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{op.title, op.abortedText}})) << op.name;
+        }
+        EXPECT_EQ(ReadFile(dir / "Data\\a.txt"), "a") << op.name;
+        EXPECT_FALSE(Exists(dir / "Other")) << op.name << ": a cancelled copy leaves no empty folder";
+    }
+}
+
+// The platform creates a missing destination differently depending on what the source
+// holds; the result must be a folder holding the entries in every case.
+TEST(CopyTreeContents, IntoAMissingDestinationGivesAFolderHoldingTheEntries) {
+    const struct {
+        const char* name;
+        TreeSpec source;
+    } cases[] = {
+        {"one file", {{"only.txt", "only"}}},
+        {"one subfolder", {{"sub\\inner.txt", "inner"}}},
+        {"one empty subfolder", {{"sub\\", ""}}},
+        {"several entries", {{"a.txt", "a"}, {"b.txt", "bb"}, {"sub\\c.txt", "ccc"}, {"sub\\deep\\d.txt", "d"}}},
+        {"nothing", {}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        MakeTree(dir / "Shared\\Data", c.source);
+        const std::string destination = dir / "Work\\Local\\Data";  // parents missing too
+
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        EXPECT_TRUE(CopyTreeContents(Made(dir / "Shared\\Data").Get(), Made(destination).Get())) << c.name;
+        EXPECT_TRUE(IsFolder(destination)) << c.name;
+        std::string difference;
+        EXPECT_TRUE(SameTree(dir / "Shared\\Data", destination, &difference)) << c.name << ": " << difference;
+        EXPECT_EQ(boxes.Count(), 0u) << c.name;
+
+        ASSERT_EQ(shell.Calls().size(), 1u);
+        const ShellCall call = shell.Calls()[0];
+        EXPECT_EQ(call.function, static_cast<UINT>(FO_COPY));
+        EXPECT_EQ(call.from, dir / "Shared\\Data\\*.*");
+        EXPECT_TRUE(call.fromIsList);
+        EXPECT_EQ(call.to, destination);
+        EXPECT_TRUE(call.toIsList);
+        EXPECT_EQ(call.flags, 0x210);
+        EXPECT_EQ(call.progressTitle, "Copying share data");
+    }
+}
+
+TEST(CopyTreeContents, ASourceWithATrailingSeparatorDoublesIt) {
+    TempDir dir;
+    MakeTree(dir / "Shared", {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
+    ShellCalls shell;
+    EXPECT_TRUE(CopyTreeContents(Made(dir / "Shared\\").Get(), Made(dir / "Local").Get()));
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    EXPECT_EQ(shell.Calls()[0].from, dir / "Shared\\\\*.*");
+    EXPECT_TRUE(SameTree(dir / "Shared", dir / "Local"));
+}
+
+TEST(CopyTreeContents, OverwritesAnExistingDestinationAndKeepsItsOtherEntries) {
+    TempDir dir;
+    MakeTree(dir / "Shared", {{"a.txt", "new a"}, {"sub\\b.txt", "new b"}});
+    MakeTree(dir / "Local", {{"a.txt", "old"}, {"sub\\b.txt", "old b, longer"}, {"mine.txt", "mine"}});
+    MessageBoxWatcher boxes;
+    EXPECT_TRUE(CopyTreeContents(Made(dir / "Shared").Get(), Made(dir / "Local").Get()));
+    EXPECT_EQ(ReadFile(dir / "Local\\a.txt"), "new a");
+    EXPECT_EQ(ReadFile(dir / "Local\\sub\\b.txt"), "new b");
+    EXPECT_EQ(ReadFile(dir / "Local\\mine.txt"), "mine");
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST(CopyTreeContents, AMissingSourceFailsAndLeavesNoDestination) {
+    TempDir dir;
+    const std::string source = dir / "Shared\\Data";
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(CopyTreeContents(Made(source).Get(), Made(dir / "Work\\Data").Get()));
+    EXPECT_FALSE(Exists(dir / "Work\\Data"));
+    EXPECT_FALSE(Exists(dir / "Work")) << "a parent made for the copy is removed too";
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "Copying");
+    EXPECT_TRUE(IsFailureText(boxes.Seen()[0].text, shell.Calls()[0], source)) << boxes.Seen()[0].text;
+}
+
+// The platform may skip what it cannot copy and still report success.
+TEST(CopyTreeContents, ASkippedFileFailsTheCopyAndIsNamed) {
+    struct Case {
+        const char* name;
+        const char* held;  // relative to the folder
+        const char* named;
+    } cases[] = {
+        {"source file in use", "Shared\\sub\\open.dat", "Shared\\sub\\open.dat"},
+        {"destination file in use", "Local\\sub\\open.dat", "Shared\\sub\\open.dat"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        MakeTree(dir / "Shared", {{"a.txt", "a"}, {"sub\\open.dat", "twelve bytes"}, {"z.txt", "z"}});
+        MakeTree(dir / "Local", {{"sub\\open.dat", "old"}});
+        HeldOpen holder(dir / c.held);
+        ASSERT_TRUE(holder.Held()) << c.name;
+
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        EXPECT_FALSE(CopyTreeContents(Made(dir / "Shared").Get(), Made(dir / "Local").Get())) << c.name;
+        ASSERT_EQ(shell.Calls().size(), 1u);
+        ASSERT_EQ(boxes.Count(), 1u) << c.name;
+        EXPECT_EQ(boxes.Seen()[0].caption, "Copying");
+        EXPECT_TRUE(IsFailureText(boxes.Seen()[0].text, shell.Calls()[0], dir / c.named))
+            << c.name << ": " << boxes.Seen()[0].text;
+    }
+}
+
+TEST(CopyTreeContents, ADestinationThatIsAFileFails) {
+    TempDir dir;
+    MakeTree(dir / "Shared", {{"a.txt", "a"}});
+    WriteFile(dir / "Local", "a file");
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(CopyTreeContents(Made(dir / "Shared").Get(), Made(dir / "Local").Get()));
+    EXPECT_EQ(ReadFile(dir / "Local"), "a file");
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Copying", "Not a folder: " + dir / "Local"}}));
+}
+
+TEST(CopyTreeContents, ADestinationUnderAFileFailsEvenForAnEmptySource) {
+    TempDir dir;
+    MakeFolder(dir / "Shared");
+    WriteFile(dir / "Work", "a file");
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(CopyTreeContents(Made(dir / "Shared").Get(), Made(dir / "Work\\Data").Get()));
+    EXPECT_EQ(ReadFile(dir / "Work"), "a file");
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "Copying");
+    EXPECT_TRUE(IsFailureText(boxes.Seen()[0].text, shell.Calls()[0], dir / "Work\\Data")) << boxes.Seen()[0].text;
+}
+
+struct CurrentFolder {
+    explicit CurrentFolder(const std::string& folder) {
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        SetCurrentDirectoryA(folder.c_str());
+    }
+    ~CurrentFolder() { SetCurrentDirectoryA(previous); }
+    char previous[MAX_PATH];
+};
+
+TEST(RenameTree, RenamesWithFullPaths) {
+    TempDir dir;
+    MakeTree(dir / "Data", {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
+    MakeTree(dir / "reference", {{"a.txt", "a"}, {"sub\\b.txt", "b"}});
+    CurrentFolder here(dir.Path());
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_TRUE(RenameTree(Made("Data").Get(), Made("Data.saved").Get()));
+    EXPECT_FALSE(Exists(dir / "Data"));
+    EXPECT_TRUE(SameTree(dir / "reference", dir / "Data.saved"));
+    EXPECT_EQ(boxes.Count(), 0u);
+
+    ASSERT_EQ(shell.Calls().size(), 1u);
+    const ShellCall call = shell.Calls()[0];
+    EXPECT_EQ(call.function, static_cast<UINT>(FO_RENAME));
+    EXPECT_EQ(lstrcmpiA(call.from.c_str(), (dir / "Data").c_str()), 0) << call.from;
+    EXPECT_EQ(lstrcmpiA(call.to.c_str(), (dir / "Data.saved").c_str()), 0) << call.to;
+    EXPECT_TRUE(call.fromIsList && call.toIsList);
+    EXPECT_EQ(call.flags, 0x210);
+    EXPECT_EQ(call.progressTitle, "Copying share data");
+}
+
+TEST(RenameTree, FailsOnAMissingSourceOrATakenName) {
+    TempDir dir;
+    MakeTree(dir / "Data", {{"a.txt", "a"}});
+    MakeTree(dir / "Data.saved", {{"b.txt", "b"}});
+    const struct {
+        const char* name;
+        std::string from, to;
+    } cases[] = {
+        {"missing source", dir / "Missing", dir / "Elsewhere"},
+        {"taken name", dir / "Data", dir / "Data.saved"},
+        {"into itself", dir / "Data\\", dir / "Data\\.saved"},
+    };
+    for (const auto& c : cases) {
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        EXPECT_FALSE(RenameTree(Made(c.from).Get(), Made(c.to).Get())) << c.name;
+        ASSERT_EQ(boxes.Count(), 1u) << c.name;
+        EXPECT_EQ(boxes.Seen()[0].caption, "renaming") << c.name;
+        EXPECT_EQ(boxes.Seen()[0].text, SystemErrorName(static_cast<int32_t>(shell.Calls()[0].lastError)));
+        EXPECT_EQ(ReadFile(dir / "Data\\a.txt"), "a") << c.name;
+        EXPECT_EQ(ReadFile(dir / "Data.saved\\b.txt"), "b") << c.name;
+        EXPECT_FALSE(Exists(dir / "Elsewhere")) << c.name;
+    }
+}
+
+}  // namespace
