@@ -1,6 +1,15 @@
 // The working period: one step per timer tick, selected by State.
 #include "app/Clogo.h"
 
+#include "info/Creginfo.h"
+#include "launcher/Winappcontrol.h"
+#include "lock/Cfinishlockgone.h"
+#include "lock/Cfinishlockstolen.h"
+#include "lock/Cstartlock.h"
+#include "lock/Tokenlock.h"
+#include "settings/Configure.h"
+#include "settings/Persistentdata.h"
+
 void TLogo::RunStep() {
     switch (State) {
         case EnsureSettings: StepEnsureSettings(); break;
@@ -16,27 +25,131 @@ void TLogo::RunStep() {
     }
 }
 
+bool TLogo::Ending() const { return !Alive() || forms::application::Terminated(); }
+
 void TLogo::StepInitialise() {
     OwnedText programPath(IdentityStep());
+    MakeIniFileName(programPath.Get());
     ResetFlags();
     State = EnsureSettings;
 }
 
-// The remaining steps arrive with the settings, lock, transfer and launcher modules.
-void TLogo::StepEnsureSettings() { State = Finish; }
-void TLogo::StepTakeLock() { State = Finish; }
-void TLogo::StepCopyIn() { State = Finish; }
-void TLogo::StepLaunch() { State = Finish; }
-void TLogo::StepWatch() { State = Finish; }
-void TLogo::StepCheckLock() { State = Finish; }
-void TLogo::StepCopyBack() { State = Finish; }
-void TLogo::StepShowError() { State = Finish; }
-void TLogo::RunConfiguration() {}
-bool TLogo::AcquireLock() { return false; }
-bool TLogo::ConfirmLock() { return false; }
-void TLogo::lb_TitleClick() {}
+void TLogo::StepEnsureSettings() {
+    const bool loaded = ReadSettings();
+    if (UserName.Str()[0] && loaded) {
+        if (CheckSettings(GetRemoteLockFolder(), GetRemoteSharedDataFolder(), GetLocalDataFolder(),
+                          GetRunCommand()) != 0)
+            RunConfiguration();
+        State = CancelFlag ? Finish : TakeLock;
+    } else {
+        // Configuration only: the period has to be started again afterwards.
+        RunConfiguration();
+        State = Finish;
+    }
+}
+
+void TLogo::StepTakeLock() { State = AcquireLock() ? CopyIn : Finish; }
+
+void TLogo::StepCopyIn() {
+    State = Launch;
+    if (!TransferTree(GetRemoteSharedDataFolder(), GetLocalDataFolder()))
+        SetError("Copy Remote Data", "Error copying remote shared data", "");
+}
+
+void TLogo::StepLaunch() {
+    Launcher = std::make_unique<AppControl>(GetRunCommand(), GetRunCommandOptions());
+    State = Watch;
+    if (!Launcher->Start()) SetError("Lanuching Application", Launcher->GetErrorText(), "");
+}
+
+void TLogo::StepWatch() {
+    if (!Launcher) {
+        SetError("Internal Error", "Lost application handle", "");
+        return;
+    }
+    if (!Launcher->IsRunning()) State = CheckLock;
+}
+
+void TLogo::StepCheckLock() {
+    State = Finish;
+    if (!ReadOnlyFlag && ConfirmLock()) State = CopyBack;
+}
+
+void TLogo::StepCopyBack() {
+    State = Finish;
+    if (!TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder()))
+        SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", "");
+}
 
 void TLogo::StepFinish() {
     zTimer.SetEnabled(false);
+    // The token named for this user goes, whoever created it; another holder's stays.
+    if (UserName.Str()[0] && LockFolder) DeleteTokenLock(LockFolder, UserName.Str());
     Close();
 }
+
+void TLogo::StepShowError() {
+    ShowErrorMessage(Handle(), ErrorTitle.Str(), ErrorMessage.Str());
+    State = Finish;
+}
+
+void TLogo::RunConfiguration() {
+    ResetFlags();
+    TCarvelund dialog(*this);
+    dialog.ShowModal();
+}
+
+bool TLogo::AcquireLock() {
+    LockFolder = GetRemoteLockFolder();
+    while (!TakeTokenLock(LockFolder, UserName.Str())) {
+        ShowStartLock();
+        if (Ending() || CancelFlag) return false;
+        if (ReadOnlyFlag) return true;  // on without the lock
+        if (DeleteLockFlag) {
+            // The holder is read again: it may have changed while the dialog was open.
+            OwnedText holder(TokenLockOwner(LockFolder));
+            DeleteTokenLock(LockFolder, holder.Get());
+            DeleteLockFlag = false;
+        }
+    }
+    return true;
+}
+
+void TLogo::ShowStartLock() {
+    OwnedText owner(TokenLockOwner(LockFolder));
+    OwnedText since(TokenLockSince(LockFolder, owner.Get()));
+    TStartLock dialog(*this);
+    dialog.SetLockInfo(owner.Get(), since.Get());
+    dialog.ShowModal();
+}
+
+bool TLogo::ConfirmLock() {
+    if (OwnsTokenLock(LockFolder, UserName.Str())) return true;
+    OwnedText holder(TokenLockOwner(LockFolder));
+    // A lock-lost dialog closed without a choice is no confirmation: nothing is copied
+    // back over the shared data without the user's word.
+    bool chosen = false;
+    if (holder) {
+        OwnedText since(TokenLockSince(LockFolder, holder.Get()));
+        TFinishLockStolen dialog(*this);
+        dialog.SetLockInfo(holder.Get(), since.Get());
+        dialog.ShowModal();
+        chosen = !dialog.ClosedFromOutside();
+        if (Ending()) return false;
+        if (DeleteLockFlag) {
+            if (!DeleteTokenLock(LockFolder, holder.Get())) {
+                SetError("Lock Delete", "Can't delete existing lock : ", holder.Get());
+                return false;
+            }
+            DeleteLockFlag = false;
+        }
+    } else {
+        TFinishLockGone dialog(*this);
+        dialog.ShowModal();
+        chosen = !dialog.ClosedFromOutside();
+        if (Ending()) return false;
+    }
+    return chosen && !CancelFlag;
+}
+
+void TLogo::lb_TitleClick() { ShowRegInfo(*this); }
