@@ -1,0 +1,273 @@
+// The settings store on real INI files.
+#include "settings/Persistentdata.h"
+
+#include "shell/Wintools.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+// Taken before any test names a file: the name the store derives on its own.
+const std::string g_firstIniName = GetIniFileName();
+
+using Setter = const char* (*)(const char*);
+using Getter = const char* (*)();
+const Setter kSetters[] = {SetRemoteLockFolder, SetRemoteSharedDataFolder, SetLocalDataFolder, SetRunCommand,
+                           SetRunCommandOptions};
+const Getter kGetters[] = {GetRemoteLockFolder, GetRemoteSharedDataFolder, GetLocalDataFolder, GetRunCommand,
+                           GetRunCommandOptions};
+const char* const kKeys[] = {"RemoteLockFolder", "RemoteSharedDataFolder", "LocalDataFolder", "RunCommand",
+                             "RunCommandOptions"};
+
+void SetAll(const char* value) {
+    for (Setter set : kSetters) set(value);
+}
+
+// What the file holds, read past the store and without its 1023-character limit.
+std::string InFile(const std::string& ini, const char* key, const char* section = "RunTime") {
+    std::vector<char> buffer(8192);
+    GetPrivateProfileStringA(section, key, "<missing>", buffer.data(), static_cast<DWORD>(buffer.size()), ini.c_str());
+    return buffer.data();
+}
+
+class SettingsStore : public ::testing::Test {
+protected:
+    // The store is named after a program in the test's own folder: <folder>\Carvelund.Ini.
+    void SetUp() override {
+        ini_ = temp_ / "Carvelund.Ini";
+        ASSERT_EQ(std::string(MakeIniFileName((temp_ / "Carvelund.exe").c_str())), ini_);
+        SetAll("unchanged");
+    }
+
+    TempDir temp_;
+    std::string ini_;
+};
+
+TEST(IniFileName, LastDotOfTheWholePathGivesWayToIni) {
+    struct Case {
+        const char* program;
+        const char* ini;
+    } cases[] = {
+        {"C:\\Tools\\Carvelund.exe", "C:\\Tools\\Carvelund.Ini"},
+        {"C:\\Tools\\CARVELUND.EXE", "C:\\Tools\\CARVELUND.Ini"},
+        {"C:\\A.B\\Prog", "C:\\A.Ini"},  // no extension: the folder's dot is the last one
+        {"C:\\Tools\\Prog", "C:\\Tools\\Prog.Ini"},
+        {"C:\\Apps\\.exe", "C:\\Apps\\.Ini"},
+        {"\\\\srv\\share\\my.tool.exe", "\\\\srv\\share\\my.tool.Ini"},
+        {"", ".Ini"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.program);
+        const char* made = MakeIniFileName(c.program);
+        EXPECT_STREQ(made, c.ini);
+        EXPECT_EQ(made[std::strlen(c.ini) + 1], '\0') << "a made text ends in two NULs";
+        EXPECT_EQ(GetIniFileName(), made);
+    }
+}
+
+TEST(IniFileName, WithoutANameTheProgramsOwnPathIsUsed) {
+    char self[MAX_PATH];
+    const std::string program(self, GetModuleFileNameA(nullptr, self, MAX_PATH));
+    ASSERT_EQ(program.substr(program.size() - 4), ".exe");
+    EXPECT_EQ(g_firstIniName, program.substr(0, program.size() - 4) + ".Ini");
+}
+
+TEST_F(SettingsStore, MissingFileIsNotReadAndKeepsTheValues) {
+    EXPECT_FALSE(ReadSettings());
+    for (Getter get : kGetters) EXPECT_STREQ(get(), "unchanged");
+}
+
+TEST_F(SettingsStore, EmptyFileGivesFiveEmptySettingsThatFailTheCheck) {
+    WriteFile(ini_, "");
+    ASSERT_TRUE(ReadSettings());
+    for (Getter get : kGetters) EXPECT_STREQ(get(), "");
+    EXPECT_EQ(CheckSettings(GetRemoteLockFolder(), GetRemoteSharedDataFolder(), GetLocalDataFolder(), GetRunCommand()),
+              1);
+}
+
+TEST_F(SettingsStore, MissingKeysReadAsEmpty) {
+    WriteFile(ini_, "[RunTime]\r\nRunCommand=C:\\Palm\\PALM.exe\r\n[Other]\r\nRemoteLockFolder=elsewhere\r\n");
+    ASSERT_TRUE(ReadSettings());
+    EXPECT_STREQ(GetRunCommand(), "C:\\Palm\\PALM.exe");
+    EXPECT_STREQ(GetRemoteLockFolder(), "") << "only the RunTime section counts";
+    EXPECT_STREQ(GetRunCommandOptions(), "");
+}
+
+// Any text goes in through the setters, out to the file, and back through the accessors.
+TEST_F(SettingsStore, ValuesSurviveTheFileAsTheProfileFunctionsReturnThem) {
+    const std::string long1023(1023, 'x');
+    const std::string long2000 = "C:\\" + std::string(1997, 'y');
+    struct Case {
+        std::string value;
+        std::string readBack;
+    } cases[] = {
+        {"\\\\server\\share\\locks\\", "\\\\server\\share\\locks"},
+        {"C:\\", "C:"},
+        {"C:\\a\\\\", "C:\\a\\"},
+        {"/x -y /", "/x -y "},
+        {"", ""},
+        {long1023, long1023},
+        {long2000, long2000.substr(0, 1023)},
+        {"  C:\\My Data  ", "C:\\My Data"},  // blanks around go, blanks inside stay
+        {"\"C:\\Program Files\\App\\app.exe\"", "C:\\Program Files\\App\\app.exe"},
+        {"'single'", "single"},
+        {"a;b=c#d [x]", "a;b=c#d [x]"},
+        {"C:\\B\xfc\x63her\\\xe9t\xe9\x81\xff", "C:\\B\xfc\x63her\\\xe9t\xe9\x81\xff"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.substr(0, 40));
+        SetAll(c.value.c_str());
+        const char* error = WriteSettings();
+        EXPECT_EQ(error, nullptr) << error;
+        if (c.value.size() > 1023) {
+            EXPECT_EQ(InFile(ini_, "RunCommand"), c.value) << "the file holds all of it";
+        }
+        SetAll("unchanged");
+        ASSERT_TRUE(ReadSettings());
+        for (Getter get : kGetters) EXPECT_EQ(std::string(get()), c.readBack);
+    }
+}
+
+TEST_F(SettingsStore, AccessorDropsOneSeparatorFromTheStoredValueOnce) {
+    SetRemoteLockFolder("C:\\Locks\\\\");
+    SetRunCommandOptions("/q/");
+    ASSERT_EQ(WriteSettings(), nullptr);
+    EXPECT_EQ(InFile(ini_, "RemoteLockFolder"), "C:\\Locks\\\\") << "setters keep the value as typed";
+
+    EXPECT_STREQ(GetRemoteLockFolder(), "C:\\Locks\\");
+    EXPECT_STREQ(GetRemoteLockFolder(), "C:\\Locks\\") << "a second read takes nothing more";
+    EXPECT_STREQ(GetRunCommandOptions(), "/q");
+    ASSERT_EQ(WriteSettings(), nullptr);
+    EXPECT_EQ(InFile(ini_, "RemoteLockFolder"), "C:\\Locks\\") << "the stored value itself lost it";
+    EXPECT_EQ(InFile(ini_, "RunCommandOptions"), "/q");
+}
+
+TEST_F(SettingsStore, SettersKeepTheirOwnCopy) {
+    char typed[] = "C:\\Data";
+    EXPECT_EQ(SetLocalDataFolder(typed), typed);
+    typed[0] = 'D';
+    EXPECT_STREQ(GetLocalDataFolder(), "C:\\Data");
+    // A value may be set from the store's own text.
+    SetLocalDataFolder(GetLocalDataFolder());
+    EXPECT_STREQ(GetLocalDataFolder(), "C:\\Data");
+}
+
+TEST_F(SettingsStore, WritingLeavesOtherSectionsAndKeysAlone) {
+    WriteFile(ini_,
+              "[Before]\r\nkeep=1\r\n"
+              "[RunTime]\r\nMyOwnKey=mine\r\nRunCommand=old\r\n"
+              "[After]\r\nRemoteLockFolder=not ours\r\n");
+    SetAll("new");
+    ASSERT_EQ(WriteSettings(), nullptr);
+    EXPECT_EQ(InFile(ini_, "keep", "Before"), "1");
+    EXPECT_EQ(InFile(ini_, "MyOwnKey"), "mine");
+    EXPECT_EQ(InFile(ini_, "RemoteLockFolder", "After"), "not ours");
+    for (const char* key : kKeys) EXPECT_EQ(InFile(ini_, key), "new") << key;
+}
+
+TEST_F(SettingsStore, CheckNamesTheFirstMissingPathInOrder) {
+    const std::string folder = temp_.Path();
+    const std::string file = temp_ / "prog.exe";
+    const std::string missing = temp_ / "missing";
+    WriteFile(file, "");
+    const char* f = folder.c_str();
+    const char* p = file.c_str();
+    const char* m = missing.c_str();
+    struct Case {
+        const char* lock;
+        const char* shared;
+        const char* local;
+        const char* run;
+        int code;
+    } cases[] = {
+        {m, f, f, m, 1},  // the lock folder comes before the run command
+        {f, m, m, p, 2},
+        {f, f, m, m, 3},
+        {f, f, f, m, 4},
+        {f, f, f, p, 0},
+        {f, f, f, f, 0},  // only existence counts: a folder passes as run command
+        {p, p, p, p, 0},  // and a file as a folder
+        {"", f, f, p, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(CheckSettings(c.lock, c.shared, c.local, c.run), c.code);
+    }
+}
+
+TEST_F(SettingsStore, RefusedWriteStopsAtTheFirstKeyWithTheErrorName) {
+    MakeFolder(ini_);  // the file cannot be written where a folder has its name
+    SetAll("C:\\Data");
+    const char* error = WriteSettings();
+    ASSERT_NE(error, nullptr);
+    EXPECT_STREQ(error, "Error updating RemoteLockFolder - ERROR ACCESS DENIED");
+    EXPECT_TRUE(IsFolder(ini_));
+    EXPECT_STREQ(GetRunCommand(), "C:\\Data") << "the values in memory stay";
+}
+
+// A value that one line of the file cannot hold fails its own key: the keys before it are
+// written, the keys after it keep their old values.
+TEST_F(SettingsStore, FailureMidwayKeepsEarlierKeysWrittenAndLaterOnesOld) {
+    SetAll("old");
+    ASSERT_EQ(WriteSettings(), nullptr);
+    SetAll("new");
+    SetLocalDataFolder("C:\\Data\r\nInjected=1");
+    const char* error = WriteSettings();
+    ASSERT_NE(error, nullptr);
+    EXPECT_STREQ(error, "Error updating LocalDataFolder - ERROR WRITE FAULT");
+    EXPECT_EQ(InFile(ini_, "RemoteLockFolder"), "new");
+    EXPECT_EQ(InFile(ini_, "RemoteSharedDataFolder"), "new");
+    EXPECT_EQ(InFile(ini_, "RunCommand"), "old");
+    EXPECT_EQ(InFile(ini_, "RunCommandOptions"), "old");
+}
+
+TEST(SettingsStoreMessages, EveryKeyHasItsOwnPrefixInItsOwnOrder) {
+    // Each key in turn gets a value the file cannot hold; the ones before it are fine.
+    const char* expected[] = {
+        "Error updating RemoteLockFolder - ERROR WRITE FAULT",
+        "Error updating RemoteShareFolder - ERROR WRITE FAULT",
+        "Error updating LocalDataFolder - ERROR WRITE FAULT",
+        "Error updating RunCommand - ERROR WRITE FAULT",
+        "Error updating RunCommandOptions - ERROR WRITE FAULT",
+    };
+    TempDir temp;
+    MakeIniFileName((temp / "Carvelund.exe").c_str());
+    for (int bad = 0; bad < 5; ++bad) {
+        SCOPED_TRACE(bad);
+        SetAll("fine");
+        kSetters[bad]("two\nlines");
+        const char* error = WriteSettings();
+        ASSERT_NE(error, nullptr);
+        EXPECT_STREQ(error, expected[bad]);
+    }
+}
+
+// Wine reports a write to a full disk as done and loses the keys; /dev/full is such a disk.
+TEST(SettingsStoreFullDisk, LostWriteIsReportedAsAFailure) {
+    const char* build = std::getenv("CARVELUND_BUILD_DIR");
+    if (!build) GTEST_SKIP() << "no CARVELUND_BUILD_DIR";
+    std::string full = std::string("Z:") + build + "/tests/settings/full-disk/Carvelund.Ini";
+    for (char& c : full)
+        if (c == '/') c = '\\';
+    // Wine gives no attributes for a device, but opens it.
+    HANDLE device = CreateFileA(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to a full device at " << full;
+    CloseHandle(device);
+
+    MakeIniFileName((full.substr(0, full.size() - 4) + ".exe").c_str());
+    SetAll("C:\\Data");
+    const char* error = WriteSettings();
+    ASSERT_NE(error, nullptr) << "the lost write went unnoticed";
+    EXPECT_STREQ(error, "Error updating RemoteLockFolder - ERROR WRITE FAULT");
+}
+
+}  // namespace
