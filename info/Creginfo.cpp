@@ -1,0 +1,134 @@
+#include "info/Creginfo.h"
+
+#include "launcher/Winappcontrol.h"
+
+#include <cstring>
+
+namespace {
+
+// The edition name follows as the page's path.
+constexpr const char* kHomePage = "http://carvelund.example.org/";
+
+// The memo shows these lines as they are; none may be wider than the memo, and
+// together they must fit its height, since it has no scroll bar.
+constexpr const char* kSupportText =
+    "Questions, comments and problem\r\n"
+    "reports are welcome at either\r\n"
+    "of these addresses:\r\n"
+    "\r\n"
+    "support@carvelund.example.org\r\n"
+    "help@carvelund.example.org\r\n"
+    "\r\n"
+    "This program is user-supported.\r\n"
+    "If it serves you well, please\r\n"
+    "send a voluntary contribution\r\n"
+    "of 20 euros by post to:\r\n"
+    "\r\n"
+    "The Carvelund Project\r\n"
+    "7 Harbour Row, Eastholm 4021\r\n"
+    "\r\n"
+    "Source code and installation\r\n"
+    "help are on our web page:\r\n"
+    "http://carvelund.example.org/\r\n"
+    "\r\n"
+    "Thank you for your support!\r\n"
+    "\r\n"
+    "Double-Click closes this window";
+
+forms::FormSpec RegInfoSpec() {
+    forms::FormSpec spec;
+    spec.className = "TRegInfo";
+    spec.caption = "RegInfo";
+    spec.width = 252;
+    spec.height = 410;
+    spec.border = forms::Border::None;
+    spec.background = GetSysColor(COLOR_INFOBK);
+    spec.font = forms::FontSpec{"MS Sans Serif", 11, false, false};
+    return spec;
+}
+
+forms::ControlSpec TextSpec() {
+    forms::ControlSpec spec;
+    spec.bounds = {9, 14, 233, 363};
+    spec.text = kSupportText;
+    spec.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
+    spec.background = GetSysColor(COLOR_INFOBK);
+    spec.align = forms::Align::Center;
+    spec.readOnly = true;
+    spec.border = false;
+    return spec;
+}
+
+forms::ControlSpec HomePageSpec() {
+    forms::ControlSpec spec;
+    spec.bounds = {0, 384, 252, 17};
+    spec.hint = "Click here for homepage";
+    spec.font = forms::FontSpec{"MS Sans Serif", 11, false, true};
+    spec.textColour = RGB(0, 0, 255);
+    spec.align = forms::Align::Center;
+    return spec;
+}
+
+bool WriteAll(HANDLE file, const char* text) {
+    const DWORD length = static_cast<DWORD>(std::strlen(text));
+    DWORD written = 0;
+    return WriteFile(file, text, length, &written, nullptr) && written == length;
+}
+
+}  // namespace
+
+TRegInfo::TRegInfo(forms::Form* owner, const char* titlePath)
+    : forms::Form(RegInfoSpec(), owner),
+      m_Text(Add<forms::Memo>(TextSpec())),
+      lb_HomePage(Add<forms::Label>(HomePageSpec())) {
+    OwnedText folder(FolderOf(titlePath));
+    OwnedText programName(BaseTitle(titlePath));
+    EditionName.Reset(ConcatText(lstrcmpiA(programName.Str(), "MARROWKEEP") == 0 ? "Marrowkeep" : "Carvelund"));
+    ShortcutPath.Reset(ConcatText(folder.Str(), "/", EditionName.Str(), "_HomePage.url"));
+    OwnedText caption(ConcatText(EditionName.Str(), " home page"));
+    lb_HomePage.SetText(caption.Str());
+
+    onClick = [this] { FormClick(); };
+    onDestroy = [this] { FormDestroy(); };
+    m_Text.onClick = [this] { m_TextClick(); };
+    m_Text.onDblClick = [this] { m_TextDblClick(); };
+    lb_HomePage.onClick = [this] { lb_HomePageClick(); };
+}
+
+TRegInfo::~TRegInfo() { Destroy(); }
+
+void TRegInfo::FormClick() { Close(); }
+
+void TRegInfo::FormDestroy() {
+    EditionName.Reset();
+    ShortcutPath.Reset();
+}
+
+// A single click may only select text; the double-click is the way out.
+void TRegInfo::m_TextClick() {}
+
+void TRegInfo::m_TextDblClick() { Close(); }
+
+void TRegInfo::lb_HomePageClick() {
+    // OPEN_ALWAYS rather than CREATE_ALWAYS: the latter refuses an earlier hidden or
+    // system file, which the attribute reset below is there to repair.
+    forms::KernelHandle file(CreateFileA(ShortcutPath.Str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;  // e.g. a read-only folder: the link just does nothing
+    OwnedText content(ConcatText("[InternetShortcut]\r\nURL=", kHomePage, EditionName.Str(), "\r\n"));
+    // An earlier, longer file must not leave its tail behind the new lines.
+    const bool written = WriteAll(file.Get(), content.Str()) && SetEndOfFile(file.Get());
+    file.Reset();
+    if (!written) return;  // a half-written shortcut would open nothing useful
+    SetFileAttributesA(ShortcutPath.Str(), FILE_ATTRIBUTE_ARCHIVE);
+
+    // The platform's URL handler opens the shortcut in the browser; whether it
+    // could be started is not the window's concern, and nothing waits for it.
+    AppControl urlHandler("runDLL32.exe url.dll,OpenURL", ShortcutPath.Str());
+    urlHandler.Start();
+}
+
+void ShowRegInfo(TLogo& owner) {
+    TRegInfo regInfo(&owner, owner.TitlePath.Str());
+    regInfo.ShowModal();
+}
