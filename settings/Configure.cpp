@@ -58,7 +58,9 @@ int RowTop(int row) { return kRowTop + row * kRowPitch; }
 int BoxTop(int row) { return RowTop(row) + 15; }
 
 forms::ControlSpec Box(int row, const char* hint = nullptr) {
-    return At(kLeft, BoxTop(row), kBoxWidth, kBoxHeight, "", hint);
+    forms::ControlSpec spec = At(kLeft, BoxTop(row), kBoxWidth, kBoxHeight, "", hint);
+    spec.background = GetSysColor(COLOR_WINDOW);  // typed into: the window colour, not the form's
+    return spec;
 }
 
 forms::ControlSpec Browse(int row, const char* hint) {

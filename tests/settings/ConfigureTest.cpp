@@ -372,6 +372,9 @@ TEST_F(ConfigureTest, OnShowOnlyTheFirstProblemIsReportedWithTheFocusInItsBox) {
             focus = FocusOf(window);
             message = Text(dialog.lb_error);
             if (c.focus == kLock && c.lockFolder == missing) {
+                // Painted in full first: the screen is what the picture shows.
+                RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                Settle(window);
                 EXPECT_TRUE(SaveScreenshot(window, "configure_lock_folder_missing"));
             }
             Click(dialog.bt_Cancel.Handle());
