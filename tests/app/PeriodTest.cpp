@@ -9,6 +9,19 @@ using namespace testsupport;
 
 namespace {
 
+// The since text of a token, worked out here from the file's time.
+std::string SinceOf(const std::string& token) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(token.c_str(), GetFileExInfoStandard, &data)) return "";
+    FILETIME local;
+    SYSTEMTIME t;
+    FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+    FileTimeToSystemTime(&local, &t);
+    char text[32];
+    snprintf(text, sizeof text, "%2u/%02u/%04u %u:%02u", t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
+    return text;
+}
+
 const char* kSharedBefore = "shared v1\r\n";
 const char* kLocalBefore = "local before\r\n";
 
@@ -22,7 +35,10 @@ protected:
     std::string LocalNotes() const { return ReadFile(pc.local + "\\notes.txt"); }
     bool Holds(const std::string& user) const { return Exists(pc.Token(user)); }
     bool AppStarted() const {
-        return WaitFor([&] { return Exists(pc.local + "\\notes.txt") && LocalNotes() != kLocalBefore && LocalNotes() != kSharedBefore; });
+        return WaitFor([&] {
+            const std::string notes = ReadFileOr(pc.local + "\\notes.txt", kLocalBefore);
+            return notes != kLocalBefore && notes != kSharedBefore;
+        });
     }
 };
 
@@ -47,6 +63,371 @@ TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
     EXPECT_FALSE(Exists(share.data + ".2delete"));
     EXPECT_FALSE(Exists(pc.local + ".2delete"));
     EXPECT_FALSE(Holds("Ann"));
+}
+
+// ---- Settings ----------------------------------------------------------------
+
+TEST_F(Period, WithoutAUserNameOnlyTheConfigurationIsShown) {
+    for (const char* button : {"Cancel", "Save"}) {
+        ProgramRun run(pc.program, "");
+        run.Choose("TCarvelund", button);
+        ASSERT_TRUE(run.Ended()) << button;
+        EXPECT_TRUE(ListTree(share.lock).empty()) << button;
+        EXPECT_EQ(LocalNotes(), kLocalBefore) << button;
+        EXPECT_FALSE(Exists(pc.local + ".saved")) << button;
+    }
+}
+
+TEST_F(Period, WithoutASettingsFileTheProgramEndsAfterTheDialogEvenWhenSaved) {
+    DeleteFileA(pc.ini.c_str());
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TCarvelund");
+    ASSERT_NE(dialog, nullptr);
+    // Fill in the four paths as the user would, then save.
+    const std::string values[] = {share.lock, share.data, pc.local, pc.helper};
+    HWND box = nullptr;
+    for (const auto& value : values) {
+        box = FindWindowExA(dialog, box, "Edit", nullptr);
+        ASSERT_NE(box, nullptr);
+        PostMessageA(box, EM_SETSEL, 0, -1);
+        TypeText(box, value);
+    }
+    Click(FindChild(dialog, "Button", "Save"));
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+    char stored[1024];
+    GetPrivateProfileStringA("RunTime", "RunCommand", "", stored, sizeof stored, pc.ini.c_str());
+    EXPECT_EQ(std::string(stored), pc.helper);
+}
+
+class InvalidSettings : public Period {
+protected:
+    void SetUp() override { pc.WriteSetting("RunCommand", pc.folder + "\\missing.exe"); }
+};
+
+TEST_F(InvalidSettings, CancelEndsWithoutTouchingAnything) {
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TCarvelund", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+}
+
+TEST_F(InvalidSettings, SaveAfterCorrectingGoesOnWithThePeriod) {
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TCarvelund");
+    ASSERT_NE(dialog, nullptr);
+    HWND label = FindChild(dialog, "Static", "Run Command NOT found!");
+    EXPECT_NE(label, nullptr);
+    HWND runCommand = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (runCommand = FocusOf(dialog)) != nullptr && runCommand != FindChild(dialog, "Button", "Cancel"); }));
+    PostMessageA(runCommand, EM_SETSEL, 0, -1);
+    TypeText(runCommand, pc.helper);
+    Click(FindChild(dialog, "Button", "Save"));
+    ASSERT_TRUE(AppStarted());
+    EXPECT_TRUE(Holds("Ann"));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_FALSE(Holds("Ann"));
+}
+
+// Escape closes the dialog without a choice: the period goes on with the stored
+// settings, and here the run command cannot be started.
+TEST_F(InvalidSettings, EscapeGoesOnWithTheStoredSettings) {
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TCarvelund");
+    ASSERT_NE(dialog, nullptr);
+    // The check on showing puts the focus into the run-command box.
+    HWND focused = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        focused = FocusOf(dialog);
+        char cls[16] = "";
+        if (focused) GetClassNameA(focused, cls, sizeof cls);
+        return lstrcmpiA(cls, "Edit") == 0;
+    }));
+    PressKey(focused, VK_ESCAPE);
+    MessageBoxSeen box = run.Box("Lanuching Application");
+    EXPECT_EQ(box.text, "Unable to run command : ERROR FILE NOT FOUND");
+    EXPECT_EQ(box.owner, FindTopWindow("TLogo", nullptr, run.Pid()));
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(LocalNotes(), kSharedBefore);  // copied in before the start failed
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+}
+
+// ---- The lock at the start ----------------------------------------------------
+
+class HeldByBob : public Period {
+protected:
+    void SetUp() override { WriteFile(pc.Token("Bob"), "1"); }
+};
+
+TEST_F(HeldByBob, TheDialogShowsTheHolderAndCancelCopiesNothing) {
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TStartLock", "Caution - Already Locked");
+    ASSERT_NE(dialog, nullptr);
+    HWND name = FindWindowExA(dialog, nullptr, "Edit", nullptr);
+    HWND since = FindWindowExA(dialog, name, "Edit", nullptr);
+    EXPECT_EQ(WindowText(name), "Bob");
+    EXPECT_EQ(WindowText(since), SinceOf(pc.Token("Bob")));
+    run.Choose("TStartLock", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(Holds("Bob"));
+    EXPECT_FALSE(Holds("Ann"));
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+    EXPECT_FALSE(Exists(pc.local + ".saved"));
+}
+
+TEST_F(HeldByBob, DeleteLockAndProceedTakesTheLockOver) {
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TStartLock", "Delete Lock && Proceed");
+    ASSERT_TRUE(AppStarted());
+    EXPECT_FALSE(Holds("Bob"));
+    EXPECT_TRUE(Holds("Ann"));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+TEST_F(HeldByBob, ProceedReadOnlyWorksLocallyAndNeverCopiesBack) {
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TStartLock", "Proceed Read Only");
+    ASSERT_TRUE(AppStarted());
+    EXPECT_FALSE(Holds("Ann"));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+    EXPECT_TRUE(Holds("Bob"));
+    EXPECT_EQ(VisibleWindows(run.Pid()), 0);
+}
+
+TEST_F(Period, AnOwnStaleTokenIsAConflictAndGoesAtTheEndEvenOnCancel) {
+    WriteFile(pc.Token("Ann"), "1");
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TStartLock");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WindowText(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "Ann");
+    run.Choose("TStartLock", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_FALSE(Holds("Ann"));
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+}
+
+// ---- The lock at the end --------------------------------------------------------
+
+class LockLost : public Period {
+protected:
+    // The application itself takes the lock away while it runs.
+    void AppDeletesToken() const {
+        pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt edited --delete " + pc.Token("Ann"));
+    }
+    void AppHandsTokenToBob() const {
+        pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt edited --rename " +
+                                                 pc.Token("Ann") + " " + pc.Token("Bob"));
+    }
+    void ExpectCopiedBack() const { EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited\r\n"); }
+    void ExpectNotCopiedBack() const {
+        EXPECT_EQ(SharedNotes(), kSharedBefore);
+        EXPECT_FALSE(Exists(share.data + ".saved"));
+    }
+};
+
+TEST_F(LockLost, GoneThenSaveAnywayCopiesBackWithoutANewToken) {
+    AppDeletesToken();
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TFinishLockGone", "Save Anyway");
+    ASSERT_TRUE(run.Ended());
+    ExpectCopiedBack();
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+TEST_F(LockLost, GoneThenCancelLosesTheChanges) {
+    AppDeletesToken();
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TFinishLockGone", "Cancel - Lose Changes");
+    ASSERT_TRUE(run.Ended());
+    ExpectNotCopiedBack();
+}
+
+// Closed without a choice is no confirmation: nothing goes back over the shared data.
+TEST_F(LockLost, ADialogClosedWithoutAChoiceCopiesNothingBack) {
+    AppDeletesToken();
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TFinishLockGone");
+    ASSERT_NE(dialog, nullptr);
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.Ended());
+    ExpectNotCopiedBack();
+}
+
+TEST_F(LockLost, StolenThenDeleteLockAndSaveCopiesBack) {
+    AppHandsTokenToBob();
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TFinishLockStolen", "Caution - Lock Lost");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WindowText(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "Bob");
+    run.Choose("TFinishLockStolen", "Delete Lock && Save");
+    ASSERT_TRUE(run.Ended());
+    ExpectCopiedBack();
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+TEST_F(LockLost, StolenAndTheHoldersTokenCannotBeDeleted) {
+    AppHandsTokenToBob();
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TFinishLockStolen");
+    ASSERT_NE(dialog, nullptr);
+    // Another PC keeps Bob's token open: the share refuses the deletion.
+    HANDLE held = CreateFileA(pc.Token("Bob").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    run.Choose("TFinishLockStolen", "Delete Lock && Save");
+    MessageBoxSeen box = run.Box("Lock Delete");
+    CloseHandle(held);
+    EXPECT_EQ(box.text, "Can't delete existing lock : Bob");
+    ASSERT_TRUE(run.Ended());
+    ExpectNotCopiedBack();
+    EXPECT_TRUE(Holds("Bob"));
+}
+
+TEST_F(LockLost, StolenThenCancelLosesTheChanges) {
+    AppHandsTokenToBob();
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TFinishLockStolen", "Cancel - Lose Changes");
+    ASSERT_TRUE(run.Ended());
+    ExpectNotCopiedBack();
+    EXPECT_TRUE(Holds("Bob"));
+}
+
+// ---- Failures -----------------------------------------------------------------------
+
+TEST_F(Period, ARunCommandThatCannotStartIsReportedAndNothingIsCopiedBack) {
+    const std::string notAProgram = pc.folder + "\\notes.exe";
+    WriteFile(notAProgram, "this is text, not a program");
+    pc.WriteSetting("RunCommand", notAProgram);
+    ProgramRun run(pc.program, "Ann");
+    MessageBoxSeen box = run.Box("Lanuching Application");
+    EXPECT_EQ(box.text.rfind("Unable to run command : ERROR ", 0), 0u) << box.text;
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+}
+
+TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
+    // A file of the shared data that another PC holds open cannot be copied.
+    HANDLE held = CreateFileA((share.data + "\\notes.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ProgramRun run(pc.program, "Ann");
+    MessageBoxSeen check = run.Box("Copying");
+    MessageBoxSeen step = run.Box("Copying");
+    MessageBoxSeen period = run.Box("Copy Remote Data");
+    CloseHandle(held);
+    EXPECT_NE(check.text.find("notes.txt"), std::string::npos) << check.text;
+    EXPECT_EQ(step.text, "Error occuried during filecopy");
+    EXPECT_EQ(period.text, "Error copying remote shared data");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(ReadFile(pc.local + ".saved\\notes.txt"), kLocalBefore);
+    EXPECT_FALSE(Exists(pc.go));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+}
+
+TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted());
+    HANDLE held = CreateFileA((pc.local + "\\notes.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    pc.AppEnds();
+    run.Box("Copying");
+    MessageBoxSeen step = run.Box("Copying");
+    MessageBoxSeen period = run.Box("Copy Local Data");
+    CloseHandle(held);
+    EXPECT_EQ(step.text, "Error occuried during filecopy");
+    EXPECT_EQ(period.text, "Error copying local data back to Shared Data Folder");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(ReadFile(share.data + ".saved\\notes.txt"), kSharedBefore);
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// ---- Two PCs, one share ------------------------------------------------------------
+
+TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
+    Pc pcB(root, share, "pcB");
+    ProgramRun runA(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted());
+    ProgramRun runB(pcB.program, "Bea");
+    HWND dialog = runB.Window("TStartLock");
+    ASSERT_NE(dialog, nullptr);
+    HWND name = FindWindowExA(dialog, nullptr, "Edit", nullptr);
+    HWND since = FindWindowExA(dialog, name, "Edit", nullptr);
+    EXPECT_EQ(WindowText(name), "Ann");
+    EXPECT_EQ(WindowText(since), SinceOf(pc.Token("Ann")));
+    runB.Choose("TStartLock", "Proceed Read Only");
+    ASSERT_TRUE(WaitFor([&] { return ReadFileOr(pcB.local + "\\notes.txt", "").find("edited on pcB") != std::string::npos; }));
+    pcB.AppEnds();
+    ASSERT_TRUE(runB.Ended());
+    EXPECT_TRUE(Holds("Ann"));
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    pc.AppEnds();
+    ASSERT_TRUE(runA.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// ---- The window itself ---------------------------------------------------------------
+
+TEST_F(Period, TheTitleWindowClosedFromOutsideEndsWithoutFinishing) {
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted());
+    HWND title = run.Window("TLogo");
+    ASSERT_NE(title, nullptr);
+    PostMessageA(title, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_TRUE(Holds("Ann"));  // left behind, as nothing finished the period
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    // The application runs on: it still answers the go file.
+    pc.AppEnds();
+    EXPECT_TRUE(WaitFor([&] { return Exists(pc.go); }));
+}
+
+TEST_F(Period, TheInformationWindowOpensWhileTheApplicationRunsAndThePeriodGoesOn) {
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted());
+    HWND title = run.Window("TLogo");
+    ASSERT_NE(title, nullptr);
+    HWND label = FindWindowExA(title, nullptr, "Static", nullptr);
+    Click(label);
+    HWND info = run.Window("TRegInfo");
+    ASSERT_NE(info, nullptr);
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// ---- Identity -----------------------------------------------------------------------
+
+TEST(Identity, TitleAndSettingsFileFollowTheProgramsName) {
+    struct Case {
+        const char* exeName;
+        const char* title;
+    } cases[] = {{"CARVELUND.EXE", "Carvelund"}, {"office.exe", "Office"}, {".exe", "Carvelund"}};
+    for (const auto& c : cases) {
+        TempDir root;
+        Share share(root);
+        Pc pc(root, share, "pc", c.exeName);
+        ProgramRun run(pc.program, "\"Ann Lee\" ignored");
+        EXPECT_NE(run.Window("TLogo", c.title), nullptr) << c.exeName;
+        EXPECT_TRUE(WaitFor([&] { return Exists(pc.Token("Ann Lee")); })) << c.exeName;
+        pc.AppEnds();
+        ASSERT_TRUE(run.Ended()) << c.exeName;
+        EXPECT_NE(ReadFile(share.data + "\\notes.txt").find("edited on pc"), std::string::npos) << c.exeName;
+    }
 }
 
 }  // namespace

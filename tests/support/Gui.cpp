@@ -47,10 +47,7 @@ BOOL CALLBACK MatchChild(HWND hwnd, LPARAM lp) {
     char buffer[1024];
     GetClassNameA(hwnd, buffer, sizeof buffer);
     if (a->className && lstrcmpiA(buffer, a->className) != 0) return TRUE;
-    if (a->text) {
-        GetWindowTextA(hwnd, buffer, sizeof buffer);
-        if (lstrcmpA(buffer, a->text) != 0) return TRUE;
-    }
+    if (a->text && WindowText(hwnd) != a->text) return TRUE;
     a->found = hwnd;
     return FALSE;
 }
@@ -175,11 +172,15 @@ bool AwaitGone(HWND window, DWORD timeoutMs) {
     return AwaitCondition([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
 }
 
+// WM_GETTEXT, not GetWindowText: across processes the latter does not ask the control,
+// and an edit box keeps its text to itself.
 std::string WindowText(HWND window) {
-    const int n = GetWindowTextLengthA(window);
-    std::string s(static_cast<size_t>(n) + 1, '\0');
-    s.resize(static_cast<size_t>(GetWindowTextA(window, s.data(), n + 1)));
-    return s;
+    char buffer[4096] = "";
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL,
+                             kPatience, &copied))
+        return "";
+    return std::string(buffer, copied);
 }
 
 HWND FindChild(HWND parent, const char* className, const char* text) {

@@ -88,6 +88,14 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+std::string ReadFileOr(const std::string& path, const std::string& otherwise) {
+    std::ifstream in(Normalised(path), std::ios::binary);
+    if (!in) return otherwise;
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
 bool Exists(const std::string& path) { return GetFileAttributesA(Normalised(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFolder(const std::string& path) {

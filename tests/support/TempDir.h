@@ -24,6 +24,7 @@ private:
 void MakeFolder(const std::string& path);  // parents too
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);  // throws when unreadable
+std::string ReadFileOr(const std::string& path, const std::string& otherwise);
 bool Exists(const std::string& path);
 bool IsFolder(const std::string& path);
 unsigned long Attributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
