@@ -1,6 +1,7 @@
 // Tokenlock: the lock token file in the remote lock folder.
 #include "lock/Tokenlock.h"
 
+#include "forms/Handles.h"
 #include "shell/Wintools.h"
 
 #include <windows.h>
@@ -82,13 +83,12 @@ template <typename Visit>
 void ForEachToken(const char* lockFolder, Visit visit) {
     OwnedText pattern(TokenLockPattern(lockFolder));
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(pattern.Str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return;
+    forms::FindHandle search(FindFirstFileA(pattern.Str(), &data));
+    if (!search) return;
     do {
         const DWORD skipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        if ((data.dwFileAttributes & skipped) == 0 && HasTokenSuffix(data.cFileName) && !visit(data.cFileName)) break;
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
+        if ((data.dwFileAttributes & skipped) == 0 && HasTokenSuffix(data.cFileName) && !visit(data.cFileName)) return;
+    } while (FindNextFileA(search.Get(), &data));
 }
 
 // The first token in the folder, as the lookup of the search pattern finds it.
@@ -127,12 +127,13 @@ bool NamedToken(const char* lockFolder, const char* name, FoundToken& found) {
 }
 
 bool CreateToken(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    WriteFile(file, "1", 1, &written, nullptr);
-    CloseHandle(file);
+    {
+        forms::KernelHandle file(
+            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        WriteFile(file.Get(), "1", 1, &written, nullptr);
+    }  // closed before the attributes are set
     SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
     return true;
 }

@@ -195,7 +195,10 @@ std::string HintOf(HWND form, HWND tool) {
     return text;
 }
 
-bool HasHint(HWND form, HWND tool) { return HintOf(form, tool) != "<no hint>" && HintOf(form, tool) != "<no tooltips>"; }
+bool HasHint(HWND form, HWND tool) {
+    const std::string hint = HintOf(form, tool);
+    return hint != "<no hint>" && hint != "<no tooltips>";
+}
 
 // Without any title-bar button, centred, with the given caption and class.
 void ExpectFrame(HWND form, const char* className, const char* caption, bool sizeable) {

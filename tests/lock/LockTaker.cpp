@@ -2,6 +2,7 @@
 // the result by its exit code (10 held, 11 not held) and the time the try took.
 #include "Race.h"
 
+#include "forms/Handles.h"
 #include "lock/Tokenlock.h"
 #include "shell/Wintools.h"
 
@@ -16,23 +17,20 @@ const std::string kSuffix = ".tokenlockforcarvelund";
 
 bool AnyToken(const std::string& folder, const std::string& except) {
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "\\*" + kSuffix).c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    bool found = false;
+    forms::FindHandle search(FindFirstFileA((folder + "\\*" + kSuffix).c_str(), &data));
+    if (!search) return false;
     do {
-        if (lstrcmpiA(data.cFileName, except.c_str()) != 0) found = true;
-    } while (!found && FindNextFileA(search, &data));
-    FindClose(search);
-    return found;
+        if (lstrcmpiA(data.cFileName, except.c_str()) != 0) return true;
+    } while (FindNextFileA(search.Get(), &data));
+    return false;
 }
 
 bool Create(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    forms::KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file) return false;
     DWORD written = 0;
-    WriteFile(file, "1", 1, &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.Get(), "1", 1, &written, nullptr);
     return true;
 }
 
@@ -61,11 +59,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string start = argv[3];
-    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str());
-    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str());
+    forms::KernelHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str()));
+    forms::KernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str()));
     if (!ready || !go) return 3;
-    ReleaseSemaphore(ready, 1, nullptr);
-    if (WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 4;
+    ReleaseSemaphore(ready.Get(), 1, nullptr);
+    if (WaitForSingleObject(go.Get(), 60000) != WAIT_OBJECT_0) return 4;
 
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);

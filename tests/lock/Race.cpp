@@ -1,5 +1,6 @@
 #include "Race.h"
 
+#include "forms/Handles.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -29,14 +30,13 @@ std::string TakerProgram() {
 std::vector<std::string> TokensIn(const std::string& folder) {
     std::vector<std::string> tokens;
     WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) return tokens;
+    forms::FindHandle search(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!search) return tokens;
     do {
         const std::string name = data.cFileName;
         if (name.size() > kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0)
             tokens.push_back(name);
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &data));
     return tokens;
 }
 
@@ -56,10 +56,11 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
         if (round.failure.empty()) round.failure = why;
     };
     const std::string start = "CarvelundRace_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter++);
-    HANDLE ready = CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str());
-    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str());
+    forms::KernelHandle ready(CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str()));
+    forms::KernelHandle go(CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str()));
     const std::string program = TakerProgram();
 
+    std::vector<forms::KernelHandle> owned;
     std::vector<HANDLE> processes;
     for (int i = 0; i < takers; ++i) {
         const std::string name = "taker" + std::to_string(i + 1);
@@ -74,15 +75,16 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
             break;
         }
         CloseHandle(info.hThread);
+        owned.emplace_back(info.hProcess);
         processes.push_back(info.hProcess);
     }
     // Release them only once every taker waits at the start.
     for (size_t i = 0; i < processes.size(); ++i)
-        if (WaitForSingleObject(ready, kPatienceMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(ready.Get(), kPatienceMs) != WAIT_OBJECT_0) {
             fail("a taker never got ready");
             break;
         }
-    SetEvent(go);
+    SetEvent(go.Get());
     if (!processes.empty() &&
         WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), TRUE, kPatienceMs) != WAIT_OBJECT_0)
         fail("a taker never ended");
@@ -100,10 +102,7 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
         std::ifstream result(resultFolder + "\\" + name + ".ms");
         double ms = 0;
         if (result >> ms) round.takeMs.push_back(ms);
-        CloseHandle(processes[i]);
     }
-    CloseHandle(go);
-    CloseHandle(ready);
     return round;
 }
 

@@ -1,6 +1,7 @@
 // The lock token on real lock folders.
 #include "lock/Tokenlock.h"
 
+#include "forms/Handles.h"
 #include "shell/Wintools.h"
 #include "support/TempDir.h"
 
@@ -52,10 +53,10 @@ void SetLastWrite(const std::string& path, const SYSTEMTIME& local, const SYSTEM
         return utc;
     };
     const FILETIME written = toFileTime(local), created = toFileTime(createdLocal);
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(SetFileTime(file, &created, nullptr, &written));
-    CloseHandle(file);
+    forms::KernelHandle file(
+        CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(SetFileTime(file.Get(), &created, nullptr, &written));
 }
 
 TEST(Tokenlock, EmptyFolderIsTakenWithAOneByteArchiveOnlyToken) {
@@ -219,12 +220,12 @@ TEST(Tokenlock, DeleteClearsReadOnlyAndReportsWhatIsLeft) {
 
     // Held open without delete sharing, as another PC's program might: it survives.
     ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Bob"));
-    HANDLE held = CreateFileA(TokenOf(locks, "Bob").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    forms::KernelHandle held(
+        CreateFileA(TokenOf(locks, "Bob").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
     EXPECT_FALSE(DeleteTokenLock(locks.Path().c_str(), "Bob"));
     EXPECT_TRUE(Exists(TokenOf(locks, "Bob")));
-    CloseHandle(held);
+    held.Reset();
     EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Bob"));
 }
 
