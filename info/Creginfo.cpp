@@ -83,7 +83,7 @@ TRegInfo::TRegInfo(forms::Form* owner, const char* titlePath)
       lb_HomePage(Add<forms::Label>(HomePageSpec())) {
     OwnedText folder(FolderOf(titlePath));
     OwnedText programName(BaseTitle(titlePath));
-    EditionName.Reset(ConcatText(lstrcmpiA(programName.Str(), "MARROWKEEP") == 0 ? "Marrowkeep" : "Carvelund"));
+    EditionName.Reset(ConcatText(_stricmp(programName.Str(), "MARROWKEEP") == 0 ? "Marrowkeep" : "Carvelund"));
     ShortcutPath.Reset(ConcatText(folder.Str(), "/", EditionName.Str(), "_HomePage.url"));
     OwnedText caption(ConcatText(EditionName.Str(), " home page"));
     lb_HomePage.SetText(caption.Str());
