@@ -1,0 +1,147 @@
+// Benchmark, not a test: how long TransferTree takes against the shell copy beneath it.
+//
+//   transfer_bench make    FOLDER           writes the bench tree (about 2,000 files, 200 MB)
+//   transfer_bench measure SOURCE WORK RUNS times the bare shell copy and TransferTree
+//
+// scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
+#include "shell/Wintools.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Failures must not wait for a user: print them instead.
+int WINAPI PrintedBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
+    std::fprintf(stderr, "box: %s: %s\n", caption, text);
+    return IDOK;
+}
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool WriteBytes(const std::string& path, size_t size, uint32_t seed) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    std::vector<uint32_t> block(1 << 16);
+    uint32_t x = seed * 2654435761u + 1;
+    bool ok = true;
+    while (size > 0 && ok) {
+        for (auto& w : block) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            w = x;
+        }
+        const DWORD n = static_cast<DWORD>(std::min(size, block.size() * sizeof(uint32_t)));
+        DWORD written = 0;
+        ok = ::WriteFile(h, block.data(), n, &written, nullptr) && written == n;
+        size -= n;
+    }
+    CloseHandle(h);
+    return ok;
+}
+
+// 20 groups of 99 small files (4 KB to 96 KB) in two folder levels, and 20 files of 5 MB.
+int Make(const std::string& root) {
+    CreateDirectoryA(root.c_str(), nullptr);
+    size_t files = 0, bytes = 0;
+    for (int g = 0; g < 20; ++g) {
+        const std::string group = root + "\\group " + std::to_string(g);
+        const std::string inner = group + "\\inner";
+        CreateDirectoryA(group.c_str(), nullptr);
+        CreateDirectoryA(inner.c_str(), nullptr);
+        for (int f = 0; f < 99; ++f) {
+            const size_t size = 4096 + static_cast<size_t>((g * 99 + f) * 7919 % 93) * 1024;
+            const std::string folder = f % 3 ? group : inner;
+            if (!WriteBytes(folder + "\\file " + std::to_string(f) + ".dat", size, g * 1000 + f)) return 1;
+            ++files;
+            bytes += size;
+        }
+        const size_t big = 5u << 20;
+        if (!WriteBytes(group + "\\big.pdb", big, 99999 + g)) return 1;
+        ++files;
+        bytes += big;
+    }
+    std::printf("made %zu files, %.1f MB in %s\n", files, bytes / 1048576.0, root.c_str());
+    return 0;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool ShellCopy(const std::string& source, const std::string& destination) {
+    OwnedText from(ConcatText(source.c_str(), "\\*.*"));
+    OwnedText to(ConcatText(destination.c_str()));
+    CreateDirectoryA(destination.c_str(), nullptr);
+    SHFILEOPSTRUCTA op{};
+    op.wFunc = FO_COPY;
+    op.pFrom = from.Get();
+    op.pTo = to.Get();
+    op.fFlags = FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION;
+    return SHFileOperationA(&op) == 0;
+}
+
+int Measure(const std::string& source, const std::string& work, int runs) {
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string destination = work + "\\Data";
+    OwnedText destinationText(ConcatText(destination.c_str()));
+    // Two untimed transfers reach the steady state: destination and save both present.
+    CreateDirectoryA(destination.c_str(), nullptr);
+    for (int i = 0; i < 2; ++i)
+        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+
+    // A steady-state transfer is two renames, a copy, the copy check and the delete of
+    // the old save: the bare shell delete is timed too, to show where the time goes.
+    std::vector<double> shell, remove, transfer;
+    for (int i = 0; i < runs; ++i) {
+        const std::string copy = work + "\\copy";
+        double start = Now();
+        if (!ShellCopy(source, copy)) return 1;
+        shell.push_back(Now() - start);
+        OwnedText copyText(ConcatText(copy.c_str()));
+        start = Now();
+        if (!DeleteTree(copyText.Get())) return 1;
+        remove.push_back(Now() - start);
+
+        start = Now();
+        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        transfer.push_back(Now() - start);
+        std::printf("run %d: shell copy %.3f s, shell delete %.3f s, TransferTree %.3f s\n", i + 1, shell.back(),
+                    remove.back(), transfer.back());
+    }
+    std::printf("shell_copy_seconds %.3f\n", Median(shell));
+    std::printf("shell_delete_seconds %.3f\n", Median(remove));
+    std::printf("transfer_seconds %.3f\n", Median(transfer));
+    OwnedText saveText(ConcatText(destination.c_str(), ".saved"));
+    DeleteTree(destinationText.Get());
+    DeleteTree(saveText.Get());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);  // keep what was printed if the run dies
+    Platform().messageBox = PrintedBox;
+    int rc = 2;
+    if (argc == 3 && std::string(argv[1]) == "make") rc = Make(argv[2]);
+    if (argc == 5 && std::string(argv[1]) == "measure") rc = Measure(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+    if (rc == 2) std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS\n");
+    // A run ended from outside exits 0 silently: the script looks for this line.
+    if (rc == 0) std::printf("transfer bench done\n");
+    return rc;
+}
