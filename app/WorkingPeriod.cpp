@@ -152,4 +152,9 @@ bool TLogo::ConfirmLock() {
     return chosen && !CancelFlag;
 }
 
-void TLogo::lb_TitleClick() { ShowRegInfo(*this); }
+void TLogo::lb_TitleClick() {
+    // Before the first tick the program's folder is not known yet: the link would write
+    // its shortcut into the root of the current drive.
+    if (!TitlePath) return;
+    ShowRegInfo(*this);
+}
