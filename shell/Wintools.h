@@ -79,18 +79,27 @@ struct FindRecord {
 #pragma pack(pop)
 
 // First plain (not folder, hidden or system) entry matching the pattern, in a
-// static record valid until the next call; null when there is none.
+// static record valid until the next call; null when there is none. A pattern
+// "*<fixed tail>" also requires the long name to end in that tail (short names
+// would let "*.txt" find "a.txtx").
 FindRecord* FindFirstEntry(const char* pattern);
 
-// Shell operations on folder trees. Every path must be a made text (double NUL).
-bool DeleteTree(const char* folder);
+// Shell operations on folder trees (plain paths will do: they are copied into made
+// texts). Each reports its own failure in a box and returns false; a user's cancel
+// counts as a failure.
+bool DeleteTree(const char* folder);  // false, silently, when the folder is missing
+// Makes the destination (and parents) first; fails unless every entry of the source is
+// then in the destination with the same size, and removes folders it made in vain.
 bool CopyTreeContents(const char* source, const char* destination);
-bool RenameTree(const char* from, const char* to);
+bool RenameTree(const char* from, const char* to);  // resolved to full paths first
 
 // The chosen folder in a static buffer, or `defaultPath` itself when cancelled.
 const char* ChooseFolder(const char* defaultPath, const char* title, HWND owner);
 
 // ---- Tree transfer with save rotation -------------------------------------
+// Makes `destination` a copy of `source`, keeping the previous tree as
+// destination + ".saved". False after the first failing step, once the user has been
+// told; the previous tree is then whole under the destination, ".saved" or ".2delete".
 bool TransferTree(const char* source, const char* destination);
 
 // ---- Platform seams -------------------------------------------------------
