@@ -51,6 +51,19 @@ SIZE OuterSize(const FormSpec& spec) {
     return {r.right - r.left, r.bottom - r.top};
 }
 
+// No exception crosses a window procedure: it is reported and the message answered 0.
+template <typename Handler>
+LRESULT Guarded(Handler handler) {
+    try {
+        return handler();
+    } catch (const std::exception& e) {
+        application::ReportException(e.what());
+    } catch (...) {
+        application::ReportException("unknown exception");
+    }
+    return 0;
+}
+
 DWORD AlignStyle(Align align, DWORD left, DWORD center, DWORD right) {
     return align == Align::Center ? center : align == Align::Right ? right : left;
 }
@@ -134,14 +147,7 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
         control->ForgetWindow();
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
-    try {
-        return control->Subclassed(msg, wp, lp);
-    } catch (const std::exception& e) {
-        application::ReportException(e.what());
-    } catch (...) {
-        application::ReportException("unknown exception");
-    }
-    return 0;
+    return Guarded([&] { return control->Subclassed(msg, wp, lp); });
 }
 
 Label::Label(Form& form, const ControlSpec& spec)
@@ -474,14 +480,7 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         form->OnNcDestroy();
         return DefWindowProcA(hwnd, msg, wp, lp);
     }
-    try {
-        return form->HandleMessage(msg, wp, lp);
-    } catch (const std::exception& e) {
-        application::ReportException(e.what());
-    } catch (...) {
-        application::ReportException("unknown exception");
-    }
-    return 0;
+    return Guarded([&] { return form->HandleMessage(msg, wp, lp); });
 }
 
 // ---- Application -----------------------------------------------------------

@@ -3,11 +3,7 @@
 # run with the build, the Wine prefix and the display already set up.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-trap stop_all EXIT
-install_packages
-build_all
-start_display
-start_wine
+prepare_run
 for bench in "$CARVELUND_ROOT"/scripts/bench.d/*.sh; do
   [ -e "$bench" ] || continue
   step "benchmark: $(basename "$bench" .sh)"

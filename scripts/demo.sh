@@ -4,11 +4,7 @@
 # the run command that changes the data and ends after a few seconds.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-trap stop_all EXIT
-install_packages
-build_all
-start_display
-start_wine
+prepare_run
 
 WS="$BUILD_DIR/demo-workspace"
 winpath() { local p="Z:$1"; echo "${p//\//\\}"; }

@@ -101,3 +101,12 @@ stop_all() {
     XVFB_PID=""
   fi
 }
+
+# Everything a run needs, undone again when the calling script exits.
+prepare_run() {
+  trap stop_all EXIT
+  install_packages
+  build_all
+  start_display
+  start_wine
+}

@@ -2,11 +2,7 @@
 # Installs what is missing, builds, and runs every test under Wine on a private display.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-trap stop_all EXIT
-install_packages
-build_all
-start_display
-start_wine
+prepare_run
 step "running the tests"
 cd "$BUILD_DIR"
 ctest --output-on-failure --timeout 600 "$@"

@@ -104,17 +104,6 @@ TEST(TitleWindow, IdentityComesFromTheRunningExecutable) {
 
 HFONT FontOf(HWND window) { return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)); }
 
-std::string ToolText(HWND tooltips, HWND owner, HWND tool) {
-    char text[256] = "";
-    TOOLINFOA info{};
-    info.cbSize = TTTOOLINFOA_V2_SIZE;
-    info.hwnd = owner;
-    info.uId = reinterpret_cast<UINT_PTR>(tool);
-    info.lpszText = text;
-    SendMessageA(tooltips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
-    return text;
-}
-
 TEST(TitleWindow, LooksAsSpecifiedAndIsSavedAsAPicture) {
     TLogo logo;
     const LONG style = GetWindowLongA(logo.Handle(), GWL_STYLE);
@@ -142,14 +131,7 @@ TEST(TitleWindow, LooksAsSpecifiedAndIsSavedAsAPicture) {
     EXPECT_EQ(font.lfHeight, -32);
     EXPECT_EQ(font.lfWeight, FW_BOLD);
 
-    HWND tooltips = nullptr;
-    for (HWND w = GetWindow(GetDesktopWindow(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-        char cls[64];
-        GetClassNameA(w, cls, sizeof cls);
-        if (lstrcmpiA(cls, TOOLTIPS_CLASSA) == 0 && GetWindow(w, GW_OWNER) == logo.Handle()) tooltips = w;
-    }
-    ASSERT_NE(tooltips, nullptr);
-    EXPECT_EQ(ToolText(tooltips, logo.Handle(), logo.lb_Title.Handle()), "Click for donation information");
+    EXPECT_EQ(HintOf(logo.Handle(), logo.lb_Title.Handle()), "Click for donation information");
 
     logo.lb_Title.SetText("Carvelund");
     ShowWindow(logo.Handle(), SW_SHOW);

@@ -134,23 +134,6 @@ Colours ColoursOf(HWND form, HWND control) {
     return colours;
 }
 
-// The hint the window's tooltips show for `control`, or "" without one.
-std::string HintOf(HWND form, HWND control) {
-    for (HWND tips = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); tips;
-         tips = FindWindowExA(nullptr, tips, TOOLTIPS_CLASSA, nullptr)) {
-        if (GetWindow(tips, GW_OWNER) != form) continue;
-        char text[256] = "";
-        TOOLINFOA tool{};
-        tool.cbSize = TTTOOLINFOA_V2_SIZE;
-        tool.hwnd = form;
-        tool.uId = reinterpret_cast<UINT_PTR>(control);
-        tool.lpszText = text;
-        SendMessageA(tips, TTM_GETTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
-        return text;
-    }
-    return "";
-}
-
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;

@@ -167,34 +167,6 @@ void ExpectShownText(HWND box) {
     EXPECT_FALSE(IsWindowEnabled(box));
 }
 
-// The hint the form's tooltips give for `tool` (a control, or the form itself).
-std::string HintOf(HWND form, HWND tool) {
-    struct Search {
-        HWND form;
-        HWND tips;
-    } search{form, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lp);
-            char cls[64];
-            GetClassNameA(w, cls, sizeof cls);
-            if (lstrcmpiA(cls, TOOLTIPS_CLASSA) != 0 || GetWindow(w, GW_OWNER) != s->form) return TRUE;
-            s->tips = w;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (!search.tips) return "<no tooltips>";
-    char text[256] = "";
-    TOOLINFOA info{};
-    info.cbSize = TTTOOLINFOA_V2_SIZE;
-    info.hwnd = form;
-    info.uId = reinterpret_cast<UINT_PTR>(tool);
-    info.lpszText = text;
-    if (!SendMessageA(search.tips, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info))) return "<no hint>";
-    SendMessageA(search.tips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
-    return text;
-}
-
 bool HasHint(HWND form, HWND tool) {
     const std::string hint = HintOf(form, tool);
     return hint != "<no hint>" && hint != "<no tooltips>";

@@ -1,5 +1,7 @@
 #include "support/Gui.h"
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <fstream>
 #include <vector>
@@ -251,6 +253,23 @@ MessageBoxSeen AwaitMessageBox(const char* caption, DWORD processId, DWORD timeo
 
 void PressButton(HWND dialog, const char* buttonText) {
     if (HWND button = FindChild(dialog, "Button", buttonText)) PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+std::string HintOf(HWND form, HWND tool) {
+    HWND tips = nullptr;
+    for (HWND w = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); w && !tips;
+         w = FindWindowExA(nullptr, w, TOOLTIPS_CLASSA, nullptr))
+        if (GetWindow(w, GW_OWNER) == form) tips = w;
+    if (!tips) return "<no tooltips>";
+    char text[256] = "";
+    TOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.hwnd = form;
+    info.uId = reinterpret_cast<UINT_PTR>(tool);
+    info.lpszText = text;
+    if (!SendMessageA(tips, TTM_GETTOOLINFOA, 0, reinterpret_cast<LPARAM>(&info))) return "<no hint>";
+    SendMessageA(tips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&info));
+    return text;
 }
 
 bool SaveScreenshot(HWND window, const std::string& name) {

@@ -46,6 +46,10 @@ struct MessageBoxSeen {
 MessageBoxSeen AwaitMessageBox(const char* caption = nullptr, DWORD processId = 0, DWORD timeoutMs = kPatience);
 void PressButton(HWND dialog, const char* buttonText);  // e.g. "OK", "&Yes"
 
+// The hint the form's tooltips give for `tool` (a control, or the form itself):
+// "<no tooltips>" when the form has none, "<no hint>" when the tool has none.
+std::string HintOf(HWND form, HWND tool);
+
 // Saves a PNG of the screen area of `window` into the build folder's screenshots.
 bool SaveScreenshot(HWND window, const std::string& name);
 
