@@ -271,29 +271,15 @@ TEST_F(ConfigureTest, RowsOfLabelBoxAndBrowseAboveSaveAndCancelAboveTheErrorLine
 
 TEST_F(ConfigureTest, HintsForTheBrowseButtonsTheOptionsBoxAndItsLabel) {
     TCarvelund dialog(logo);
-    HWND tips = nullptr;
-    for (HWND w = FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); w && !tips;
-         w = FindWindowExA(nullptr, w, TOOLTIPS_CLASSA, nullptr))
-        if (GetWindow(w, GW_OWNER) == dialog.Handle()) tips = w;
-    ASSERT_NE(tips, nullptr);
-    const auto hintOf = [&](const forms::Control& control) {
-        char text[256] = "";
-        TOOLINFOA tool{};
-        tool.cbSize = TTTOOLINFOA_V2_SIZE;
-        tool.hwnd = dialog.Handle();
-        tool.uId = reinterpret_cast<UINT_PTR>(control.Handle());
-        tool.lpszText = text;
-        SendMessageA(tips, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
-        return std::string(text);
-    };
+    const auto hintOf = [&](const forms::Control& control) { return HintOf(dialog.Handle(), control.Handle()); };
     EXPECT_EQ(hintOf(dialog.bt_BrowweLockFolder), "Select Remote Lock folder from tree");
     EXPECT_EQ(hintOf(dialog.bt_BrowseSharedFolder), "Select Remote Shared Data folder from tree");
     EXPECT_EQ(hintOf(dialog.tb_BrowseLocalFolder), "Select local data folder from tree");
     EXPECT_EQ(hintOf(dialog.bt_BrowseRunCommand), "Select local program name");
     EXPECT_EQ(hintOf(dialog.tb_RunCommandOptions), "Options for Run Command");
     EXPECT_EQ(hintOf(dialog.Label5), "Options for Run Command");
-    EXPECT_EQ(hintOf(dialog.tb_LockFolder), "");
-    EXPECT_EQ(hintOf(dialog.bt_Save), "");
+    EXPECT_EQ(hintOf(dialog.tb_LockFolder), "<no hint>");
+    EXPECT_EQ(hintOf(dialog.bt_Save), "<no hint>");
 }
 
 TEST_F(ConfigureTest, OffersTheEditionProgramOnlyInMarrowkeepAndOnlyWhenItExists) {
@@ -433,8 +419,9 @@ TEST_F(ConfigureTest, MarrowkeepRefusesPilotWhichTheOtherEditionAccepts) {
 
 TEST_F(ConfigureTest, AMessageStaysAfterTheProblemIsCorrectedUntilAnotherReplacesIt) {
     Store(missing, shared, local, program, "-q");
+    WriteFile(local + "\\a.dat", "local");  // so that a good Save asks before it closes
     TCarvelund dialog(logo);
-    std::string afterCorrection = "?", afterSecondProblem = "?";
+    std::string afterCorrection = "?", afterSecondProblem = "?", duringQuestion = "?";
     bool focusOnRunCommand = false;
     const bool closed = RunDialog(dialog, [&](HWND) {
         EXPECT_TRUE(Retype(dialog.tb_LockFolder, lock));
@@ -447,12 +434,21 @@ TEST_F(ConfigureTest, AMessageStaysAfterTheProblemIsCorrectedUntilAnotherReplace
         focusOnRunCommand = AwaitText(dialog.lb_error, kRunMessage) && AwaitFocus(dialog.tb_RunCommand.Handle());
         afterSecondProblem = Text(dialog.lb_error);
 
+        // A good Save leaves the old message up: it goes only with the dialog.
         EXPECT_TRUE(Retype(dialog.tb_RunCommand, program));
         Click(dialog.bt_Save.Handle());
+        const MessageBoxSeen question = AwaitMessageBox("Remote Shared folder empty", GetCurrentProcessId());
+        duringQuestion = Text(dialog.lb_error);
+        // A press may be lost while the box is not yet active: press until it is gone.
+        WaitFor([&] {
+            PressButton(question.window, "&No");
+            return AwaitGone(question.window, 100);
+        });
     });
     EXPECT_TRUE(closed);
     EXPECT_EQ(afterCorrection, kLockMessage);
     EXPECT_EQ(afterSecondProblem, kRunMessage);
+    EXPECT_EQ(duringQuestion, kRunMessage);
     EXPECT_TRUE(focusOnRunCommand);
     EXPECT_EQ(Lines(ini), IniLines(lock, shared, local, program, "-q"));
     EXPECT_FALSE(logo.CancelFlag);
@@ -748,6 +744,18 @@ TEST_F(ConfigureTest, ACancelledFolderChooserLeavesTheBoxAsItWas) {
     EXPECT_EQ(messageAtSave, kLockMessage);
 }
 
+// The label of the tree item that is selected now.
+std::string SelectedItemText(HWND tree) {
+    char text[MAX_PATH] = "";
+    TVITEMA item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = TreeView_GetSelection(tree);
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    if (!item.hItem || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return "";
+    return text;
+}
+
 TEST_F(ConfigureTest, AFolderChosenInTheChooserGoesIntoItsBox) {
     const std::string chosen = dir / "Chosen";
     MakeFolder(chosen);
@@ -757,8 +765,15 @@ TEST_F(ConfigureTest, AFolderChosenInTheChooserGoesIntoItsBox) {
         Click(dialog.tb_BrowseLocalFolder.Handle());
         HWND chooser = AwaitOwnedDialog(window);
         ASSERT_NE(chooser, nullptr);
-        // Where a user would click through the tree down to the folder.
-        SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+        // Where a user would click through the tree down to the folder, until it shows
+        // as selected: the chooser may still be filling its tree when it appears.
+        HWND tree = FindChild(chooser, WC_TREEVIEWA, nullptr);
+        ASSERT_NE(tree, nullptr);
+        const bool selected = WaitFor([&] {
+            SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+            return SelectedItemText(tree) == "Chosen";
+        });
+        EXPECT_TRUE(selected) << SelectedItemText(tree);
         Click(GetDlgItem(chooser, IDOK));
         AwaitGone(chooser);
         WaitFor([&] { return Text(dialog.tb_LocalFolder) != local; });
