@@ -184,7 +184,7 @@ bool TCarvelund::CheckFields() {
 
     if (code == 0) return true;  // an earlier message stays until another replaces it
     forms::EditBox* box = &tb_RunCommand;
-    const char* message = "PILOT.exe does not work with Marrowkeep!";
+    const char* message = "Run Command NOT found!";
     switch (code) {
         case 1:
             box = &tb_LockFolder;
@@ -198,8 +198,8 @@ bool TCarvelund::CheckFields() {
             box = &tb_LocalFolder;
             message = "Local Data Folder NOT found!";
             break;
-        case 4:
-            message = "Run Command NOT found!";
+        case kRefusedProgramCode:
+            message = "PILOT.exe does not work with Marrowkeep!";
             break;
         default:
             break;
