@@ -164,11 +164,23 @@ void Button::Click() {
     if (Handle()) SendMessageA(Handle(), BM_CLICK, 0, 0);
 }
 
+namespace {
+
+// A box the user types into is painted in the window colour, as the platform's own are;
+// a box that only shows its text keeps the form's colour.
+ControlSpec TypingColours(const ControlSpec& spec) {
+    ControlSpec s = spec;
+    if (!s.background && !s.readOnly && s.enabled) s.background = GetSysColor(COLOR_WINDOW);
+    return s;
+}
+
+}  // namespace
+
 EditBox::EditBox(Form& form, const ControlSpec& spec)
     : Control(form, "EDIT",
               ES_AUTOHSCROLL | (spec.readOnly ? ES_READONLY : 0) |
                   AlignStyle(spec.align, ES_LEFT, ES_CENTER, ES_RIGHT),
-              spec.border ? WS_EX_CLIENTEDGE : 0, spec) {}
+              spec.border ? WS_EX_CLIENTEDGE : 0, TypingColours(spec)) {}
 
 LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {

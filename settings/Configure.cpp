@@ -58,9 +58,7 @@ int RowTop(int row) { return kRowTop + row * kRowPitch; }
 int BoxTop(int row) { return RowTop(row) + 15; }
 
 forms::ControlSpec Box(int row, const char* hint = nullptr) {
-    forms::ControlSpec spec = At(kLeft, BoxTop(row), kBoxWidth, kBoxHeight, "", hint);
-    spec.background = GetSysColor(COLOR_WINDOW);  // typed into: the window colour, not the form's
-    return spec;
+    return At(kLeft, BoxTop(row), kBoxWidth, kBoxHeight, "", hint);
 }
 
 forms::ControlSpec Browse(int row, const char* hint) {
