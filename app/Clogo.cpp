@@ -7,26 +7,26 @@
 namespace {
 
 forms::FormSpec TitleWindowSpec() {
-    forms::FormSpec spec;
-    spec.className = "TLogo";
-    spec.caption = "Carvelund";
-    spec.width = 232;
-    spec.height = 60;
-    spec.border = forms::Border::None;
-    spec.background = GetSysColor(COLOR_INFOBK);
-    return spec;
+    forms::FormSpec params;
+    params.className = "TLogo";
+    params.caption = "Carvelund";
+    params.width = 232;
+    params.height = 60;
+    params.border = forms::Border::None;
+    params.background = GetSysColor(COLOR_INFOBK);
+    return params;
 }
 
 forms::ControlSpec TitleLabelSpec() {
-    forms::ControlSpec spec;
-    spec.bounds = {0, 11, 232, 37};
-    spec.text = "Carvelund";
-    spec.hint = "Click for donation information";
-    spec.font = forms::FontSpec{"Arial", 32, true, false};
-    spec.textColour = GetSysColor(COLOR_WINDOWTEXT);
-    spec.background = GetSysColor(COLOR_INFOBK);
-    spec.align = forms::Align::Center;
-    return spec;
+    forms::ControlSpec params;
+    params.bounds = {0, 11, 232, 37};
+    params.text = "Carvelund";
+    params.hint = "Click for donation information";
+    params.font = forms::FontSpec{"Arial", 32, true, false};
+    params.textColour = GetSysColor(COLOR_WINDOWTEXT);
+    params.background = GetSysColor(COLOR_INFOBK);
+    params.align = forms::Align::Center;
+    return params;
 }
 
 }  // namespace

@@ -13,11 +13,11 @@ namespace {
 HWND g_mainWindow = nullptr;
 bool g_terminated = false;
 
-FontHandle MakeFont(const FontSpec& spec) {
-    return FontHandle(CreateFontA(-spec.pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                  spec.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+FontHandle MakeFont(const FontSpec& params) {
+    return FontHandle(CreateFontA(-params.pixelHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                  params.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, spec.face));
+                                  DEFAULT_PITCH | FF_DONTCARE, params.face));
 }
 
 void RegisterFormClass(const char* className) {
@@ -44,10 +44,10 @@ DWORD StyleFor(Border border) {
 
 DWORD ExStyleFor(Border border) { return border == Border::Dialog ? WS_EX_DLGMODALFRAME : 0; }
 
-SIZE OuterSize(const FormSpec& spec) {
-    if (spec.outerSize) return {spec.width, spec.height};
-    RECT r{0, 0, spec.width, spec.height};
-    AdjustWindowRectEx(&r, StyleFor(spec.border), FALSE, ExStyleFor(spec.border));
+SIZE OuterSize(const FormSpec& params) {
+    if (params.outerSize) return {params.width, params.height};
+    RECT r{0, 0, params.width, params.height};
+    AdjustWindowRectEx(&r, StyleFor(params.border), FALSE, ExStyleFor(params.border));
     return {r.right - r.left, r.bottom - r.top};
 }
 
@@ -72,19 +72,19 @@ DWORD AlignStyle(Align align, DWORD left, DWORD center, DWORD right) {
 
 // ---- Control -------------------------------------------------------------
 
-Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& spec)
-    : form_(form), textColour_(spec.textColour), background_(spec.background), transparent_(spec.transparent) {
-    if (spec.tabStop) style |= WS_TABSTOP;
-    if (!spec.enabled) style |= WS_DISABLED;
-    hwnd_ = CreateWindowExA(exStyle, windowClass, spec.text ? spec.text : "", WS_CHILD | WS_VISIBLE | style,
-                            spec.bounds.left, spec.bounds.top, spec.bounds.width, spec.bounds.height,
+Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& params)
+    : form_(form), textColour_(params.textColour), background_(params.background), transparent_(params.transparent) {
+    if (params.tabStop) style |= WS_TABSTOP;
+    if (!params.enabled) style |= WS_DISABLED;
+    hwnd_ = CreateWindowExA(exStyle, windowClass, params.text ? params.text : "", WS_CHILD | WS_VISIBLE | style,
+                            params.bounds.left, params.bounds.top, params.bounds.width, params.bounds.height,
                             form.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(form.NextControlId())),
                             GetModuleHandleA(nullptr), nullptr);
-    if (spec.font) font_ = MakeFont(*spec.font);
+    if (params.font) font_ = MakeFont(*params.font);
     SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font_ ? font_.Get() : form.FormFont()), FALSE);
     if (background_) backgroundBrush_.Reset(CreateSolidBrush(*background_));
     SetWindowSubclass(hwnd_, SubclassProc, 0, reinterpret_cast<DWORD_PTR>(this));
-    form.RegisterControl(*this, spec.hint);
+    form.RegisterControl(*this, params.hint);
 }
 
 void Control::SetText(const char* text) {
@@ -150,15 +150,15 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     return Guarded([&] { return control->Subclassed(msg, wp, lp); });
 }
 
-Label::Label(Form& form, const ControlSpec& spec)
-    : Control(form, "STATIC", SS_NOTIFY | SS_NOPREFIX | AlignStyle(spec.align, SS_LEFT, SS_CENTER, SS_RIGHT), 0,
+Label::Label(Form& form, const ControlSpec& params)
+    : Control(form, "STATIC", SS_NOTIFY | SS_NOPREFIX | AlignStyle(params.align, SS_LEFT, SS_CENTER, SS_RIGHT), 0,
               [&] {
-                  ControlSpec s = spec;
+                  ControlSpec s = params;
                   s.tabStop = false;
                   return s;
               }()) {}
 
-Button::Button(Form& form, const ControlSpec& spec) : Control(form, "BUTTON", BS_PUSHBUTTON, 0, spec) {}
+Button::Button(Form& form, const ControlSpec& params) : Control(form, "BUTTON", BS_PUSHBUTTON, 0, params) {}
 
 void Button::Click() {
     if (Handle()) SendMessageA(Handle(), BM_CLICK, 0, 0);
@@ -168,19 +168,19 @@ namespace {
 
 // A box the user types into is painted in the window colour, as the platform's own are;
 // a box that only shows its text keeps the form's colour.
-ControlSpec TypingColours(const ControlSpec& spec) {
-    ControlSpec s = spec;
+ControlSpec TypingColours(const ControlSpec& params) {
+    ControlSpec s = params;
     if (!s.background && !s.readOnly && s.enabled) s.background = GetSysColor(COLOR_WINDOW);
     return s;
 }
 
 }  // namespace
 
-EditBox::EditBox(Form& form, const ControlSpec& spec)
+EditBox::EditBox(Form& form, const ControlSpec& params)
     : Control(form, "EDIT",
-              ES_AUTOHSCROLL | (spec.readOnly ? ES_READONLY : 0) |
-                  AlignStyle(spec.align, ES_LEFT, ES_CENTER, ES_RIGHT),
-              spec.border ? WS_EX_CLIENTEDGE : 0, TypingColours(spec)) {}
+              ES_AUTOHSCROLL | (params.readOnly ? ES_READONLY : 0) |
+                  AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT),
+              params.border ? WS_EX_CLIENTEDGE : 0, TypingColours(params)) {}
 
 LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
@@ -204,10 +204,10 @@ LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     return DefSubclassProc(Handle(), msg, wp, lp);
 }
 
-Memo::Memo(Form& form, const ControlSpec& spec)
+Memo::Memo(Form& form, const ControlSpec& params)
     : Control(form, "EDIT",
-              ES_MULTILINE | ES_READONLY | AlignStyle(spec.align, ES_LEFT, ES_CENTER, ES_RIGHT),
-              spec.border ? WS_EX_CLIENTEDGE : 0, spec) {}
+              ES_MULTILINE | ES_READONLY | AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT),
+              params.border ? WS_EX_CLIENTEDGE : 0, params) {}
 
 LRESULT Memo::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
@@ -250,26 +250,26 @@ void Timer::Fire() {
 
 // ---- Form ------------------------------------------------------------------
 
-Form::Form(const FormSpec& spec, Form* owner)
+Form::Form(const FormSpec& params, Form* owner)
     : owner_(owner),
-      font_(MakeFont(spec.font)),
-      background_(spec.background.value_or(GetSysColor(COLOR_BTNFACE))),
+      font_(MakeFont(params.font)),
+      background_(params.background.value_or(GetSysColor(COLOR_BTNFACE))),
       backgroundBrush_(CreateSolidBrush(background_)) {
-    RegisterFormClass(spec.className);
-    const SIZE size = OuterSize(spec);
+    RegisterFormClass(params.className);
+    const SIZE size = OuterSize(params);
     const int left = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-    CreateWindowExA(ExStyleFor(spec.border), spec.className, spec.caption, StyleFor(spec.border), left, top,
+    CreateWindowExA(ExStyleFor(params.border), params.className, params.caption, StyleFor(params.border), left, top,
                     size.cx, size.cy, owner ? owner->Handle() : nullptr, nullptr, GetModuleHandleA(nullptr),
                     this);
-    if (hwnd_ && spec.hint) {
+    if (hwnd_ && params.hint) {
         EnsureTooltips();
         TOOLINFOA tool{};
         tool.cbSize = TTTOOLINFOA_V2_SIZE;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = hwnd_;
         tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
-        tool.lpszText = const_cast<char*>(spec.hint);
+        tool.lpszText = const_cast<char*>(params.hint);
         SendMessageA(tooltips_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
     }
 }

@@ -94,7 +94,7 @@ public:
     std::function<void(char key)> onKeyPress;
 
 protected:
-    Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& spec);
+    Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& params);
     virtual LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp);
 
 private:
@@ -116,18 +116,18 @@ private:
 
 class Label : public Control {
 public:
-    Label(Form& form, const ControlSpec& spec);
+    Label(Form& form, const ControlSpec& params);
 };
 
 class Button : public Control {
 public:
-    Button(Form& form, const ControlSpec& spec);
+    Button(Form& form, const ControlSpec& params);
     void Click();  // as BM_CLICK: the user's click
 };
 
 class EditBox : public Control {
 public:
-    EditBox(Form& form, const ControlSpec& spec);
+    EditBox(Form& form, const ControlSpec& params);
 
 protected:
     LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -136,7 +136,7 @@ protected:
 // Multi-line, read-only text; clicks and double-clicks fire its events.
 class Memo : public Control {
 public:
-    Memo(Form& form, const ControlSpec& spec);
+    Memo(Form& form, const ControlSpec& params);
 
 protected:
     LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -169,7 +169,7 @@ private:
 class Form {
 public:
     // The owner is disabled while this form is shown modally; null for the main window.
-    Form(const FormSpec& spec, Form* owner);
+    Form(const FormSpec& params, Form* owner);
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
     virtual ~Form();
@@ -179,8 +179,8 @@ public:
     Form* OwnerForm() const { return owner_; }
 
     template <typename C>
-    C& Add(const ControlSpec& spec) {
-        auto control = std::make_unique<C>(*this, spec);
+    C& Add(const ControlSpec& params) {
+        auto control = std::make_unique<C>(*this, params);
         C& ref = *control;
         controls_.push_back(std::move(control));
         return ref;

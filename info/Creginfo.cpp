@@ -36,37 +36,37 @@ constexpr const char* kSupportText =
     "Double-Click closes this window";
 
 forms::FormSpec RegInfoSpec() {
-    forms::FormSpec spec;
-    spec.className = "TRegInfo";
-    spec.caption = "RegInfo";
-    spec.width = 252;
-    spec.height = 410;
-    spec.border = forms::Border::None;
-    spec.background = GetSysColor(COLOR_INFOBK);
-    spec.font = forms::FontSpec{"MS Sans Serif", 11, false, false};
-    return spec;
+    forms::FormSpec params;
+    params.className = "TRegInfo";
+    params.caption = "RegInfo";
+    params.width = 252;
+    params.height = 410;
+    params.border = forms::Border::None;
+    params.background = GetSysColor(COLOR_INFOBK);
+    params.font = forms::FontSpec{"MS Sans Serif", 11, false, false};
+    return params;
 }
 
 forms::ControlSpec TextSpec() {
-    forms::ControlSpec spec;
-    spec.bounds = {9, 14, 233, 363};
-    spec.text = kSupportText;
-    spec.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
-    spec.background = GetSysColor(COLOR_INFOBK);
-    spec.align = forms::Align::Center;
-    spec.readOnly = true;
-    spec.border = false;
-    return spec;
+    forms::ControlSpec params;
+    params.bounds = {9, 14, 233, 363};
+    params.text = kSupportText;
+    params.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
+    params.background = GetSysColor(COLOR_INFOBK);
+    params.align = forms::Align::Center;
+    params.readOnly = true;
+    params.border = false;
+    return params;
 }
 
 forms::ControlSpec HomePageSpec() {
-    forms::ControlSpec spec;
-    spec.bounds = {0, 384, 252, 17};
-    spec.hint = "Click here for homepage";
-    spec.font = forms::FontSpec{"MS Sans Serif", 11, false, true};
-    spec.textColour = RGB(0, 0, 255);
-    spec.align = forms::Align::Center;
-    return spec;
+    forms::ControlSpec params;
+    params.bounds = {0, 384, 252, 17};
+    params.hint = "Click here for homepage";
+    params.font = forms::FontSpec{"MS Sans Serif", 11, false, true};
+    params.textColour = RGB(0, 0, 255);
+    params.align = forms::Align::Center;
+    return params;
 }
 
 bool WriteAll(HANDLE file, const char* text) {

@@ -7,10 +7,10 @@ using namespace lockdialogs;
 namespace {
 
 forms::FormSpec GoneSpec() {
-    forms::FormSpec spec = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 117);
-    spec.outerSize = true;
-    spec.border = forms::Border::Sizeable;
-    return spec;
+    forms::FormSpec params = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 117);
+    params.outerSize = true;
+    params.border = forms::Border::Sizeable;
+    return params;
 }
 
 constexpr int kSaveWidth = 129;

@@ -7,9 +7,9 @@ using namespace lockdialogs;
 namespace {
 
 forms::FormSpec StolenSpec() {
-    forms::FormSpec spec = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 116);
-    spec.hint = "Someone has stolen the lock, saving data may cause damage to data files";
-    return spec;
+    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 116);
+    params.hint = "Someone has stolen the lock, saving data may cause damage to data files";
+    return params;
 }
 
 }  // namespace

@@ -7,9 +7,9 @@ using namespace lockdialogs;
 namespace {
 
 forms::ControlSpec CancelSpec() {
-    forms::ControlSpec spec = At(197, 83, 75, 50, "Cancel");
-    spec.font = forms::FontSpec{"MS Sans Serif", 19, true, false};
-    return spec;
+    forms::ControlSpec params = At(197, 83, 75, 50, "Cancel");
+    params.font = forms::FontSpec{"MS Sans Serif", 19, true, false};
+    return params;
 }
 
 }  // namespace

@@ -6,37 +6,37 @@
 namespace lockdialogs {
 
 inline forms::ControlSpec At(int left, int top, int width, int height, const char* text = "") {
-    forms::ControlSpec spec;
-    spec.bounds = {left, top, width, height};
-    spec.text = text;
-    return spec;
+    forms::ControlSpec params;
+    params.bounds = {left, top, width, height};
+    params.text = text;
+    return params;
 }
 
 // A box that only shows its text: it cannot be focused or edited.
 inline forms::ControlSpec ShownText(int left, int top, int width, int height) {
-    forms::ControlSpec spec = At(left, top, width, height);
-    spec.readOnly = true;
-    spec.enabled = false;
-    spec.tabStop = false;
-    return spec;
+    forms::ControlSpec params = At(left, top, width, height);
+    params.readOnly = true;
+    params.enabled = false;
+    params.tabStop = false;
+    return params;
 }
 
 inline forms::ControlSpec Caption(int left, int top, int width, int height, const char* text,
                                   const char* hint = nullptr) {
-    forms::ControlSpec spec = At(left, top, width, height, text);
-    spec.hint = hint;
-    spec.tabStop = false;
-    return spec;
+    forms::ControlSpec params = At(left, top, width, height, text);
+    params.hint = hint;
+    params.tabStop = false;
+    return params;
 }
 
 inline forms::FormSpec LockDialog(const char* className, const char* caption, int width, int height) {
-    forms::FormSpec spec;
-    spec.className = className;
-    spec.caption = caption;
-    spec.width = width;
-    spec.height = height;
-    spec.border = forms::Border::Dialog;
-    return spec;
+    forms::FormSpec params;
+    params.className = className;
+    params.caption = caption;
+    params.width = width;
+    params.height = height;
+    params.border = forms::Border::Dialog;
+    return params;
 }
 
 }  // namespace lockdialogs

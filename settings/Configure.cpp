@@ -47,11 +47,11 @@ bool SameTextIgnoringCase(const char* a, const char* b) {
 
 forms::ControlSpec At(int left, int top, int width, int height, const char* text = "",
                       const char* hint = nullptr) {
-    forms::ControlSpec spec;
-    spec.bounds = {left, top, width, height};
-    spec.text = text;
-    spec.hint = hint;
-    return spec;
+    forms::ControlSpec params;
+    params.bounds = {left, top, width, height};
+    params.text = text;
+    params.hint = hint;
+    return params;
 }
 
 int RowTop(int row) { return kRowTop + row * kRowPitch; }
@@ -66,29 +66,29 @@ forms::ControlSpec Browse(int row, const char* hint) {
 }
 
 forms::ControlSpec RowLabel(int row, const char* text, const char* hint = nullptr) {
-    forms::ControlSpec spec = At(kLeft, RowTop(row), kBoxWidth, 13, text, hint);
-    spec.tabStop = false;
-    return spec;
+    forms::ControlSpec params = At(kLeft, RowTop(row), kBoxWidth, 13, text, hint);
+    params.tabStop = false;
+    return params;
 }
 
 forms::ControlSpec ErrorLabel() {
-    forms::ControlSpec spec = At(0, kErrorTop, kWidth, 18);
-    spec.tabStop = false;
-    spec.align = forms::Align::Center;
-    spec.textColour = RGB(255, 0, 0);
-    spec.transparent = true;
-    spec.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
-    return spec;
+    forms::ControlSpec params = At(0, kErrorTop, kWidth, 18);
+    params.tabStop = false;
+    params.align = forms::Align::Center;
+    params.textColour = RGB(255, 0, 0);
+    params.transparent = true;
+    params.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
+    return params;
 }
 
 forms::FormSpec DialogSpec() {
-    forms::FormSpec spec;
-    spec.className = "TCarvelund";
-    spec.caption = "Configure";
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.border = forms::Border::Dialog;
-    return spec;
+    forms::FormSpec params;
+    params.className = "TCarvelund";
+    params.caption = "Configure";
+    params.width = kWidth;
+    params.height = kHeight;
+    params.border = forms::Border::Dialog;
+    return params;
 }
 
 // COM for the platform's file dialogs on this thread; only our own initialisation is undone.

@@ -13,19 +13,19 @@ using namespace testsupport;
 namespace {
 
 FormSpec DialogSpec(const char* className, const char* caption) {
-    FormSpec spec;
-    spec.className = className;
-    spec.caption = caption;
-    spec.width = 300;
-    spec.height = 120;
-    return spec;
+    FormSpec params;
+    params.className = className;
+    params.caption = caption;
+    params.width = 300;
+    params.height = 120;
+    return params;
 }
 
 ControlSpec At(int left, int top, int width, int height, const char* text = "") {
-    ControlSpec spec;
-    spec.bounds = {left, top, width, height};
-    spec.text = text;
-    return spec;
+    ControlSpec params;
+    params.bounds = {left, top, width, height};
+    params.text = text;
+    return params;
 }
 
 // A dialog with two edit boxes and two buttons, in this tab order.
@@ -60,13 +60,13 @@ struct SampleDialog : Form {
 struct MainWindow : Form {
     MainWindow() : Form(MainSpec(), nullptr), timer(AddTimer(20)) {}
     static FormSpec MainSpec() {
-        FormSpec spec;
-        spec.className = "TSampleMain";
-        spec.caption = "Main";
-        spec.border = Border::None;
-        spec.width = 200;
-        spec.height = 50;
-        return spec;
+        FormSpec params;
+        params.className = "TSampleMain";
+        params.caption = "Main";
+        params.border = Border::None;
+        params.width = 200;
+        params.height = 50;
+        return params;
     }
     Timer& timer;
 };
@@ -260,8 +260,8 @@ TEST(Form, ModalFromATimerTickWhileAnotherTimerKeepsTicking) {
 
 TEST(Form, ModalFromAClickOnALabel) {
     MainWindow main;
-    ControlSpec spec = At(0, 0, 200, 50, "Title");
-    Label& label = main.Add<Label>(spec);
+    ControlSpec params = At(0, 0, 200, 50, "Title");
+    Label& label = main.Add<Label>(params);
     SampleDialog dialog(&main);
     label.onClick = [&] {
         dialog.ShowModal();
