@@ -744,18 +744,6 @@ TEST_F(ConfigureTest, ACancelledFolderChooserLeavesTheBoxAsItWas) {
     EXPECT_EQ(messageAtSave, kLockMessage);
 }
 
-// The label of the tree item that is selected now.
-std::string SelectedItemText(HWND tree) {
-    char text[MAX_PATH] = "";
-    TVITEMA item{};
-    item.mask = TVIF_TEXT;
-    item.hItem = TreeView_GetSelection(tree);
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    if (!item.hItem || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return "";
-    return text;
-}
-
 TEST_F(ConfigureTest, AFolderChosenInTheChooserGoesIntoItsBox) {
     const std::string chosen = dir / "Chosen";
     MakeFolder(chosen);
@@ -765,15 +753,7 @@ TEST_F(ConfigureTest, AFolderChosenInTheChooserGoesIntoItsBox) {
         Click(dialog.tb_BrowseLocalFolder.Handle());
         HWND chooser = AwaitOwnedDialog(window);
         ASSERT_NE(chooser, nullptr);
-        // Where a user would click through the tree down to the folder, until it shows
-        // as selected: the chooser may still be filling its tree when it appears.
-        HWND tree = FindChild(chooser, WC_TREEVIEWA, nullptr);
-        ASSERT_NE(tree, nullptr);
-        const bool selected = WaitFor([&] {
-            SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
-            return SelectedItemText(tree) == "Chosen";
-        });
-        EXPECT_TRUE(selected) << SelectedItemText(tree);
+        EXPECT_TRUE(SelectInFolderChooser(chooser, chosen));
         Click(GetDlgItem(chooser, IDOK));
         AwaitGone(chooser);
         WaitFor([&] { return Text(dialog.tb_LocalFolder) != local; });

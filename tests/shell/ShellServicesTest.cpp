@@ -226,7 +226,7 @@ public:
             if (pick_.empty()) {
                 PressButton(dialog, "Cancel");
             } else {
-                SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(pick_.c_str()));
+                selected_ = SelectInFolderChooser(dialog, pick_);
                 PressButton(dialog, "OK");
             }
             answered_ = AwaitGone(dialog);
@@ -238,11 +238,13 @@ public:
     }
     bool TitleShown() const { return titleShown_; }
     bool Answered() const { return answered_; }
+    bool Selected() const { return selected_; }
 
 private:
     std::string pick_;
     std::atomic<bool> titleShown_{false};
     std::atomic<bool> answered_{false};
+    std::atomic<bool> selected_{false};
     std::thread thread_;
 };
 
@@ -255,6 +257,7 @@ TEST(ChooseFolder, GivesTheChosenFolder) {
     const char* chosen = ChooseFolder(defaultPath, "Pick the data folder", owner.Get());
     user.Finish();
     EXPECT_TRUE(user.TitleShown());
+    EXPECT_TRUE(user.Selected());
     EXPECT_TRUE(user.Answered());
     ASSERT_NE(chosen, defaultPath);
     EXPECT_EQ(lstrcmpiA(chosen, (dir / "Local Data").c_str()), 0) << chosen;

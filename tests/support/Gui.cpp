@@ -1,6 +1,7 @@
 #include "support/Gui.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cstdint>
 #include <fstream>
@@ -253,6 +254,31 @@ MessageBoxSeen AwaitMessageBox(const char* caption, DWORD processId, DWORD timeo
 
 void PressButton(HWND dialog, const char* buttonText) {
     if (HWND button = FindChild(dialog, "Button", buttonText)) PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+namespace {
+
+std::string SelectedTreeItem(HWND tree) {
+    char text[MAX_PATH] = "";
+    TVITEMA item{};
+    item.mask = TVIF_TEXT;
+    item.hItem = TreeView_GetSelection(tree);
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    if (!item.hItem || !SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return "";
+    return text;
+}
+
+}  // namespace
+
+bool SelectInFolderChooser(HWND chooser, const std::string& folder) {
+    HWND tree = FindChild(chooser, WC_TREEVIEWA, nullptr);
+    if (!tree) return false;
+    const std::string name = folder.substr(folder.find_last_of("\\/") + 1);
+    return WaitFor([&] {
+        SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(folder.c_str()));
+        return lstrcmpiA(SelectedTreeItem(tree).c_str(), name.c_str()) == 0;
+    });
 }
 
 std::string HintOf(HWND form, HWND tool) {

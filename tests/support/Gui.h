@@ -46,6 +46,11 @@ struct MessageBoxSeen {
 MessageBoxSeen AwaitMessageBox(const char* caption = nullptr, DWORD processId = 0, DWORD timeoutMs = kPatience);
 void PressButton(HWND dialog, const char* buttonText);  // e.g. "OK", "&Yes"
 
+// Selects `folder` in the platform's folder chooser where a user would click through the
+// tree, until the tree shows it selected: the chooser may still be filling its tree when
+// it appears, and an early selection is lost then.
+bool SelectInFolderChooser(HWND chooser, const std::string& folder);
+
 // The hint the form's tooltips give for `tool` (a control, or the form itself):
 // "<no tooltips>" when the form has none, "<no hint>" when the tool has none.
 std::string HintOf(HWND form, HWND tool);
