@@ -111,16 +111,3 @@ char* CommandLineArgument(const char* commandLine, int index) {
         if (!*p) return ConcatText("");
     }
 }
-
-char* ProgramPath() {
-    std::string buffer(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return ConcatText("");
-        if (n < buffer.size()) {
-            buffer.resize(n);
-            return ConcatText(buffer.c_str());
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}

@@ -82,5 +82,3 @@ private:
 // Command-line argument `index` (1 and up) by the platform's rules: blanks and control
 // characters separate, a double-quoted stretch belongs to one argument and loses its quotes.
 char* CommandLineArgument(const char* commandLine, int index);
-// The full path of the running executable, as the system reports it.
-char* ProgramPath();

@@ -87,12 +87,11 @@ bool AppControl::Start() {
     CloseProcessHandles();
 
     // The blank stays when there are no options; nothing is quoted.
-    char* commandLine = ConcatText(Command.Str(), " ", Options.Str());
-    Running = CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+    OwnedText commandLine(ConcatText(Command.Str(), " ", Options.Str()));
+    Running = CreateProcessA(nullptr, commandLine.Get(), nullptr, nullptr, FALSE,
                              DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                              &StartupInfo, &ProcessInfo) != FALSE;
     const DWORD error = GetLastError();
-    FreeText(commandLine);
 
     if (!Running) {
         ProcessInfo = PROCESS_INFORMATION{};

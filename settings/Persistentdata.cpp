@@ -56,16 +56,6 @@ const char* Set(Setting s, const char* value) {
     return value;
 }
 
-std::string ProgramPath() {
-    std::vector<char> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return {};
-        if (n < buffer.size()) return std::string(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 // What the profile functions may legitimately do to a value: blanks and other white
 // space at either end go, and one pair of matching quotes around it is dropped.
 bool IsProfileSpace(char c) {
@@ -123,7 +113,8 @@ const char* MakeIniFileName(const char* programPath) {
 
 const char* GetIniFileName() {
     if (g_iniFileName && g_iniFileName.Get()[0]) return g_iniFileName.Get();
-    return MakeIniFileName(ProgramPath().c_str());
+    OwnedText programPath(ProgramPath());
+    return MakeIniFileName(programPath.Str());
 }
 
 bool ReadSettings() {

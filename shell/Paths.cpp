@@ -1,6 +1,7 @@
 #include "shell/Wintools.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -49,4 +50,17 @@ char* BaseTitlePath(const char* path) {
     OwnedText folder(FolderOf(path));
     OwnedText title(BaseTitle(path));
     return ConcatText(folder.Get(), "\\", title.Get());
+}
+
+char* ProgramPath() {
+    std::string buffer(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+        if (n == 0) return ConcatText("");
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return ConcatText(buffer.c_str());
+        }
+        buffer.resize(buffer.size() * 2);  // cut to fit: try a larger buffer
+    }
 }

@@ -55,6 +55,8 @@ private:
 char* BaseTitle(const char* path);      // last component up to its first '.', Capitalised
 char* FolderOf(const char* path);       // up to the last separator; empty without one
 char* BaseTitlePath(const char* path);  // FolderOf + "\" + BaseTitle
+// The full path of the running executable, as the system reports it (not argument 0's text).
+char* ProgramPath();
 
 // ---- System error names --------------------------------------------------
 const char* SystemErrorName(int32_t code);
