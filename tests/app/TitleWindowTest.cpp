@@ -1,6 +1,7 @@
 // The title window as a window and as a record, and the command-line rules.
 #include "app/Clogo.h"
 #include "support/Gui.h"
+#include "support/MessageBoxes.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -144,6 +145,23 @@ TEST(TitleWindow, LooksAsSpecifiedAndIsSavedAsAPicture) {
     EXPECT_EQ(underTitle, GetSysColor(COLOR_INFOBK));
     EXPECT_TRUE(SaveScreenshot(logo.Handle(), "title-window"));
     ShowWindow(logo.Handle(), SW_HIDE);
+}
+
+// A Watch step without a launcher object: the error is shown over the title window,
+// then the period finishes and the window closes, deleting nothing.
+TEST(TitleWindow, AWatchWithoutLauncherShowsAnInternalErrorAndFinishes) {
+    MessageBoxCalls calls;
+    MessageBoxWatcher boxes;
+    TLogo logo;
+    logo.State = Watch;
+    forms::application::Run(logo);
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Internal Error", "Lost application handle"}}));
+    const auto made = calls.Calls();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].style, static_cast<UINT>(MB_OK | MB_ICONHAND | MB_TASKMODAL));
+    EXPECT_NE(made[0].owner, nullptr);  // the title window, gone now
+    EXPECT_FALSE(logo.Alive());
+    EXPECT_EQ(logo.State, Finish);
 }
 
 }  // namespace
