@@ -136,6 +136,8 @@ bool DeleteTree(const char* folder) {
 }
 
 bool CopyTreeContents(const char* source, const char* destination) {
+    // An empty source would make the pattern "\*.*": the whole root of the current drive.
+    if (!source || !*source) return ShowErrorMessage(nullptr, kCopy.failureTitle, "No source folder given");
     OwnedText pattern(ConcatText(source, "\\*.*"));
     OwnedText to(ConcatText(destination));
     // Made before the copy: left to make it, Wine turns the destination into a file

@@ -179,6 +179,17 @@ TEST(CopyTreeContents, AMissingSourceFailsAndLeavesNoDestination) {
     EXPECT_TRUE(IsFailureText(boxes.Seen()[0].text, shell.Calls()[0], source)) << boxes.Seen()[0].text;
 }
 
+// An empty source names no folder; the shell would read "\*.*" as the drive's root.
+TEST(CopyTreeContents, AnEmptySourceCopiesNothingAtAll) {
+    TempDir dir;
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+    EXPECT_FALSE(CopyTreeContents(Made("").Get(), Made(dir / "Work\\Data").Get()));
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_FALSE(Exists(dir / "Work"));
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Copying", "No source folder given"}}));
+}
+
 // The platform may skip what it cannot copy and still report success.
 TEST(CopyTreeContents, ASkippedFileFailsTheCopyAndIsNamed) {
     struct Case {
