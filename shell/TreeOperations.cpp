@@ -1,6 +1,8 @@
 // Delete, copy and rename of folder trees through the shell's file operation.
 #include "shell/Wintools.h"
 
+#include "shell/TreeCopy.h"
+
 #include <string>
 #include <vector>
 
@@ -41,11 +43,6 @@ bool RunShellOperation(const ShellOperation& op, const char* from, const char* t
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-std::string Join(const std::string& folder, const char* name) {
-    if (!folder.empty() && !IsSeparator(folder.back())) return folder + "\\" + name;
-    return folder + name;
-}
-
 bool IsFolder(const std::string& path) {
     const DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -85,36 +82,30 @@ private:
     std::vector<std::string> made_;
 };
 
-// Every folder and file of `source` is in `destination`, files with the same size.
-// Leaves a description of the first difference in `difference`.
-bool SameEntries(const std::string& source, const std::string& destination, std::string& difference) {
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA(Join(source, "*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND && IsFolder(source)) return true;  // an empty root
-        difference = "Cannot read folder: " + source;
-        return false;
+// A wide list of paths as the shell reads it: each ended by a NUL, the list by another.
+std::wstring PathList(const std::vector<std::wstring>& paths) {
+    std::wstring list;
+    for (const auto& path : paths) {
+        list += path;
+        list.push_back(L'\0');
     }
-    bool same = true;
-    do {
-        const char* name = data.cFileName;
-        if (!lstrcmpA(name, ".") || !lstrcmpA(name, "..")) continue;
-        const std::string from = Join(source, name), to = Join(destination, name);
-        WIN32_FILE_ATTRIBUTE_DATA copied;
-        const bool present = GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &copied) != 0;
-        const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!present || folder != ((copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
-            difference = "Not copied: " + from;
-            same = false;
-        } else if (folder) {
-            same = SameEntries(from, to, difference);
-        } else if (data.nFileSizeLow != copied.nFileSizeLow || data.nFileSizeHigh != copied.nFileSizeHigh) {
-            difference = "Copied with a different size: " + from;
-            same = false;
-        }
-    } while (same && FindNextFileA(search, &data));
-    FindClose(search);
-    return same;
+    list.push_back(L'\0');
+    return list;
+}
+
+// Deletes what is inside `folder`, then the folder; the first error stops it.
+DWORD RemoveTreeEntries(const std::wstring& folder) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    if (!ListTree(folder, entries, problem)) return GetLastError();
+    // Parents come before their contents in the listing: delete from the end.
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const std::wstring path = JoinPath(folder, it->relative);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!(it->folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) return GetLastError();
+    }
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryW(folder.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
 // A made text holding the full form of `path`.
@@ -136,9 +127,8 @@ bool DeleteTree(const char* folder) {
 }
 
 bool CopyTreeContents(const char* source, const char* destination) {
-    // An empty source would make the pattern "\*.*": the whole root of the current drive.
+    // An empty source would make the pattern "\\*.*": the whole root of the current drive.
     if (!source || !*source) return ShowErrorMessage(nullptr, kCopy.failureTitle, "No source folder given");
-    OwnedText pattern(ConcatText(source, "\\*.*"));
     OwnedText to(ConcatText(destination));
     // Made before the copy: left to make it, Wine turns the destination into a file
     // when the source holds one file, into the lone subfolder when it holds only that,
@@ -147,20 +137,62 @@ bool CopyTreeContents(const char* source, const char* destination) {
     // A file in the destination's place would be overwritten by Wine with a lone source file.
     if (PathExists(to.Get()) && !IsFolder(to.Str()))
         return ShowErrorMessage(nullptr, kCopy.failureTitle, (std::string("Not a folder: ") + to.Str()).c_str());
-    if (!RunShellOperation(kCopy, pattern.Get(), to.Get())) {
+    if (!ShellCopyContents(source, to.Get())) {
         made.RemoveEmpty();
         return false;
     }
     // Wine reports success for a copy that skipped files (unreadable source, unwritable
     // or locked destination, missing source): only a complete copy counts.
     std::string difference;
-    if (!IsFolder(to.Str())) {
-        difference = std::string("Not a folder: ") + to.Str();
-    } else if (SameEntries(source ? source : "", to.Str(), difference)) {
+    std::vector<TreeEntry> sourceEntries;
+    const std::wstring sourceRoot = Widen(source);
+    if (ListTree(sourceRoot, sourceEntries, difference) &&
+        CopyMatchesSource(sourceEntries, sourceRoot, Widen(to.Str()), false, difference))
         return true;
-    }
     made.RemoveEmpty();
     return ShowErrorMessage(nullptr, kCopy.failureTitle, difference.c_str());
+}
+
+bool ShellCopyContents(const char* source, const char* destination) {
+    OwnedText pattern(ConcatText(source, "\\*.*"));
+    OwnedText to(ConcatText(destination));
+    return RunShellOperation(kCopy, pattern.Get(), to.Get());
+}
+
+bool ShellCopyFiles(const std::vector<std::pair<std::wstring, std::wstring>>& files) {
+    if (files.empty()) return true;
+    std::vector<std::wstring> from, to;
+    for (const auto& file : files) {
+        from.push_back(file.first);
+        to.push_back(file.second);
+    }
+    // Wide, because a name outside the ANSI code page cannot be named to the A call.
+    const std::wstring fromList = PathList(from), toList = PathList(to);
+    const std::wstring progressTitle = Widen(kCopy.progressTitle);
+    SHFILEOPSTRUCTW record{};
+    record.wFunc = FO_COPY;
+    record.pFrom = fromList.c_str();
+    record.pTo = toList.c_str();
+    record.fFlags = kCopy.flags | FOF_MULTIDESTFILES;
+    record.lpszProgressTitle = progressTitle.c_str();
+    if (Platform().shellFileOperationW(&record) != 0)
+        return ShowErrorMessage(nullptr, kCopy.failureTitle, SystemErrorName(static_cast<int32_t>(GetLastError())));
+    if (record.fAnyOperationsAborted) return ShowErrorMessage(nullptr, kCopy.failureTitle, kCopy.abortedText);
+    return true;
+}
+
+bool RemoveTreeDirect(const std::wstring& folder, bool quiet) {
+    if (!PathExistsW(folder)) return true;
+    const DWORD error = RemoveTreeEntries(folder);
+    if (error == ERROR_SUCCESS) return true;
+    return quiet ? false : ShowErrorMessage(nullptr, kDelete.failureTitle, SystemErrorName(static_cast<int32_t>(error)));
+}
+
+bool PathExistsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolderW(const std::wstring& path) {
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool RenameTree(const char* from, const char* to) {

@@ -1,34 +1,100 @@
 // Copies a folder tree over another, keeping the previous tree as "<destination>.saved".
+// The new tree is built beside the destination and verified before renames switch it
+// in, so a failure leaves the destination and its save as they were, and an
+// interruption leaves folders that RepairTransfer can read.
+#include "shell/TransferNames.h"
+#include "shell/TreeCopy.h"
 #include "shell/Wintools.h"
 
 namespace {
 
-bool DeleteFailed() { return ShowErrorMessage(nullptr, "Deleting old save folder", "Error occured during delete"); }
+constexpr char kRenameFailed[] = "Error occuried during rename";
+
+bool CopyFailed() { return ShowErrorMessage(nullptr, "Copying", "Error occuried during filecopy"); }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool EndsInSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
+
+// The destination must be there to become the save: nothing else is touched without it.
+bool DestinationUsable(const TransferNames& names) {
+    DWORD error = ERROR_SUCCESS;
+    // With a trailing separator the save would be named inside the destination itself.
+    if (EndsInSeparator(names.destination)) error = ERROR_INVALID_NAME;
+    else if (!PathExists(names.destination.c_str())) error = GetLastError();
+    if (error == ERROR_SUCCESS) return true;
+    ShowErrorMessage(nullptr, "renaming", SystemErrorName(static_cast<int32_t>(error)));
+    return ShowErrorMessage(nullptr, "Renaming folder to save", kRenameFailed);
+}
+
+// The source listed whole; an empty source never replaces a destination that holds data.
+bool ReadSource(const char* source, const TransferNames& names, std::vector<TreeEntry>& entries) {
+    if (!source || !*source) return ShowErrorMessage(nullptr, "Copying", "No source folder given");
+    std::string problem;
+    if (!ListTree(Widen(source), entries, problem)) return ShowErrorMessage(nullptr, "Copying", problem.c_str());
+    std::vector<TreeEntry> destinationEntries;
+    if (entries.empty() && (!ListTree(Widen(names.destination), destinationEntries, problem) ||
+                            !destinationEntries.empty())) {
+        const std::string text = std::string("The source folder is empty: ") + source +
+                                 "\nNothing was copied, so that " + names.destination + " keeps its data.";
+        return ShowErrorMessage(nullptr, "Copying", text.c_str());
+    }
+    return true;
+}
+
+// The new tree at the incoming name, checked against the source listing.
+bool BuildIncoming(const char* source, const std::vector<TreeEntry>& sourceEntries, const TransferNames& names) {
+    const std::wstring incoming = Widen(names.incoming);
+    std::string difference;
+    if (!AssembleCopy(source, sourceEntries, Widen(names.destination), incoming)) return false;
+    if (CopyMatchesSource(sourceEntries, Widen(source), incoming, true, difference)) return true;
+    return ShowErrorMessage(nullptr, "Copying", difference.c_str());
+}
+
+bool Rename(const std::string& from, const std::string& to) { return RenameTree(from.c_str(), to.c_str()); }
+
+// A failed rename is undone by the renames before it, in reverse; what cannot be undone
+// here is left in a state that the next repair finishes.
+bool SwitchIn(const TransferNames& names) {
+    if (!Rename(names.incoming, names.complete)) {
+        RemoveTreeDirect(Widen(names.incoming), true);
+        return ShowErrorMessage(nullptr, "Renaming new copy to folder", kRenameFailed);
+    }
+    const bool hadSave = PathExists(names.save.c_str());
+    if (hadSave && !Rename(names.save, names.oldSave)) {
+        RemoveTreeDirect(Widen(names.complete), true);
+        return ShowErrorMessage(nullptr, "Renaming save to old save", kRenameFailed);
+    }
+    if (!Rename(names.destination, names.save)) {
+        if (hadSave) Rename(names.oldSave, names.save);
+        RemoveTreeDirect(Widen(names.complete), true);
+        return ShowErrorMessage(nullptr, "Renaming folder to save", kRenameFailed);
+    }
+    if (!Rename(names.complete, names.destination)) {
+        Rename(names.save, names.destination);
+        if (hadSave) Rename(names.oldSave, names.save);
+        RemoveTreeDirect(Widen(names.complete), true);
+        return ShowErrorMessage(nullptr, "Renaming new copy to folder", kRenameFailed);
+    }
+    // The new tree is in place: the save before last goes. Should that fail, the next
+    // transfer's repair removes it before anything else.
+    RemoveTreeDirect(Widen(names.oldSave), true);
+    return true;
+}
 
 }  // namespace
 
 bool TransferTree(const char* source, const char* destination) {
-    // Made texts end in two NULs, as the shell wants its path lists.
-    OwnedText sourceName(ConcatText(source));
-    OwnedText destinationName(ConcatText(destination));
-    OwnedText saveName(ConcatText(destination, ".saved"));
-    OwnedText oldSaveName(ConcatText(destination, ".2delete"));
+    LastTransferFigures() = TransferFigures{};
+    const TransferNames names(destination);
+    if (!RepairTransfer(destination)) return false;
+    if (!DestinationUsable(names)) return false;
 
-    // A left-over old save goes first. When neither the destination nor a save folder
-    // exists, it is the last whole tree (an earlier call failed after moving the save
-    // away): keep it rather than delete the only copy.
-    const bool onlySurvivor = !PathExists(destinationName.Get()) && !PathExists(saveName.Get());
-    if (PathExists(oldSaveName.Get()) && !onlySurvivor && !DeleteTree(oldSaveName.Get())) return DeleteFailed();
-
-    if (PathExists(saveName.Get()) && !RenameTree(saveName.Get(), oldSaveName.Get()))
-        return ShowErrorMessage(nullptr, "Renaming save to old save", "Error occuried during rename");
-
-    if (!RenameTree(destinationName.Get(), saveName.Get()))
-        return ShowErrorMessage(nullptr, "Renaming folder to save", "Error occuried during rename");
-
-    if (!CopyTreeContents(sourceName.Get(), destinationName.Get()))
-        return ShowErrorMessage(nullptr, "Copying", "Error occuried during filecopy");
-
-    if (PathExists(oldSaveName.Get()) && !DeleteTree(oldSaveName.Get())) return DeleteFailed();
-    return true;
+    std::vector<TreeEntry> sourceEntries;
+    if (!ReadSource(source, names, sourceEntries)) return CopyFailed();
+    if (!BuildIncoming(source, sourceEntries, names)) {
+        RemoveTreeDirect(Widen(names.incoming), true);
+        return CopyFailed();
+    }
+    return SwitchIn(names);
 }

@@ -104,11 +104,30 @@ const char* ChooseFolder(const char* defaultPath, const char* title, HWND owner)
 // told; the previous tree is then whole under the destination, ".saved" or ".2delete".
 bool TransferTree(const char* source, const char* destination);
 
+// What the last transfer moved: files and bytes read from the source (what crosses the
+// network) and taken from the destination's previous tree on its own side.
+struct TransferFigures {
+    uint64_t filesFromSource = 0;
+    uint64_t bytesFromSource = 0;
+    uint64_t filesFromBackup = 0;
+    uint64_t bytesFromBackup = 0;
+};
+TransferFigures& LastTransferFigures();
+
+// Puts right a transfer to `destination` that was interrupted (program killed, power
+// lost): afterwards the last whole tree is under the destination's name and ".saved" is
+// the one before. True when nothing was left to do or all was put right.
+bool RepairTransfer(const char* destination);
+// Whether an interrupted transfer left its traces beside `destination`.
+bool TransferInterrupted(const char* destination);
+
 // ---- Platform seams -------------------------------------------------------
 // Only the calls that cannot be made to fail on demand go through here; tests may
 // swap one for the duration of a test and must put the original back.
 struct PlatformCalls {
     int(WINAPI* shellFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
+    // The transfer names single files with the wide call (names outside the code page).
+    int(WINAPI* shellFileOperationW)(LPSHFILEOPSTRUCTW) = SHFileOperationW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
 };
 PlatformCalls& Platform();

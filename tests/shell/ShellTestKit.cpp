@@ -21,12 +21,15 @@ ShellCalls::ShellCalls() {
     if (active) throw std::logic_error("one ShellCalls at a time");
     active = this;
     previous_ = Platform().shellFileOperation;
+    previousW_ = Platform().shellFileOperationW;
     Platform().shellFileOperation = Record;
+    Platform().shellFileOperationW = RecordW;
 }
 
 ShellCalls::~ShellCalls() {
     std::lock_guard<std::mutex> lock(activeMutex);
     Platform().shellFileOperation = previous_;
+    Platform().shellFileOperationW = previousW_;
     active = nullptr;
 }
 
@@ -35,7 +38,64 @@ void ShellCalls::SetHandler(Handler handler) {
     handler_ = std::move(handler);
 }
 
+void ShellCalls::SetHandlerW(HandlerW handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handlerW_ = std::move(handler);
+}
+
 int ShellCalls::Real(SHFILEOPSTRUCTA* op) { return SHFileOperationA(op); }
+
+int ShellCalls::RealW(SHFILEOPSTRUCTW* op) { return SHFileOperationW(op); }
+
+namespace {
+
+std::string Ansi(const wchar_t* wide) {
+    if (!wide || !*wide) return "";
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, &s[0], n, nullptr, nullptr);
+    s.resize(s.size() - 1);
+    return s;
+}
+
+size_t CountEntries(const wchar_t* list) {
+    size_t n = 0;
+    for (const wchar_t* p = list; p && *p; p += wcslen(p) + 1) ++n;
+    return n;
+}
+
+}  // namespace
+
+int WINAPI ShellCalls::RecordW(LPSHFILEOPSTRUCTW op) {
+    ShellCalls* self;
+    {
+        std::lock_guard<std::mutex> lock(activeMutex);
+        self = active;
+    }
+    ShellCall call;
+    call.function = op->wFunc;
+    call.from = Ansi(op->pFrom);
+    call.to = Ansi(op->pTo);
+    call.flags = op->fFlags;
+    call.wide = true;
+    call.entries = CountEntries(op->pFrom);
+    HandlerW handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        handler = self->handlerW_;
+    }
+    call.result = handler ? handler(op) : RealW(op);
+    call.lastError = GetLastError();
+    call.aborted = op->fAnyOperationsAborted != FALSE;
+    self->Add(call);
+    SetLastError(call.lastError);
+    return call.result;
+}
+
+void ShellCalls::Add(ShellCall call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(std::move(call));
+}
 
 int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
     ShellCalls* self;
@@ -83,6 +143,17 @@ int CancelAtOnce(SHFILEOPSTRUCTA* op) {
     op->fAnyOperationsAborted = TRUE;
     SetLastError(ERROR_CANCELLED);
     return 0;
+}
+
+int CancelAtOnceW(SHFILEOPSTRUCTW* op) {
+    op->fAnyOperationsAborted = TRUE;
+    SetLastError(ERROR_CANCELLED);
+    return 0;
+}
+
+int RefuseWith(DWORD error) {
+    SetLastError(error);
+    return static_cast<int>(error);
 }
 
 HeldOpen::HeldOpen(const std::string& path)

@@ -25,6 +25,8 @@ struct ShellCall {
     int result = 0;
     DWORD lastError = 0;  // read right after the call, then put back
     bool aborted = false;
+    bool wide = false;  // made through the wide call (single files, any name)
+    size_t entries = 1;  // paths in the from list
 };
 
 // Records every call through Platform().shellFileOperation and by default hands it to the
@@ -32,6 +34,7 @@ struct ShellCall {
 class ShellCalls {
 public:
     using Handler = std::function<int(SHFILEOPSTRUCTA*)>;
+    using HandlerW = std::function<int(SHFILEOPSTRUCTW*)>;
 
     ShellCalls();
     ~ShellCalls();
@@ -39,21 +42,30 @@ public:
     ShellCalls& operator=(const ShellCalls&) = delete;
 
     void SetHandler(Handler handler);
+    void SetHandlerW(HandlerW handler);
     static int Real(SHFILEOPSTRUCTA* op);
+    static int RealW(SHFILEOPSTRUCTW* op);
     std::vector<ShellCall> Calls() const;
     std::vector<UINT> Functions() const;
 
 private:
     static int WINAPI Record(LPSHFILEOPSTRUCTA op);
+    static int WINAPI RecordW(LPSHFILEOPSTRUCTW op);
+    void Add(ShellCall call);
 
     int(WINAPI* previous_)(LPSHFILEOPSTRUCTA);
+    int(WINAPI* previousW_)(LPSHFILEOPSTRUCTW);
     Handler handler_;
+    HandlerW handlerW_;
     mutable std::mutex mutex_;
     std::vector<ShellCall> calls_;
 };
 
 // The user presses Cancel in the progress display before anything is copied.
 int CancelAtOnce(SHFILEOPSTRUCTA* op);
+int CancelAtOnceW(SHFILEOPSTRUCTW* op);
+// The shell refuses the operation with this error, touching nothing.
+int RefuseWith(DWORD error);
 
 // A file or folder opened by another handle that shares nothing, as a program that
 // holds it would.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -44,6 +45,10 @@ public:
     const std::string destination = dir / "Work\\Data";
     const std::string save = destination + ".saved";
     const std::string oldSave = destination + ".2delete";
+    const std::string incoming = destination + ".incoming";
+    const std::string complete = destination + ".complete";
+
+    bool NoTransientLeft() const { return !Exists(oldSave) && !Exists(incoming) && !Exists(complete); }
 };
 
 TEST_F(TreeTransfer, FirstTransferKeepsTheDestinationAsSave) {
@@ -55,12 +60,13 @@ TEST_F(TreeTransfer, FirstTransferKeepsTheDestinationAsSave) {
     EXPECT_TRUE(Transfer());
     EXPECT_TRUE(SameTree(source, destination));
     EXPECT_TRUE(Holds(save, "local"));
-    EXPECT_FALSE(Exists(oldSave));
+    EXPECT_TRUE(NoTransientLeft());
     EXPECT_EQ(boxes.Count(), 0u);
-    EXPECT_EQ(shell.Functions(), (std::vector<UINT>{FO_RENAME, FO_COPY}));
+    // Nothing of the old tree matches: the whole source is copied, then switched in.
+    EXPECT_EQ(shell.Functions(), (std::vector<UINT>{FO_COPY, FO_RENAME, FO_RENAME, FO_RENAME}));
 }
 
-TEST_F(TreeTransfer, RotatesAnExistingSave) {
+TEST_F(TreeTransfer, BuildsBesideTheDestinationAndSwitchesByRenames) {
     Put(source, kSharedTree, "shared");
     Put(destination, kLocalTree, "local");
     Put(save, kOlderTree, "older");
@@ -70,184 +76,289 @@ TEST_F(TreeTransfer, RotatesAnExistingSave) {
     EXPECT_TRUE(Transfer());
     EXPECT_TRUE(SameTree(source, destination));
     EXPECT_TRUE(Holds(save, "local"));
-    EXPECT_FALSE(Exists(oldSave));
+    EXPECT_TRUE(NoTransientLeft());
     EXPECT_EQ(boxes.Count(), 0u);
 
     const auto calls = shell.Calls();
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0].function, static_cast<UINT>(FO_RENAME));
-    EXPECT_EQ(calls[0].to, oldSave);
-    EXPECT_EQ(calls[1].function, static_cast<UINT>(FO_RENAME));
-    EXPECT_EQ(calls[1].from, destination);
-    EXPECT_EQ(calls[1].to, save);
-    EXPECT_EQ(calls[2].function, static_cast<UINT>(FO_COPY));
-    EXPECT_EQ(calls[2].from, source + "\\*.*");
-    EXPECT_EQ(calls[2].to, destination);
-    EXPECT_EQ(calls[3].function, static_cast<UINT>(FO_DELETE));
-    EXPECT_EQ(calls[3].from, oldSave);
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].function, static_cast<UINT>(FO_COPY));
+    EXPECT_EQ(calls[0].from, source + "\\*.*");
+    EXPECT_EQ(calls[0].to, incoming);
+    const std::vector<std::pair<std::string, std::string>> renames = {
+        {incoming, complete}, {save, oldSave}, {destination, save}, {complete, destination}};
+    for (size_t i = 0; i < renames.size(); ++i) {
+        EXPECT_EQ(calls[i + 1].function, static_cast<UINT>(FO_RENAME)) << i;
+        EXPECT_EQ(std::make_pair(calls[i + 1].from, calls[i + 1].to), renames[i]) << i;
+    }
 }
 
-TEST_F(TreeTransfer, RemovesALeftOverOldSaveBeforeAnythingElse) {
-    Put(source, kSharedTree, "shared");
-    Put(destination, kLocalTree, "local");
-    Put(save, kOlderTree, "older");
-    MakeTree(oldSave, {{"stale.txt", "stale"}, {"sub\\ro.txt", "read-only"}});
-    SetFileAttributesA((oldSave + "\\sub\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    ShellCalls shell;
-
-    EXPECT_TRUE(Transfer());
-    ASSERT_FALSE(shell.Calls().empty());
-    EXPECT_EQ(shell.Calls()[0].function, static_cast<UINT>(FO_DELETE));
-    EXPECT_EQ(shell.Calls()[0].from, oldSave);
-    EXPECT_EQ(shell.Functions(), (std::vector<UINT>{FO_DELETE, FO_RENAME, FO_RENAME, FO_COPY, FO_DELETE}));
-    EXPECT_TRUE(SameTree(source, destination));
-    EXPECT_TRUE(Holds(save, "local"));
-    EXPECT_FALSE(Exists(oldSave));
-}
-
-TEST_F(TreeTransfer, AMissingDestinationFailsTheRenameAfterMovingTheSave) {
-    Put(source, kSharedTree, "shared");
-    Put(save, kOlderTree, "older");
-    MessageBoxWatcher boxes;
-    ShellCalls shell;
-
-    EXPECT_FALSE(Transfer());
-    const auto calls = shell.Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(boxes.CaptionsAndTexts(),
-              (Boxes{{"renaming", SystemErrorName(static_cast<int32_t>(calls[1].lastError))},
-                     {"Renaming folder to save", "Error occuried during rename"}}));
-    EXPECT_TRUE(Holds(oldSave, "older"));
-    EXPECT_FALSE(Exists(save));
-    EXPECT_FALSE(Exists(destination));
-}
-
-// After the call above the old save is the only tree left; a further call must not
-// delete it.
-TEST_F(TreeTransfer, ARepeatedFailureKeepsTheOnlySurvivingTree) {
-    Put(source, kSharedTree, "shared");
-    Put(save, kOlderTree, "older");
-    MessageBoxWatcher boxes;
-    EXPECT_FALSE(Transfer());
-    EXPECT_FALSE(Transfer());
-    EXPECT_FALSE(Transfer());
-    EXPECT_EQ(Holders("older"), std::vector<std::string>{oldSave});
-    EXPECT_EQ(boxes.Count(), 6u);
-    EXPECT_EQ(boxes.Seen().back().caption, "Renaming folder to save");
-}
-
-TEST_F(TreeTransfer, AMissingSourceStillMovesTheDestinationToSave) {
-    Put(destination, kLocalTree, "local");
-    MessageBoxWatcher boxes;
-    ShellCalls shell;
-
-    EXPECT_FALSE(Transfer());
-    const auto seen = boxes.CaptionsAndTexts();
-    ASSERT_EQ(seen.size(), 2u);
-    ASSERT_EQ(shell.Calls().size(), 2u);
-    EXPECT_EQ(seen[0].first, "Copying");
-    EXPECT_TRUE(IsFailureText(seen[0].second, shell.Calls()[1], source)) << seen[0].second;
-    EXPECT_EQ(seen[1], std::make_pair(std::string("Copying"), std::string("Error occuried during filecopy")));
-    EXPECT_FALSE(Exists(destination));
-    EXPECT_TRUE(Holds(save, "local"));
-}
-
-TEST_F(TreeTransfer, ATrailingSeparatorPutsTheNamesInsideTheDestination) {
-    Put(source, kSharedTree, "shared");
-    Put(destination, kLocalTree, "local");
-    MessageBoxWatcher boxes;
-    ShellCalls shell;
-
-    EXPECT_FALSE(TransferTree(source.c_str(), (destination + "\\").c_str()));
-    const auto calls = shell.Calls();
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].from, destination + "\\");
-    EXPECT_EQ(calls[0].to, destination + "\\.saved");
-    EXPECT_EQ(boxes.CaptionsAndTexts(),
-              (Boxes{{"renaming", SystemErrorName(static_cast<int32_t>(calls[0].lastError))},
-                     {"Renaming folder to save", "Error occuried during rename"}}));
-    EXPECT_TRUE(Holds(destination, "local"));
-    EXPECT_FALSE(Exists(save));
-}
-
-TEST_F(TreeTransfer, AUserCancelOfTheCopyFailsTheTransfer) {
-    Put(source, kSharedTree, "shared");
-    Put(destination, kLocalTree, "local");
-    MessageBoxWatcher boxes;
-    ShellCalls shell;
-    shell.SetHandler([](SHFILEOPSTRUCTA* op) { return op->wFunc == FO_COPY ? CancelAtOnce(op) : ShellCalls::Real(op); });
-
-    EXPECT_FALSE(Transfer());
-    EXPECT_EQ(boxes.CaptionsAndTexts(),
-              (Boxes{{"Copying", "User aborted copy"}, {"Copying", "Error occuried during filecopy"}}));
-    EXPECT_TRUE(Holds(save, "local"));
-    EXPECT_FALSE(Exists(destination));
-}
-
-// Whichever step fails, the destination as it was is whole under one of the rotation's
-// names, and once the cause is gone the next transfer succeeds.
-TEST_F(TreeTransfer, AFailureAtAnyStepLeavesThePreviousTreeWhole) {
+// Whatever fails, the destination and its save are as they were before the call, the
+// boxes name the failing operation and step, and once the cause is gone the next
+// transfer succeeds.
+TEST_F(TreeTransfer, AFailureAtAnyStepLeavesDestinationAndSaveAsTheyWere) {
     struct Case {
-        const char* step;
-        const char* operationTitle;
+        const char* what;
+        int refusedRename;         // 1 to 4: the rename the shell refuses; 0 for none
+        bool unreadableSource;     // a source file held open by another program
+        bool cancelCopy;           // the user cancels the copy's progress display
+        bool leftOverInUse;        // an earlier attempt's copy still has a file open
         std::pair<std::string, std::string> stepBox;
-        std::function<std::string(TreeTransfer&)> holdOpen;  // what to hold, "" for nothing
-        bool failInFinalDelete;
+        std::string operationTitle;
     };
-    const std::pair<std::string, std::string> deleteBox{"Deleting old save folder", "Error occured during delete"};
+    const std::pair<std::string, std::string> copyBox{"Copying", "Error occuried during filecopy"};
     const Case cases[] = {
-        {"2", "Deleting", deleteBox, [](TreeTransfer& t) { return t.oldSave + "\\open.dat"; }, false},
-        {"3", "renaming", {"Renaming save to old save", "Error occuried during rename"},
-         [](TreeTransfer& t) { return t.save; }, false},
-        {"4", "renaming", {"Renaming folder to save", "Error occuried during rename"},
-         [](TreeTransfer& t) { return t.destination; }, false},
-        {"5", "Copying", {"Copying", "Error occuried during filecopy"},
-         [](TreeTransfer& t) { return t.source + "\\sub\\x.txt"; }, false},
-        {"6", "Deleting", deleteBox, [](TreeTransfer&) { return std::string(); }, true},
+        {"new copy to complete", 1, false, false, false, {"Renaming new copy to folder", "Error occuried during rename"}, "renaming"},
+        {"save to old save", 2, false, false, false, {"Renaming save to old save", "Error occuried during rename"}, "renaming"},
+        {"destination to save", 3, false, false, false, {"Renaming folder to save", "Error occuried during rename"}, "renaming"},
+        {"complete to destination", 4, false, false, false, {"Renaming new copy to folder", "Error occuried during rename"}, "renaming"},
+        {"unreadable source file", 0, true, false, false, copyBox, "Copying"},
+        {"user cancels the copy", 0, false, true, false, copyBox, "Copying"},
+        {"left-over copy in use", 0, false, false, true,
+         {"Repairing interrupted transfer", "Could not put right an interrupted transfer to " + destination}, "Deleting"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("failing step ") + c.step);
+        SCOPED_TRACE(c.what);
         RemoveTree(dir / "Shared");
         RemoveTree(dir / "Work");
         RemoveTree(dir / "reference");
         Put(source, kSharedTree, "shared");
         Put(destination, kLocalTree, "local");
         Put(save, kOlderTree, "older");
-        if (c.step == std::string("2")) MakeTree(oldSave, {{"open.dat", "in use"}});
+        if (c.leftOverInUse) MakeTree(incoming, {{"open.dat", "half"}});
 
         std::unique_ptr<HeldOpen> holder;
-        const std::string held = c.holdOpen(*this);
-        if (!held.empty()) {
-            holder = std::make_unique<HeldOpen>(held);
-            ASSERT_TRUE(holder->Held()) << held;
-        }
+        if (c.unreadableSource) holder = std::make_unique<HeldOpen>(source + "\\sub\\x.txt");
+        if (c.leftOverInUse) holder = std::make_unique<HeldOpen>(incoming + "\\open.dat");
         {
             MessageBoxWatcher boxes;
             ShellCalls shell;
-            if (c.failInFinalDelete) {
-                // A program opens a file of the old save just before it is deleted.
-                shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
-                    if (op->wFunc == FO_DELETE) holder = std::make_unique<HeldOpen>(oldSave + "\\older.txt");
-                    return ShellCalls::Real(op);
-                });
-            }
+            int renames = 0;
+            shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
+                if (op->wFunc == FO_RENAME && ++renames == c.refusedRename) return RefuseWith(ERROR_ACCESS_DENIED);
+                if (op->wFunc == FO_COPY && c.cancelCopy) return CancelAtOnce(op);
+                return ShellCalls::Real(op);
+            });
             EXPECT_FALSE(Transfer());
             const auto seen = boxes.CaptionsAndTexts();
-            const auto calls = shell.Calls();
             ASSERT_EQ(seen.size(), 2u);
-            ASSERT_FALSE(calls.empty());
             EXPECT_EQ(seen[0].first, c.operationTitle);
-            EXPECT_TRUE(IsFailureText(seen[0].second, calls.back(), held)) << seen[0].second;
+            if (c.refusedRename) EXPECT_EQ(seen[0].second, "ERROR ACCESS DENIED");
+            if (c.cancelCopy) EXPECT_EQ(seen[0].second, "User aborted copy");
+            if (c.leftOverInUse) EXPECT_EQ(seen[0].second, "ERROR SHARING VIOLATION");
+            if (c.unreadableSource) EXPECT_NE(seen[0].second.find(source + "\\sub\\x.txt"), std::string::npos) << seen[0].second;
             EXPECT_EQ(seen[1], c.stepBox);
         }
-        holder.reset();  // a folder held open cannot be listed
-        EXPECT_EQ(Holders("local").size(), 1u) << "the previous destination is whole under one name";
+        EXPECT_TRUE(Holds(destination, "local"));
+        EXPECT_TRUE(Holds(save, "older"));
+        EXPECT_FALSE(Exists(oldSave));
+        EXPECT_FALSE(Exists(complete));
+        EXPECT_EQ(Exists(incoming), c.leftOverInUse);
 
+        holder.reset();
         MessageBoxWatcher boxes;
         EXPECT_TRUE(Transfer());
         EXPECT_TRUE(SameTree(source, destination));
+        EXPECT_TRUE(Holds(save, "local"));
+        EXPECT_TRUE(NoTransientLeft());
         EXPECT_EQ(boxes.Count(), 0u);
     }
+}
+
+// The save before last is let go after the switch; when that fails the transfer has
+// still succeeded, and the next one clears it away before anything else.
+TEST_F(TreeTransfer, AnOldSaveThatCannotBeDeletedGoesAtTheNextTransfer) {
+    Put(source, kSharedTree, "shared");
+    Put(destination, kLocalTree, "local");
+    Put(save, kOlderTree, "older");
+    std::unique_ptr<HeldOpen> holder;
+    {
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
+            const int result = ShellCalls::Real(op);
+            // A program opens a file of the old save just after it got that name.
+            if (op->wFunc == FO_RENAME && Exists(oldSave) && !holder)
+                holder = std::make_unique<HeldOpen>(oldSave + "\\older.txt");
+            return result;
+        });
+        EXPECT_TRUE(Transfer());
+        EXPECT_EQ(boxes.Count(), 0u);
+    }
+    ASSERT_TRUE(holder && holder->Held());
+    EXPECT_TRUE(SameTree(source, destination));
+    EXPECT_TRUE(Holds(save, "local"));
+    EXPECT_TRUE(Exists(oldSave));
+    EXPECT_TRUE(TransferInterrupted(destination.c_str()));
+
+    holder.reset();
+    MakeTree(source, {{"more.txt", "more"}});
+    MessageBoxWatcher boxes;
+    EXPECT_TRUE(Transfer());
+    EXPECT_TRUE(SameTree(source, destination));
+    EXPECT_TRUE(NoTransientLeft());
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+// A transfer killed at any moment leaves one of these sets of folders. The repair, at the
+// next start or the next transfer, puts the last whole tree under the destination's
+// name and the one before under ".saved"; a copy that was not verified is never used.
+TEST_F(TreeTransfer, AnInterruptedTransferIsRepairedFromWhatItLeft) {
+    const TreeSpec partial = {{"shared.txt", "from the sh"}};
+    struct Case {
+        const char* moment;
+        std::vector<std::pair<const char*, const char*>> left;  // suffix of the destination's name, tree
+        const char* destinationAfter;
+        const char* saveAfter;  // null: no save
+    };
+    const Case cases[] = {
+        {"while copying", {{"", "local"}, {".saved", "older"}, {".incoming", "partial"}}, "local", "older"},
+        {"after the check", {{"", "local"}, {".saved", "older"}, {".complete", "shared"}}, "shared", "local"},
+        {"after the save moved", {{"", "local"}, {".2delete", "older"}, {".complete", "shared"}}, "shared", "local"},
+        {"after the destination moved", {{".saved", "local"}, {".2delete", "older"}, {".complete", "shared"}}, "shared", "local"},
+        {"first transfer, after the check", {{"", "local"}, {".complete", "shared"}}, "shared", "local"},
+        {"first transfer, after the destination moved", {{".saved", "local"}, {".complete", "shared"}}, "shared", "local"},
+        {"while the old save goes", {{"", "shared"}, {".saved", "local"}, {".2delete", "partial"}}, "shared", "local"},
+        {"old save left alone", {{"", "local"}, {".2delete", "older"}}, "local", "older"},
+        {"destination missing", {{".saved", "local"}, {".2delete", "older"}}, "local", "older"},
+        {"only the old save", {{".2delete", "older"}}, "older", nullptr},
+    };
+    for (const auto& c : cases) {
+        for (const bool byTransfer : {false, true}) {
+            SCOPED_TRACE(std::string(c.moment) + (byTransfer ? ", repaired by the next transfer" : ", repaired at start"));
+            RemoveTree(dir / "Work");
+            RemoveTree(dir / "reference");
+            MakeTree(Reference("shared"), kSharedTree);
+            MakeTree(Reference("local"), kLocalTree);
+            MakeTree(Reference("older"), kOlderTree);
+            MakeTree(Reference("partial"), partial);
+            const std::map<std::string, TreeSpec> trees = {
+                {"shared", kSharedTree}, {"local", kLocalTree}, {"older", kOlderTree}, {"partial", partial}};
+            for (const auto& folder : c.left) MakeTree(destination + folder.first, trees.at(folder.second));
+            EXPECT_TRUE(TransferInterrupted(destination.c_str()));
+            MessageBoxWatcher boxes;
+            if (!byTransfer) {
+                EXPECT_TRUE(RepairTransfer(destination.c_str()));
+                EXPECT_TRUE(Holds(destination, c.destinationAfter));
+                if (c.saveAfter) EXPECT_TRUE(Holds(save, c.saveAfter));
+                else EXPECT_FALSE(Exists(save));
+            } else {
+                RemoveTree(dir / "Shared");
+                MakeTree(source, {{"next.txt", "the next tree"}});
+                EXPECT_TRUE(Transfer());
+                EXPECT_TRUE(SameTree(source, destination));
+                EXPECT_TRUE(Holds(save, c.destinationAfter));
+            }
+            EXPECT_TRUE(NoTransientLeft());
+            EXPECT_FALSE(TransferInterrupted(destination.c_str()));
+            EXPECT_EQ(boxes.Count(), 0u);
+        }
+    }
+}
+
+TEST_F(TreeTransfer, AMissingDestinationFailsBeforeAnythingIsTouched) {
+    Put(source, kSharedTree, "shared");
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+
+    EXPECT_FALSE(Transfer());
+    // Not even its parent folder is there.
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", SystemErrorName(ERROR_PATH_NOT_FOUND)},
+                                              {"Renaming folder to save", "Error occuried during rename"}}));
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_FALSE(Exists(destination));
+    EXPECT_TRUE(NoTransientLeft());
+}
+
+TEST_F(TreeTransfer, AMissingOrUnreadableSourceTouchesNothing) {
+    Put(destination, kLocalTree, "local");
+    Put(save, kOlderTree, "older");
+    {
+        MessageBoxWatcher boxes;
+        EXPECT_FALSE(Transfer());
+        const auto seen = boxes.CaptionsAndTexts();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].first, "Copying");
+        EXPECT_EQ(seen[0].second.rfind("Cannot read folder: " + source, 0), 0u) << seen[0].second;
+        EXPECT_EQ(seen[1], std::make_pair(std::string("Copying"), std::string("Error occuried during filecopy")));
+    }
+    // A folder that cannot be listed to its end is no source either.
+    Put(source, kSharedTree, "shared");
+    HeldOpen folderInUse(source + "\\sub");
+    ASSERT_TRUE(folderInUse.Held());
+    {
+        MessageBoxWatcher boxes;
+        EXPECT_FALSE(Transfer());
+        const auto seen = boxes.CaptionsAndTexts();
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0].second.rfind("Cannot read folder: " + source + "\\sub", 0), 0u) << seen[0].second;
+    }
+    EXPECT_TRUE(Holds(destination, "local"));
+    EXPECT_TRUE(Holds(save, "older"));
+    EXPECT_TRUE(NoTransientLeft());
+}
+
+TEST_F(TreeTransfer, AnEmptySourceNeverReplacesData) {
+    MakeFolder(source);
+    Put(destination, kLocalTree, "local");
+    Put(save, kOlderTree, "older");
+    {
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        EXPECT_FALSE(Transfer());
+        EXPECT_EQ(boxes.CaptionsAndTexts(),
+                  (Boxes{{"Copying", "The source folder is empty: " + source + "\nNothing was copied, so that " +
+                                         destination + " keeps its data."},
+                         {"Copying", "Error occuried during filecopy"}}));
+        EXPECT_TRUE(shell.Calls().empty());
+    }
+    EXPECT_TRUE(Holds(destination, "local"));
+    EXPECT_TRUE(Holds(save, "older"));
+
+    // Empty over empty is no loss.
+    RemoveTree(destination);
+    MakeFolder(destination);
+    MessageBoxWatcher boxes;
+    EXPECT_TRUE(Transfer());
+    EXPECT_TRUE(ListTree(destination).empty());
+    EXPECT_TRUE(ListTree(save).empty());
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
+    Put(source, kSharedTree, "shared");
+    Put(destination, kLocalTree, "local");
+    MessageBoxWatcher boxes;
+    ShellCalls shell;
+
+    EXPECT_FALSE(TransferTree(source.c_str(), (destination + "\\").c_str()));
+    EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", SystemErrorName(ERROR_INVALID_NAME)},
+                                              {"Renaming folder to save", "Error occuried during rename"}}));
+    EXPECT_TRUE(Holds(destination, "local"));
+    EXPECT_FALSE(Exists(save));
+    EXPECT_FALSE(Exists(destination + "\\.incoming"));
+}
+
+// Greek, CJK and an emoji: the shell copies them, and the check must see them too.
+TEST_F(TreeTransfer, NamesOutsideTheCodePageGoInAndBackByteForByte) {
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"\xE6\x95\xB0\xE6\x8D\xAE.txt", "CJK"},                                      // 数据.txt
+        {"\xCE\x94\xCE\xB5\xCE\xB4\xCE\xBF\xCE\xBC\xCE\xAD\xCE\xBD\xCE\xB1\\a.txt", "Greek folder"},  // Δεδομένα
+        {"smile \xF0\x9F\x98\x80.dat", std::string("emoji\0bytes", 11)},            // 😀
+    };
+    MakeTree(source, {{"plain.txt", "plain"}});
+    for (const auto& f : files) WriteFileUtf8(source, f.first, f.second);
+    Put(destination, kLocalTree, "local");
+    MessageBoxWatcher boxes;
+
+    ASSERT_TRUE(Transfer()) << (boxes.Count() ? boxes.Seen()[0].text : "");
+    std::string difference;
+    EXPECT_TRUE(SameTreeExactly(source, destination, &difference)) << difference;
+    // And back again, over the same names.
+    WriteFileUtf8(destination, files[0].first, "CJK, changed");
+    ASSERT_TRUE(TransferTree(destination.c_str(), source.c_str()));
+    EXPECT_TRUE(SameTreeExactly(destination, source, &difference)) << difference;
+    EXPECT_EQ(boxes.Count(), 0u);
 }
 
 // ---- A realistic tree, byte for byte --------------------------------------------------

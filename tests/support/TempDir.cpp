@@ -16,35 +16,99 @@ std::string Normalised(std::string p) {
     return p;
 }
 
-void ListInto(const std::string& root, const std::string& relative, std::vector<TreeEntry>& out) {
-    WIN32_FIND_DATAA data;
-    const std::string folder = relative.empty() ? root : root + "\\" + relative;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &data);
+std::wstring Wide(const std::string& ansi) {
+    if (ansi.empty()) return L"";
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), n ? static_cast<int>(ansi.size()) : 0, &w[0], n);
+    return w;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) return "";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+// Listed with the wide calls, so that names outside the code page are seen as they are.
+void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& out,
+              std::vector<std::wstring>& paths) {
+    WIN32_FIND_DATAW data;
+    const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
-        const std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        const std::string rel = relative.empty() ? name : relative + "\\" + name;
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring rel = relative.empty() ? name : relative + L"\\" + name;
         const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const unsigned long long size =
             isFolder ? 0 : (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        out.push_back({rel, isFolder, size});
-        if (isFolder) ListInto(root, rel, out);
-    } while (FindNextFileA(h, &data));
+        const unsigned long long written =
+            (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        const unsigned long kept = data.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        out.push_back({Utf8(rel), isFolder, size, kept, isFolder ? 0 : written});
+        paths.push_back(folder + L"\\" + name);
+        if (isFolder) ListInto(root, rel, out, paths);
+    } while (FindNextFileW(h, &data));
     FindClose(h);
 }
 
-bool SameContent(const std::string& a, const std::string& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
+bool SameContent(const std::wstring& a, const std::wstring& b) {
+    HANDLE fa = CreateFileW(a.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE fb = CreateFileW(b.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    bool same = fa != INVALID_HANDLE_VALUE && fb != INVALID_HANDLE_VALUE;
     std::vector<char> ba(1 << 20), bb(1 << 20);
-    for (;;) {
-        fa.read(ba.data(), ba.size());
-        fb.read(bb.data(), bb.size());
-        if (fa.gcount() != fb.gcount()) return false;
-        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
-        if (fa.gcount() == 0 || !fa) return fa.eof() == fb.eof();
+    while (same) {
+        DWORD na = 0, nb = 0;
+        same = ::ReadFile(fa, ba.data(), static_cast<DWORD>(ba.size()), &na, nullptr) &&
+               ::ReadFile(fb, bb.data(), static_cast<DWORD>(bb.size()), &nb, nullptr) && na == nb &&
+               std::equal(ba.begin(), ba.begin() + na, bb.begin());
+        if (na == 0) break;
     }
+    if (fa != INVALID_HANDLE_VALUE) CloseHandle(fa);
+    if (fb != INVALID_HANDLE_VALUE) CloseHandle(fb);
+    return same;
+}
+
+struct Listing {
+    std::vector<TreeEntry> entries;
+    std::vector<std::wstring> paths;  // full wide paths, in the order of `entries`
+};
+
+Listing ListSorted(const std::string& root) {
+    Listing raw;
+    ListInto(Wide(Normalised(root)), L"", raw.entries, raw.paths);
+    std::vector<size_t> order(raw.entries.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t x, size_t y) { return raw.entries[x].relative < raw.entries[y].relative; });
+    Listing sorted;
+    for (size_t i : order) {
+        sorted.entries.push_back(raw.entries[i]);
+        sorted.paths.push_back(raw.paths[i]);
+    }
+    return sorted;
+}
+
+bool CompareTrees(const std::string& a, const std::string& b, bool withAttributesAndTimes, std::string* firstDifference) {
+    const Listing la = ListSorted(a), lb = ListSorted(b);
+    const auto& ea = la.entries;
+    const auto& eb = lb.entries;
+    auto note = [&](const std::string& what) {
+        if (firstDifference) *firstDifference = what;
+        return false;
+    };
+    if (ea.size() != eb.size()) return note("entry count " + std::to_string(ea.size()) + " vs " + std::to_string(eb.size()));
+    for (size_t i = 0; i < ea.size(); ++i) {
+        if (!(ea[i] == eb[i])) return note(ea[i].relative + " vs " + eb[i].relative);
+        if (withAttributesAndTimes && ea[i].attributes != eb[i].attributes) return note("attributes of " + ea[i].relative);
+        if (withAttributesAndTimes && ea[i].written != eb[i].written) return note("time of " + ea[i].relative);
+        if (!ea[i].folder && !SameContent(la.paths[i], lb.paths[i])) return note("content of " + ea[i].relative);
+    }
+    return true;
 }
 
 }  // namespace
@@ -105,48 +169,54 @@ bool IsFolder(const std::string& path) {
 
 unsigned long Attributes(const std::string& path) { return GetFileAttributesA(Normalised(path).c_str()); }
 
-void RemoveTree(const std::string& path) {
-    const std::string p = Normalised(path);
-    const DWORD a = GetFileAttributesA(p.c_str());
+namespace {
+
+void RemoveTreeW(const std::wstring& p) {
+    const DWORD a = GetFileAttributesW(p.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return;
-    SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileA(p.c_str());
+        DeleteFileW(p.c_str());
         return;
     }
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA((p + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((p + L"\\*").c_str(), &data);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = data.cFileName;
-            if (name != "." && name != "..") RemoveTree(p + "\\" + name);
-        } while (FindNextFileA(h, &data));
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L"..") RemoveTreeW(p + L"\\" + name);
+        } while (FindNextFileW(h, &data));
         FindClose(h);
     }
-    RemoveDirectoryA(p.c_str());
+    RemoveDirectoryW(p.c_str());
 }
 
-std::vector<TreeEntry> ListTree(const std::string& root) {
-    std::vector<TreeEntry> entries;
-    ListInto(Normalised(root), "", entries);
-    std::sort(entries.begin(), entries.end(),
-              [](const TreeEntry& x, const TreeEntry& y) { return x.relative < y.relative; });
-    return entries;
-}
+}  // namespace
+
+void RemoveTree(const std::string& path) { RemoveTreeW(Wide(Normalised(path))); }
+
+std::vector<TreeEntry> ListTree(const std::string& root) { return ListSorted(root).entries; }
 
 bool SameTree(const std::string& a, const std::string& b, std::string* firstDifference) {
-    const auto ea = ListTree(a), eb = ListTree(b);
-    auto note = [&](const std::string& what) {
-        if (firstDifference) *firstDifference = what;
-        return false;
-    };
-    if (ea.size() != eb.size()) return note("entry count " + std::to_string(ea.size()) + " vs " + std::to_string(eb.size()));
-    for (size_t i = 0; i < ea.size(); ++i) {
-        if (!(ea[i] == eb[i])) return note(ea[i].relative + " vs " + eb[i].relative);
-        if (!ea[i].folder && !SameContent(Normalised(a) + "\\" + ea[i].relative, Normalised(b) + "\\" + eb[i].relative))
-            return note("content of " + ea[i].relative);
-    }
-    return true;
+    return CompareTrees(a, b, false, firstDifference);
+}
+
+bool SameTreeExactly(const std::string& a, const std::string& b, std::string* firstDifference) {
+    return CompareTrees(a, b, true, firstDifference);
+}
+
+void WriteFileUtf8(const std::string& folder, const std::string& utf8Name, const std::string& content) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), nullptr, 0);
+    std::wstring name(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), &name[0], n);
+    const std::wstring path = Wide(Normalised(folder)) + L"\\" + name;
+    for (size_t i = 0; i < path.size(); ++i)
+        if (path[i] == L'\\' && i > 2) CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + utf8Name);
+    DWORD written = 0;
+    ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
 }
 
 }  // namespace testsupport

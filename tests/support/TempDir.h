@@ -30,11 +30,14 @@ bool IsFolder(const std::string& path);
 unsigned long Attributes(const std::string& path);  // INVALID_FILE_ATTRIBUTES when missing
 void RemoveTree(const std::string& path);        // best effort, also read-only entries
 
-// Every file and folder below `root`, as relative paths with file sizes, sorted.
+// Every file and folder below `root`, as relative paths (UTF-8, so that names outside
+// the code page show as they are) with file sizes, sorted.
 struct TreeEntry {
     std::string relative;
     bool folder;
     unsigned long long size;
+    unsigned long attributes;      // read-only, hidden and system
+    unsigned long long written;    // last-write time of a file; 0 for a folder
     bool operator==(const TreeEntry& o) const {
         return relative == o.relative && folder == o.folder && size == o.size;
     }
@@ -42,5 +45,10 @@ struct TreeEntry {
 std::vector<TreeEntry> ListTree(const std::string& root);
 // Byte-for-byte equal trees: the same entries and the same file contents.
 bool SameTree(const std::string& a, const std::string& b, std::string* firstDifference = nullptr);
+// The same, and every entry with the same attributes and every file with the same
+// last-write time: what a full copy gives.
+bool SameTreeExactly(const std::string& a, const std::string& b, std::string* firstDifference = nullptr);
+// A file in `folder` whose name is given in UTF-8 (any script); parents are made.
+void WriteFileUtf8(const std::string& folder, const std::string& utf8Name, const std::string& content);
 
 }  // namespace testsupport

@@ -1,0 +1,19 @@
+// The folders a transfer to one destination works with, all siblings of it.
+#pragma once
+
+#include <string>
+
+struct TransferNames {
+    explicit TransferNames(const char* destination)
+        : destination(destination ? destination : ""),
+          save(this->destination + ".saved"),
+          oldSave(this->destination + ".2delete"),
+          incoming(this->destination + ".incoming"),
+          complete(this->destination + ".complete") {}
+
+    std::string destination;
+    std::string save;      // the tree before the destination's present one
+    std::string oldSave;   // the save before last, while it is being let go
+    std::string incoming;  // a copy being made: never trusted, never used
+    std::string complete;  // a copy made and verified, waiting to be switched in
+};
