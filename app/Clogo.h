@@ -49,6 +49,9 @@ public:
     bool ReadOnlyFlag = false;
     bool DeleteLockFlag = false;
     OwnedText Title;
+    // The shared tree as this period copied it in; a different one before the copy
+    // back means another PC wrote while the lock was not ours.
+    uint64_t SharedAtCopyIn = 0;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;
@@ -75,6 +78,14 @@ private:
     bool AcquireLock();
     void ShowStartLock();
     bool ConfirmLock();
+    // After a lock-lost dialog let the copy back go ahead: the token is taken again so
+    // that the copy back runs under this user's token.
+    bool TakeLockAgain();
+    // Before the copy in replaces the local data: work an earlier period left unsaved is
+    // copied back, set aside, or the period stops. False when the period must not go on.
+    bool SettleUnsavedWork();
+    bool RecordUnsavedWork();
+    bool SharedDataStillOurs();
     // The window is gone or the program is ending: a step must not go on.
     bool Ending() const;
 };

@@ -1,6 +1,9 @@
 // The working period: one step per timer tick, selected by State.
 #include "app/Clogo.h"
 
+#include "app/DataQuestions.h"
+#include "app/UnsavedWork.h"
+
 #include "info/Creginfo.h"
 #include "launcher/Winappcontrol.h"
 #include "lock/Cfinishlockgone.h"
@@ -9,6 +12,43 @@
 #include "lock/Tokenlock.h"
 #include "settings/Configure.h"
 #include "settings/Persistentdata.h"
+#include "shell/TreeListing.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Relative folders are taken against the folder the program started in, once: the
+// launch changes the current folder, and every step must mean the same folders.
+void MakeSettingsAbsolute() {
+    struct Setting {
+        const char* (*get)();
+        const char* (*set)(const char*);
+    };
+    const Setting settings[] = {{GetRemoteLockFolder, SetRemoteLockFolder},
+                                {GetRemoteSharedDataFolder, SetRemoteSharedDataFolder},
+                                {GetLocalDataFolder, SetLocalDataFolder},
+                                {GetRunCommand, SetRunCommand}};
+    for (const auto& setting : settings) {
+        const char* value = setting.get();
+        if (!value[0]) continue;
+        std::vector<char> full(GetFullPathNameA(value, 0, nullptr, nullptr) + 1);
+        const DWORD n = GetFullPathNameA(value, static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n > 0 && n < full.size()) setting.set(full.data());
+    }
+}
+
+// The settings check, except that a shared folder caught between two renames of an
+// interrupted transfer counts as there: it is put right once the lock is held.
+int CheckPeriodSettings() {
+    const char* shared = GetRemoteSharedDataFolder();
+    if (TransferInterrupted(shared) && !PathExists(shared))
+        shared = GetRemoteLockFolder();  // stands in for the check of the other three
+    return CheckSettings(GetRemoteLockFolder(), shared, GetLocalDataFolder(), GetRunCommand());
+}
+
+}  // namespace
 
 void TLogo::RunStep() {
     switch (State) {
@@ -37,10 +77,12 @@ void TLogo::StepInitialise() {
 void TLogo::StepEnsureSettings() {
     const bool loaded = ReadSettings();
     if (UserName.Str()[0] && loaded) {
-        if (CheckSettings(GetRemoteLockFolder(), GetRemoteSharedDataFolder(), GetLocalDataFolder(),
-                          GetRunCommand()) != 0)
-            RunConfiguration();
+        // The local folder is this PC's own: an interrupted transfer to it is put right
+        // before anything looks at it.
+        if (TransferInterrupted(GetLocalDataFolder())) RepairTransfer(GetLocalDataFolder());
+        if (CheckPeriodSettings() != 0) RunConfiguration();
         State = CancelFlag ? Finish : TakeLock;
+        if (State == TakeLock) MakeSettingsAbsolute();
     } else {
         // Configuration only: the period has to be started again afterwards.
         RunConfiguration();
@@ -52,11 +94,57 @@ void TLogo::StepTakeLock() { State = AcquireLock() ? CopyIn : Finish; }
 
 void TLogo::StepCopyIn() {
     State = Launch;
-    if (!TransferTree(GetRemoteSharedDataFolder(), GetLocalDataFolder()))
+    const char* shared = GetRemoteSharedDataFolder();
+    // The shared folder is put right only under the lock: another PC may be in the
+    // middle of its own switch.
+    if (!ReadOnlyFlag && TransferInterrupted(shared) && !RepairTransfer(shared)) {
         SetError("Copy Remote Data", "Error copying remote shared data", "");
+        return;
+    }
+    if (!SettleUnsavedWork()) return;
+    if (!TransferTree(shared, GetLocalDataFolder())) {
+        SetError("Copy Remote Data", "Error copying remote shared data", "");
+        return;
+    }
+    SharedAtCopyIn = LastTransferFigures().sourceFingerprint;
+}
+
+bool TLogo::SettleUnsavedWork() {
+    const char* local = GetLocalDataFolder();
+    const char* shared = GetRemoteSharedDataFolder();
+    UnsavedWork work;
+    if (!ReadUnsavedWork(local, work)) return true;
+    uint64_t sharedNow = 0;
+    const bool sharedChanged = !FingerprintFolder(shared, sharedNow) || sharedNow != work.sharedFingerprint;
+    const UnsavedChoice choice = AskAboutUnsavedWork(Handle(), local, work, sharedChanged, !ReadOnlyFlag);
+    if (Ending()) return false;
+    switch (choice) {
+        case UnsavedChoice::CopyBack:
+            if (!TransferTree(local, shared)) {
+                SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", "");
+                return false;
+            }
+            ClearUnsavedWork(local);
+            return true;
+        case UnsavedChoice::SetAside: {
+            std::string aside;
+            if (!SetWorkAside(local, aside)) {
+                SetError("Unsaved Local Data", "The unsaved work could not be set aside; nothing was changed in ", local);
+                return false;
+            }
+            ClearUnsavedWork(local);
+            TellWorkSetAside(Handle(), aside);
+            return !Ending();
+        }
+        case UnsavedChoice::Stop: break;
+    }
+    State = Finish;
+    return false;
 }
 
 void TLogo::StepLaunch() {
+    // Before the application can change anything, so that a crash leaves the record.
+    if (!ReadOnlyFlag && !RecordUnsavedWork()) return;
     Launcher = std::make_unique<AppControl>(GetRunCommand(), GetRunCommandOptions());
     State = Watch;
     if (!Launcher->Start()) SetError("Lanuching Application", Launcher->GetErrorText(), "");
@@ -70,15 +158,45 @@ void TLogo::StepWatch() {
     if (!Launcher->IsRunning()) State = CheckLock;
 }
 
+bool TLogo::RecordUnsavedWork() {
+    UnsavedWork work;
+    GetSystemTimeAsFileTime(&work.began);
+    work.sharedFingerprint = SharedAtCopyIn;
+    if (WriteUnsavedWork(GetLocalDataFolder(), work)) return true;
+    const std::string detail = UnsavedWorkRecordPath(GetLocalDataFolder()) + " (" +
+                               SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
+    SetError("Unsaved Local Data", "Cannot keep the record of unsaved work: ", detail.c_str());
+    return false;
+}
+
 void TLogo::StepCheckLock() {
     State = Finish;
-    if (!ReadOnlyFlag && ConfirmLock()) State = CopyBack;
+    if (ReadOnlyFlag) return;
+    if (ConfirmLock()) {
+        State = CopyBack;
+        return;
+    }
+    // "Cancel - Lose Changes": the user let the work go.
+    if (CancelFlag && !Ending()) ClearUnsavedWork(GetLocalDataFolder());
+}
+
+bool TLogo::SharedDataStillOurs() {
+    uint64_t sharedNow = 0;
+    // Unreadable: the copy back itself will fail and say so.
+    if (!FingerprintFolder(GetRemoteSharedDataFolder(), sharedNow) || sharedNow == SharedAtCopyIn) return true;
+    const bool overwrite = CopyBackOverChangedShare(Handle(), GetRemoteSharedDataFolder());
+    return overwrite && !Ending();
 }
 
 void TLogo::StepCopyBack() {
     State = Finish;
-    if (!TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder()))
+    // "No": nothing is copied and the work stays recorded as unsaved.
+    if (!SharedDataStillOurs()) return;
+    if (!TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder())) {
         SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", "");
+        return;
+    }
+    ClearUnsavedWork(GetLocalDataFolder());
 }
 
 void TLogo::StepFinish() {
@@ -124,32 +242,44 @@ void TLogo::ShowStartLock() {
 }
 
 bool TLogo::ConfirmLock() {
-    if (OwnsTokenLock(LockFolder, UserName.Str())) return true;
-    OwnedText holder(TokenLockOwner(LockFolder));
-    // A lock-lost dialog closed without a choice is no confirmation: nothing is copied
-    // back over the shared data without the user's word.
-    bool chosen = false;
-    if (holder) {
-        OwnedText since(TokenLockSince(LockFolder, holder.Get()));
-        TFinishLockStolen dialog(*this);
-        dialog.SetLockInfo(holder.Get(), since.Get());
-        dialog.ShowModal();
-        chosen = !dialog.ClosedFromOutside();
-        if (Ending()) return false;
-        if (DeleteLockFlag) {
-            if (!DeleteTokenLock(LockFolder, holder.Get())) {
-                SetError("Lock Delete", "Can't delete existing lock : ", holder.Get());
-                return false;
+    for (;;) {
+        if (OwnsTokenLock(LockFolder, UserName.Str())) return true;
+        OwnedText holder(TokenLockOwner(LockFolder));
+        // A lock-lost dialog closed without a choice is no confirmation: nothing is copied
+        // back over the shared data without the user's word.
+        bool chosen = false;
+        if (holder) {
+            OwnedText since(TokenLockSince(LockFolder, holder.Get()));
+            TFinishLockStolen dialog(*this);
+            dialog.SetLockInfo(holder.Get(), since.Get());
+            dialog.ShowModal();
+            chosen = !dialog.ClosedFromOutside();
+            if (Ending()) return false;
+            if (chosen && DeleteLockFlag) {
+                if (!DeleteTokenLock(LockFolder, holder.Get())) {
+                    SetError("Lock Delete", "Can't delete existing lock : ", holder.Get());
+                    return false;
+                }
+                DeleteLockFlag = false;
             }
-            DeleteLockFlag = false;
+        } else {
+            TFinishLockGone dialog(*this);
+            dialog.ShowModal();
+            chosen = !dialog.ClosedFromOutside();
+            if (Ending()) return false;
         }
-    } else {
-        TFinishLockGone dialog(*this);
-        dialog.ShowModal();
-        chosen = !dialog.ClosedFromOutside();
-        if (Ending()) return false;
+        if (!chosen || CancelFlag) return false;
+        if (TakeLockAgain()) return true;
+        if (State == ShowError) return false;
+        // Another user's token appeared meanwhile: the lock-stolen dialog decides.
     }
-    return chosen && !CancelFlag;
+}
+
+bool TLogo::TakeLockAgain() {
+    if (TakeTokenLock(LockFolder, UserName.Str())) return true;
+    OwnedText holder(TokenLockOwner(LockFolder));
+    if (!holder) SetError("Lock Lost", "The lock could not be taken again, so nothing was copied back. Lock folder : ", LockFolder);
+    return false;
 }
 
 void TLogo::lb_TitleClick() {

@@ -241,7 +241,8 @@ bool TCarvelund::FindRunProg(OwnedText& chosen) {
     dialog.nMaxFile = sizeof file;
     dialog.lpstrTitle = "Select Local Program";
     dialog.lpstrDefExt = "exe";
-    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_SHAREAWARE;
+    // The current folder is the period's business, not the file dialog's.
+    dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_SHAREAWARE | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameA(&dialog)) return false;
     chosen.Reset(ConcatText(file));
     return true;

@@ -1,5 +1,6 @@
 #include "shell/TreeListing.h"
 
+#include "forms/Handles.h"
 #include "shell/Wintools.h"
 
 #include <algorithm>
@@ -7,21 +8,6 @@
 namespace {
 
 bool IsDots(const wchar_t* name) { return !lstrcmpW(name, L".") || !lstrcmpW(name, L".."); }
-
-class FindHandleW {
-public:
-    explicit FindHandleW(HANDLE h) : handle_(h) {}
-    ~FindHandleW() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    FindHandleW(const FindHandleW&) = delete;
-    FindHandleW& operator=(const FindHandleW&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 std::string CannotRead(const std::wstring& folder, DWORD error) {
     return "Cannot read folder: " + Narrow(folder) + " (" + SystemErrorName(static_cast<int32_t>(error)) + ")";
@@ -32,8 +18,8 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
                 std::vector<std::wstring>& pending, std::string& problem) {
     const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
     WIN32_FIND_DATAW data;
-    FindHandleW search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
-    if (!search.Valid()) {
+    forms::FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+    if (!search) {
         const DWORD error = GetLastError();
         // An empty folder has no "." on some file systems: that is no error.
         const DWORD attributes = GetFileAttributesW(folder.c_str());

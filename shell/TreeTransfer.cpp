@@ -92,6 +92,7 @@ bool TransferTree(const char* source, const char* destination) {
 
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries)) return CopyFailed();
+    LastTransferFigures().sourceFingerprint = TreeFingerprint(sourceEntries);
     if (!BuildIncoming(source, sourceEntries, names)) {
         RemoveTreeDirect(Widen(names.incoming), true);
         return CopyFailed();

@@ -111,6 +111,7 @@ struct TransferFigures {
     uint64_t bytesFromSource = 0;
     uint64_t filesFromBackup = 0;
     uint64_t bytesFromBackup = 0;
+    uint64_t sourceFingerprint = 0;  // the source tree as it was copied
 };
 TransferFigures& LastTransferFigures();
 

@@ -236,7 +236,7 @@ protected:
     }
 };
 
-TEST_F(LockLost, GoneThenSaveAnywayCopiesBackWithoutANewToken) {
+TEST_F(LockLost, GoneThenSaveAnywayCopiesBack) {
     AppDeletesToken();
     ProgramRun run(pc.program, "Ann");
     run.Choose("TFinishLockGone", "Save Anyway");
@@ -330,7 +330,9 @@ TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
     EXPECT_EQ(step.text, "Error occuried during filecopy");
     EXPECT_EQ(period.text, "Error copying remote shared data");
     ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(ReadFile(pc.local + ".saved\\notes.txt"), kLocalBefore);
+    // The local data is as it was: a failed copy touches neither it nor its save.
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+    EXPECT_FALSE(Exists(pc.local + ".saved"));
     EXPECT_FALSE(Exists(pc.go));
     EXPECT_TRUE(ListTree(share.lock).empty());
     EXPECT_EQ(SharedNotes(), kSharedBefore);
@@ -349,7 +351,10 @@ TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
     EXPECT_EQ(step.text, "Error occuried during filecopy");
     EXPECT_EQ(period.text, "Error copying local data back to Shared Data Folder");
     ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(ReadFile(share.data + ".saved\\notes.txt"), kSharedBefore);
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+    // The work is kept as unsaved: the next period offers it.
+    EXPECT_TRUE(Exists(pc.local + ".unsaved"));
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 

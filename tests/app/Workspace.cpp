@@ -67,11 +67,12 @@ void Pc::AppEnds() const { WriteFile(go, "go"); }
 
 std::string Pc::Token(const std::string& user) const { return share.lock + "\\" + user + ".tokenlockforcarvelund"; }
 
-ProgramRun::ProgramRun(const std::string& program, const std::string& arguments) {
+ProgramRun::ProgramRun(const std::string& program, const std::string& arguments, const std::string& startFolder) {
     std::string commandLine = "\"" + program + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        startFolder.empty() ? nullptr : startFolder.c_str(), &startup,
                         &info_))
         throw std::runtime_error("cannot start " + program);
 }
@@ -91,6 +92,11 @@ DWORD ProgramRun::ExitCode() const {
     DWORD code = 0;
     GetExitCodeProcess(info_.hProcess, &code);
     return code;
+}
+
+void ProgramRun::Kill() const {
+    TerminateProcess(info_.hProcess, 9);
+    WaitForSingleObject(info_.hProcess, testsupport::kPatience);
 }
 
 HWND ProgramRun::Window(const char* className, const char* caption) const {

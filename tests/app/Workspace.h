@@ -43,7 +43,8 @@ struct Pc {
 // The program started as a user would start it, with the given arguments.
 class ProgramRun {
 public:
-    ProgramRun(const std::string& program, const std::string& arguments);
+    // Started in `startFolder`, or in this process's current folder when it is empty.
+    ProgramRun(const std::string& program, const std::string& arguments, const std::string& startFolder = "");
     ~ProgramRun();
     ProgramRun(const ProgramRun&) = delete;
     ProgramRun& operator=(const ProgramRun&) = delete;
@@ -51,6 +52,8 @@ public:
     DWORD Pid() const { return info_.dwProcessId; }
     bool Ended(DWORD timeoutMs = testsupport::kPatience) const;
     DWORD ExitCode() const;
+    // Ends the program at once, as a crash or a power cut would: nothing of it runs on.
+    void Kill() const;
 
     // The program's windows, waited for.
     HWND Window(const char* className, const char* caption = nullptr) const;

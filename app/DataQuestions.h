@@ -1,0 +1,20 @@
+// The questions the working period asks before it would replace or overwrite work.
+#pragma once
+
+#include "app/UnsavedWork.h"
+
+#include <windows.h>
+
+#include <string>
+
+enum class UnsavedChoice { CopyBack, SetAside, Stop };
+
+// "Unsaved Local Data": work from an earlier period is still only in the local folder.
+// Yes (copy it back now) is offered only when this period holds the lock.
+UnsavedChoice AskAboutUnsavedWork(HWND owner, const char* localFolder, const UnsavedWork& work, bool sharedChanged,
+                                  bool mayCopyBack);
+void TellWorkSetAside(HWND owner, const std::string& folder);
+
+// "Shared Data Changed": another PC wrote to the shared data during this period. True
+// when the user still wants this PC's work copied over it.
+bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder);

@@ -1,0 +1,302 @@
+// No work is lost: periods killed or failing part-way, work that never reached the
+// shared folder, another PC writing while the lock was not ours, odd settings. The real
+// program on real folders, with the helper program as the application.
+#include "app/Workspace.h"
+
+#include <gtest/gtest.h>
+
+using namespace e2e;
+using namespace testsupport;
+
+namespace {
+
+const std::string kShared = "shared v1\r\n";
+
+class Safety : public ::testing::Test {
+protected:
+    TempDir root;
+    Share share{root};
+    Pc pc{root, share, "pcA"};
+
+    std::string SharedNotes() const { return ReadFileOr(share.data + "\\notes.txt", "<none>"); }
+    std::string LocalNotes() const { return ReadFileOr(pc.local + "\\notes.txt", "<none>"); }
+    std::string Record() const { return pc.local + ".unsaved"; }
+    std::string Go(const std::string& name) const { return root / name; }
+    bool Holds(const std::string& user) const { return Exists(pc.Token(user)); }
+
+    // The application appends a line to the local notes, then waits for its go file.
+    void AppAppends(const std::string& line, const std::string& go, const std::string& more = "") const {
+        pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt \"" + line + "\" " + more +
+                                                 " --wait-for " + Go(go) + " 120000");
+    }
+    void LetAppEnd(const std::string& go) const { WriteFile(Go(go), "go"); }
+    bool LocalNotesBecome(const std::string& text) const {
+        return WaitFor([&] { return ReadFileOr(pc.local + "\\notes.txt", "") == text; });
+    }
+
+    // A period killed while the application runs: its work is only in the local folder.
+    void KilledWhileTheAppRuns() {
+        AppAppends("first", "go1");
+        {
+            ProgramRun run(pc.program, "Ann");
+            ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
+            run.Kill();
+        }
+        LetAppEnd("go1");
+        ASSERT_TRUE(Exists(Record()));
+        ASSERT_EQ(SharedNotes(), kShared);
+    }
+
+    // The next period meets its own token, left by the killed one, and takes it over.
+    void StartsOverTheStaleToken(const ProgramRun& run) const { run.Choose("TStartLock", "Delete Lock && Proceed"); }
+
+    std::vector<std::string> NoTransientFolders() const {
+        std::vector<std::string> found;
+        for (const std::string& base : {pc.local, share.data})
+            for (const char* suffix : {".incoming", ".complete", ".2delete"})
+                if (Exists(base + suffix)) found.push_back(base + suffix);
+        return found;
+    }
+};
+
+// ---- Unsaved local work ---------------------------------------------------------
+
+TEST_F(Safety, UnsavedWorkYesBringsItToTheSharedFolderFirst) {
+    KilledWhileTheAppRuns();
+    AppAppends("second", "go2");
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    MessageBoxSeen box = run.Box("Unsaved Local Data", "&Yes");
+    EXPECT_NE(box.text.find("has not changed"), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find(pc.local), std::string::npos) << box.text;
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
+    EXPECT_EQ(SharedNotes(), kShared + "first\r\n");
+    EXPECT_TRUE(Holds("Ann"));
+    LetAppEnd("go2");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "first\r\nsecond\r\n");
+    EXPECT_FALSE(Exists(Record()));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+TEST_F(Safety, UnsavedWorkNoSetsItAsideForGood) {
+    KilledWhileTheAppRuns();
+    AppAppends("second", "go2");
+    std::string aside;
+    {
+        ProgramRun run(pc.program, "Ann");
+        StartsOverTheStaleToken(run);
+        run.Box("Unsaved Local Data", "&No");
+        MessageBoxSeen told = run.Box("Unsaved Local Data", "OK");
+        const size_t at = told.text.find(pc.local + ".setaside-");
+        ASSERT_NE(at, std::string::npos) << told.text;
+        aside = told.text.substr(at, told.text.find('\n', at) - at);
+        ASSERT_TRUE(LocalNotesBecome(kShared + "second\r\n"));
+        LetAppEnd("go2");
+        ASSERT_TRUE(run.Ended());
+    }
+    EXPECT_EQ(SharedNotes(), kShared + "second\r\n");
+    EXPECT_FALSE(Exists(Record()));
+    // Two more periods leave the set-aside work alone.
+    for (const char* period : {"third", "fourth"}) {
+        AppAppends(period, period);
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(WaitFor([&] { return LocalNotes().find(period) != std::string::npos; })) << period;
+        LetAppEnd(period);
+        ASSERT_TRUE(run.Ended()) << period;
+    }
+    EXPECT_EQ(SharedNotes(), kShared + "second\r\nthird\r\nfourth\r\n");
+    EXPECT_EQ(ReadFileOr(aside + "\\notes.txt", "<gone>"), kShared + "first\r\n");
+    EXPECT_EQ(ReadFileOr(aside + "\\sub\\table.dat", "<gone>"), std::string(5000, 'T'));
+}
+
+TEST_F(Safety, UnsavedWorkCancelChangesNothing) {
+    KilledWhileTheAppRuns();
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    run.Box("Unsaved Local Data", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(LocalNotes(), kShared + "first\r\n");
+    EXPECT_EQ(SharedNotes(), kShared);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+    EXPECT_TRUE(Exists(Record()));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// A read-only period cannot copy back: Yes is not offered, and the work can still be
+// set aside before the copy in replaces it.
+TEST_F(Safety, AReadOnlyPeriodOffersNoCopyBack) {
+    KilledWhileTheAppRuns();
+    WriteFile(pc.Token("Bob"), "1");
+    DeleteFileA(pc.Token("Ann").c_str());
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TStartLock", "Proceed Read Only");
+    MessageBoxSeen box = AwaitMessageBox("Unsaved Local Data", run.Pid());
+    ASSERT_NE(box.window, nullptr);
+    HWND yes = FindChild(box.window, "Button", "&Yes");
+    ASSERT_NE(yes, nullptr);
+    EXPECT_FALSE(IsWindowEnabled(yes));
+    EXPECT_TRUE(IsWindowEnabled(FindChild(box.window, "Button", "&No")));
+    PressButton(box.window, "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(LocalNotes(), kShared + "first\r\n");
+    EXPECT_TRUE(Exists(Record()));
+}
+
+// ---- Another PC wrote while the lock was not ours ------------------------------------
+
+TEST_F(Safety, SharedDataChangedAsksBeforeTheCopyBack) {
+    for (const bool overwrite : {true, false}) {
+        SCOPED_TRACE(overwrite ? "Yes" : "No");
+        RemoveTree(share.data + ".saved");
+        WriteFile(share.data + "\\notes.txt", kShared);
+        DeleteFileA((share.data + "\\other.txt").c_str());
+        // While the application runs, the lock goes and another PC saves its work.
+        pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt edited --delete " +
+                                                 pc.Token("Ann") + " --write " + share.data + "\\other.txt bob");
+        ProgramRun run(pc.program, "Ann");
+        run.Choose("TFinishLockGone", "Save Anyway");
+        MessageBoxSeen box = run.Box("Shared Data Changed", overwrite ? "&Yes" : "&No");
+        EXPECT_NE(box.text.find(share.data + ".saved"), std::string::npos) << box.text;
+        ASSERT_TRUE(run.Ended());
+        if (overwrite) {
+            EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
+            EXPECT_FALSE(Exists(share.data + "\\other.txt"));
+            EXPECT_EQ(ReadFileOr(share.data + ".saved\\other.txt", "<none>"), "bob");
+            EXPECT_FALSE(Exists(Record()));
+        } else {
+            EXPECT_EQ(SharedNotes(), kShared);
+            EXPECT_EQ(ReadFileOr(share.data + "\\other.txt", "<none>"), "bob");
+            EXPECT_FALSE(Exists(share.data + ".saved"));
+            EXPECT_EQ(LocalNotes(), kShared + "edited\r\n");
+            EXPECT_TRUE(Exists(Record()));
+        }
+        EXPECT_TRUE(ListTree(share.lock).empty());
+        DeleteFileA(Record().c_str());
+    }
+}
+
+// "Save Anyway" takes the token again; when another user's token appeared meanwhile,
+// the lock-stolen dialog decides instead.
+TEST_F(Safety, SaveAnywayTakesTheTokenAgain) {
+    pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt edited --delete " + pc.Token("Ann"));
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_NE(run.Window("TFinishLockGone"), nullptr);
+    WriteFile(pc.Token("Bob"), "1");
+    run.Choose("TFinishLockGone", "Save Anyway");
+    HWND stolen = run.Window("TFinishLockStolen");
+    ASSERT_NE(stolen, nullptr);
+    EXPECT_EQ(WindowText(FindWindowExA(stolen, nullptr, "Edit", nullptr)), "Bob");
+    run.Choose("TFinishLockStolen", "Cancel - Lose Changes");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared);
+    EXPECT_TRUE(Holds("Bob"));
+    EXPECT_FALSE(Holds("Ann"));
+    EXPECT_FALSE(Exists(Record()));  // the user chose to lose the changes
+}
+
+// ---- Killed during a transfer -----------------------------------------------------
+
+class KilledDuringTransfer : public Safety {
+protected:
+    void SetUp() override {
+        // Enough data that a copy takes a while to watch.
+        MakeFolder(share.data + "\\big");
+        const std::string block(256 * 1024, 'B');
+        for (int i = 0; i < 120; ++i) WriteFile(share.data + "\\big\\file" + std::to_string(i) + ".bin", block);
+    }
+    // Kills the program once `path` appears; false when the program ended first.
+    bool KillWhenPresent(const ProgramRun& run, const std::string& path) const {
+        const bool seen = WaitFor([&] { return Exists(path) || run.Ended(0); }, 120000) && Exists(path);
+        run.Kill();
+        return seen;
+    }
+};
+
+TEST_F(KilledDuringTransfer, CopyInThenTheNextPeriodWorksOnWholeTrees) {
+    AppAppends("edited", "go1");
+    {
+        ProgramRun run(pc.program, "Ann");
+        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".incoming")) << "the copy in ended before it was seen";
+    }
+    // Whatever the moment, the local folder is the last whole tree.
+    EXPECT_EQ(LocalNotes(), "local before\r\n");
+    EXPECT_FALSE(Exists(Record()));
+
+    AppAppends("edited", "go2");
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\notes.txt", "<none>"), "local before\r\n");
+    LetAppEnd("go2");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(NoTransientFolders().empty());
+    std::string difference;
+    EXPECT_TRUE(SameTree(pc.local, share.data, &difference)) << difference;
+}
+
+TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
+    AppAppends("edited", "go1");
+    {
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+        LetAppEnd("go1");
+        EXPECT_TRUE(KillWhenPresent(run, share.data + ".incoming")) << "the copy back ended before it was seen";
+    }
+    // The shared folder keeps its last whole tree; the work is recorded as unsaved.
+    EXPECT_EQ(SharedNotes(), kShared);
+    EXPECT_TRUE(Exists(Record()));
+
+    AppAppends("again", "go2");
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    run.Box("Unsaved Local Data", "&Yes");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\nagain\r\n"));
+    LetAppEnd("go2");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "edited\r\nagain\r\n");
+    EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "edited\r\n");
+    EXPECT_TRUE(NoTransientFolders().empty());
+    EXPECT_FALSE(Exists(Record()));
+}
+
+// ---- Settings and shares that would lose data -------------------------------------------
+
+TEST_F(Safety, AnEmptiedSharedFolderLeavesTheLocalDataAlone) {
+    RemoveTree(share.data);
+    MakeFolder(share.data);
+    ProgramRun run(pc.program, "Ann");
+    MessageBoxSeen empty = run.Box("Copying");
+    MessageBoxSeen step = run.Box("Copying");
+    MessageBoxSeen period = run.Box("Copy Remote Data");
+    EXPECT_EQ(empty.text.rfind("The source folder is empty: " + share.data, 0), 0u) << empty.text;
+    EXPECT_EQ(step.text, "Error occuried during filecopy");
+    EXPECT_EQ(period.text, "Error copying remote shared data");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(LocalNotes(), "local before\r\n");
+    EXPECT_FALSE(Exists(pc.local + ".saved"));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// Relative folders mean the folders beside the folder the program was started in, for
+// every step: the launch moves the current folder to the run command's.
+TEST_F(Safety, RelativeFoldersMeanTheSameFoldersInEveryStep) {
+    const std::string tools = root / "tools";
+    MakeFolder(tools);
+    ASSERT_TRUE(CopyFileA(pc.helper.c_str(), (tools + "\\cvhelper.exe").c_str(), FALSE));
+    pc.WriteSetting("RunCommand", tools + "\\cvhelper.exe");
+    pc.WriteSetting("LocalDataFolder", "..\\data");
+    pc.WriteSetting("RemoteSharedDataFolder", "..\\..\\share\\data");
+    pc.WriteSetting("RemoteLockFolder", "..\\..\\share\\locks");
+    AppAppends("edited", "go1");
+    ProgramRun run(pc.program, "Ann", pc.folder);
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    LetAppEnd("go1");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
+    EXPECT_FALSE(Exists(root / "data"));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_EQ(VisibleWindows(run.Pid()), 0);
+}
+
+}  // namespace
