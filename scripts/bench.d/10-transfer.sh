@@ -48,3 +48,21 @@ awk -v cp="$cp_median" -v sh="$shell_median" -v de="$delete_median" -v tr="$tran
   printf "TransferTree / (shell copy + shell delete): %.2f x\n", tr / (sh + de)
   printf "shell copy / cp -a:          %.1f x\n", sh / cp
 }'
+
+# Moving only what changed, against the full transfer of before, in one run.
+run_bench changes "$(win "$root/source")" "$(win "$root/changes")"
+awk '
+  /^before_seconds/ { before = $2 }
+  /_seconds/ && !/^before/ { name = $1; sub(/_seconds$/, "", name); secs[name] = $2; order[++n] = name }
+  /_source_bytes/ { name = $1; sub(/_source_bytes$/, "", name); bytes[name] = $2 }
+  END {
+    printf "%-22s %9s %9s %14s\n", "transfer", "seconds", "speed-up", "MB from source"
+    printf "%-22s %9.3f %9s %14s\n", "full (before)", before, "1.00", "all"
+    for (i = 1; i <= n; i++) { k = order[i]; printf "%-22s %9.3f %9.2f %14.3f\n", k, secs[k], before / secs[k], bytes[k] / 1e6 }
+    printf "goal: one 1 MB file changed reads at most 1.01 MB: %s\n", (bytes["one_1MB_file_changed"] <= 1.01 * 1048576 ? "met" : "NOT met")
+    printf "goal: one file changed at least 3x faster than before: %s\n", (before / secs["one_1MB_file_changed"] >= 3 ? "met" : "NOT met")
+    printf "goal: every file changed at most 5%% slower than before: %s\n", (secs["every_file_changed"] <= 1.05 * before ? "met" : "NOT met")
+  }' "$root/results"
+
+# What the safety checks of a period cost next to its two transfers.
+run_bench safety "$(win "$root/source")" "$(win "$root/safety")"

@@ -615,10 +615,11 @@ TEST_F(ConfigureTest, AFailedFirstCopyIsShownTheDialogStaysOpenAndNothingIsLost)
     EXPECT_EQ(seen.front().first, "Remote Shared folder empty");
     EXPECT_EQ(seen.back(), (std::pair<std::string, std::string>{"Copying", "Error occuried during filecopy"}));
     EXPECT_EQ(boxes.Stuck(), "");
-    // The settings were written before the copy; both trees are still on disk.
+    // The settings were written before the copy; both trees are as they were.
     EXPECT_EQ(Lines(ini), IniLines(lock, shared, local, program, "-q"));
     EXPECT_EQ(ListTree(local), localBefore);
-    EXPECT_EQ(ListTree(shared + ".saved"), sharedBefore);
+    EXPECT_EQ(ListTree(shared), sharedBefore);
+    EXPECT_FALSE(Exists(shared + ".saved"));
     EXPECT_TRUE(logo.CancelFlag);
 }
 

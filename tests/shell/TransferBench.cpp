@@ -1,14 +1,21 @@
 // Benchmark, not a test: how long TransferTree takes against the shell copy beneath it.
 //
-//   transfer_bench make    FOLDER           writes the bench tree (about 2,000 files, 200 MB)
+//   transfer_bench make    FOLDER           writes the bench tree (about 2,000 files, 210 MB)
 //   transfer_bench measure SOURCE WORK RUNS times the bare shell copy and TransferTree
+//   transfer_bench changes SOURCE WORK      the full transfer of before against the transfer
+//                                           that moves only what changed, for several changes
+//   transfer_bench safety  SOURCE WORK      what the safety checks of a period cost
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
+#include "app/UnsavedWork.h"
+#include "shell/TreeCopy.h"
+#include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +75,11 @@ int Make(const std::string& root) {
             if (!WriteBytes(folder + "\\file " + std::to_string(f) + ".dat", size, g * 1000 + f)) return 1;
             ++files;
             bytes += size;
+        }
+        if (g == 0) {
+            if (!WriteBytes(group + "\\one megabyte.dat", 1u << 20, 4242)) return 1;
+            ++files;
+            bytes += 1u << 20;
         }
         const size_t big = 5u << 20;
         if (!WriteBytes(group + "\\big.pdb", big, 99999 + g)) return 1;
@@ -132,6 +144,132 @@ int Measure(const std::string& source, const std::string& work, int runs) {
     return 0;
 }
 
+// The transfer as it was before it moved only what changed: save rotated by renames,
+// the whole source copied by the shell, the save before last deleted by the shell.
+bool FullTransferOfBefore(const std::string& source, const std::string& destination) {
+    const std::string save = destination + ".saved", oldSave = destination + ".2delete";
+    if (PathExists(save.c_str()) && !RenameTree(save.c_str(), oldSave.c_str())) return false;
+    if (!RenameTree(destination.c_str(), save.c_str())) return false;
+    if (!CopyTreeContents(source.c_str(), destination.c_str())) return false;
+    OwnedText oldSaveText(ConcatText(oldSave.c_str()));
+    return !PathExists(oldSave.c_str()) || DeleteTree(oldSaveText.Get());
+}
+
+// Rewrites every `step`-th file of the tree (new content, new time, same size).
+void ChangeFiles(const std::string& source, size_t step, const char* only = nullptr) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    ListTree(Widen(source), entries, problem);
+    size_t n = 0;
+    for (const auto& e : entries) {
+        if (e.folder) continue;
+        const std::string path = source + "\\" + Narrow(e.relative);
+        if (only ? Narrow(e.relative).find(only) != std::string::npos : n % step == 0)
+            WriteBytes(path, static_cast<size_t>(e.size), static_cast<uint32_t>(GetTickCount() + n));
+        ++n;
+    }
+}
+
+uint64_t TreeBytes(const std::string& root) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    ListTree(Widen(root), entries, problem);
+    uint64_t bytes = 0;
+    for (const auto& e : entries) bytes += e.size;
+    return bytes;
+}
+
+int Changes(const std::string& source, const std::string& work) {
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string destination = work + "\\Data";
+    CreateDirectoryA(destination.c_str(), nullptr);
+    for (int i = 0; i < 2; ++i)
+        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+    const uint64_t total = TreeBytes(source);
+
+    double start = Now();
+    if (!FullTransferOfBefore(source, destination)) return 1;
+    const double before = Now() - start;
+    std::printf("full transfer of before: %.3f s, %.1f MB read from the source\n", before, total / 1e6);
+    std::printf("before_seconds %.3f\n", before);
+
+    struct Scenario {
+        const char* name;
+        std::function<void()> change;
+    };
+    const Scenario scenarios[] = {
+        {"nothing_changed", [] {}},
+        {"one_1MB_file_changed", [&] { ChangeFiles(source, 0, "one megabyte.dat"); }},
+        {"ten_percent_changed", [&] { ChangeFiles(source, 10); }},
+        {"every_file_changed", [&] { ChangeFiles(source, 1); }},
+    };
+    for (const auto& scenario : scenarios) {
+        scenario.change();
+        start = Now();
+        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        const double seconds = Now() - start;
+        const TransferFigures figures = LastTransferFigures();
+        std::printf("%s: %.3f s (%.2f x faster than before), %.3f MB read from the source in %llu files, "
+                    "%.1f MB taken from the previous tree\n",
+                    scenario.name, seconds, before / seconds, figures.bytesFromSource / 1e6,
+                    static_cast<unsigned long long>(figures.filesFromSource), figures.bytesFromBackup / 1e6);
+        std::printf("%s_seconds %.3f\n%s_source_bytes %llu\n", scenario.name, seconds, scenario.name,
+                    static_cast<unsigned long long>(figures.bytesFromSource));
+    }
+    return 0;
+}
+
+// The checks a period adds for safety, each timed on its own, against the two transfers.
+int Safety(const std::string& source, const std::string& work) {
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string local = work + "\\Local", shared = work + "\\Shared";
+    CreateDirectoryA(local.c_str(), nullptr);
+    CreateDirectoryA(shared.c_str(), nullptr);
+    if (!TransferTree(source.c_str(), shared.c_str()) || !TransferTree(shared.c_str(), local.c_str())) return 1;
+    ChangeFiles(local, 0, "one megabyte.dat");
+
+    // A period: copy in and copy back, both with a change of one file.
+    double start = Now();
+    ChangeFiles(shared, 0, "big.pdb");
+    if (!TransferTree(shared.c_str(), local.c_str())) return 1;
+    ChangeFiles(local, 0, "one megabyte.dat");
+    if (!TransferTree(local.c_str(), shared.c_str())) return 1;
+    const double period = Now() - start;
+
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    ListTree(Widen(shared), entries, problem);  // the transfer lists its source anyway
+    start = Now();
+    for (int i = 0; i < 2; ++i) {  // the check of the copy, after each of the two copies
+        if (!CopyMatchesSource(entries, Widen(shared), Widen(local), true, problem)) return 1;
+    }
+    const double verification = Now() - start;
+    start = Now();
+    uint64_t fingerprint = 0;
+    FingerprintFolder(shared.c_str(), fingerprint);  // before the copy back
+    const double sharedCheck = Now() - start;
+    start = Now();
+    for (const std::string& folder : {local, shared}) {
+        TransferInterrupted(folder.c_str());
+        RepairTransfer(folder.c_str());
+    }
+    const double repair = Now() - start;
+    start = Now();
+    UnsavedWork record;
+    GetSystemTimeAsFileTime(&record.began);
+    record.sharedFingerprint = fingerprint;
+    WriteUnsavedWork(local.c_str(), record);
+    ReadUnsavedWork(local.c_str(), record);
+    ClearUnsavedWork(local.c_str());
+    const double recordCost = Now() - start;
+    const double safety = verification + sharedCheck + repair + recordCost;
+    std::printf("period (copy in + copy back, one file changed each way): %.3f s\n", period);
+    std::printf("safety: verification %.3f s, shared-data check %.3f s, repair checks %.4f s, record %.4f s\n",
+                verification, sharedCheck, repair, recordCost);
+    std::printf("safety_share_of_period %.1f %%\n", 100.0 * safety / period);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,7 +278,11 @@ int main(int argc, char** argv) {
     int rc = 2;
     if (argc == 3 && std::string(argv[1]) == "make") rc = Make(argv[2]);
     if (argc == 5 && std::string(argv[1]) == "measure") rc = Measure(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
-    if (rc == 2) std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS\n");
+    if (argc == 4 && std::string(argv[1]) == "changes") rc = Changes(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "safety") rc = Safety(argv[2], argv[3]);
+    if (rc == 2)
+        std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS | changes SOURCE WORK | "
+                             "safety SOURCE WORK\n");
     // A run ended from outside exits 0 silently: the script looks for this line.
     if (rc == 0) std::printf("transfer bench done\n");
     return rc;
