@@ -52,6 +52,9 @@ public:
     // The shared tree as this period copied it in; a different one before the copy
     // back means another PC wrote while the lock was not ours.
     uint64_t SharedAtCopyIn = 0;
+    // Since when (tick count) a file of the local data has been seen open after the
+    // application ended; 0 while none is.
+    DWORD InUseSince = 0;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;
@@ -86,6 +89,8 @@ private:
     bool SettleUnsavedWork();
     bool RecordUnsavedWork();
     bool SharedDataStillOurs();
+    enum class DataUse { Free, StillOpen, GiveUp };
+    DataUse LocalDataUse();
     // The window is gone or the program is ending: a step must not go on.
     bool Ending() const;
 };

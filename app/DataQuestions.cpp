@@ -68,3 +68,11 @@ bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder) {
         "No: copy nothing; your work stays in the local data folder and is offered again at the next start.";
     return Ask(owner, "Shared Data Changed", text, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }
+
+bool RetryWhenDataClosed(HWND owner, const std::string& file) {
+    const std::string text = file +
+                             "\nis still open in another program.\n\n"
+                             "Close the program that uses it, then choose Retry.\n"
+                             "Cancel ends without copying your work back; it is offered again at the next start.";
+    return Ask(owner, "Local Data In Use", text, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+}

@@ -15,6 +15,10 @@ UnsavedChoice AskAboutUnsavedWork(HWND owner, const char* localFolder, const Uns
                                   bool mayCopyBack);
 void TellWorkSetAside(HWND owner, const std::string& folder);
 
+// "Local Data In Use": a file is still open after the application ended. True for
+// Retry, false for Cancel.
+bool RetryWhenDataClosed(HWND owner, const std::string& file);
+
 // "Shared Data Changed": another PC wrote to the shared data during this period. True
 // when the user still wants this PC's work copied over it.
 bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder);

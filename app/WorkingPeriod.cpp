@@ -19,6 +19,11 @@
 
 namespace {
 
+// How long data files may stay open after the application ended before the user is
+// told: a program handing over to another process, or saving on exit, closes its files
+// within a second or two; much longer means it is still being worked in.
+constexpr DWORD kInUsePatienceMs = 5000;
+
 // Relative folders are taken against the folder the program started in, once: the
 // launch changes the current folder, and every step must mean the same folders.
 void MakeSettingsAbsolute() {
@@ -155,7 +160,28 @@ void TLogo::StepWatch() {
         SetError("Internal Error", "Lost application handle", "");
         return;
     }
-    if (!Launcher->IsRunning()) State = CheckLock;
+    if (Launcher->IsRunning()) return;
+    // A start-up stub, or a second start that hands its work to a copy already running,
+    // ends while the real program still writes the data: wait for the data, not the
+    // process. A read-only period copies nothing back and need not wait.
+    const DataUse use = ReadOnlyFlag ? DataUse::Free : LocalDataUse();
+    if (use == DataUse::Free) State = CheckLock;
+    if (use == DataUse::GiveUp) State = Finish;  // the work stays recorded as unsaved
+}
+
+TLogo::DataUse TLogo::LocalDataUse() {
+    std::string file;
+    if (!FirstFileInUse(GetLocalDataFolder(), file)) {
+        InUseSince = 0;
+        return DataUse::Free;
+    }
+    const DWORD now = GetTickCount();
+    if (InUseSince == 0) InUseSince = now;
+    if (now - InUseSince < kInUsePatienceMs) return DataUse::StillOpen;
+    const bool retry = RetryWhenDataClosed(Handle(), file);
+    if (Ending()) return DataUse::StillOpen;
+    InUseSince = 0;  // Retry looks again and, if need be, waits anew
+    return retry ? DataUse::StillOpen : DataUse::GiveUp;
 }
 
 bool TLogo::RecordUnsavedWork() {

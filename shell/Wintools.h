@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <cstdint>
+#include <string>
 
 // ---- Texts -------------------------------------------------------------
 // A made text is a heap block owned by the caller and ends in two NULs, so it is
@@ -121,6 +122,11 @@ TransferFigures& LastTransferFigures();
 bool RepairTransfer(const char* destination);
 // Whether an interrupted transfer left its traces beside `destination`.
 bool TransferInterrupted(const char* destination);
+
+// ---- Files still in use -----------------------------------------------------------
+// True when another program holds a file below `folder` open (it cannot be opened
+// without sharing); `inUse` then names the first such file.
+bool FirstFileInUse(const char* folder, std::string& inUse);
 
 // ---- Platform seams -------------------------------------------------------
 // Only the calls that cannot be made to fail on demand go through here; tests may

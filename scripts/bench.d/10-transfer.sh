@@ -52,9 +52,10 @@ awk -v cp="$cp_median" -v sh="$shell_median" -v de="$delete_median" -v tr="$tran
 # Moving only what changed, against the full transfer of before, in one run.
 run_bench changes "$(win "$root/source")" "$(win "$root/changes")"
 awk '
-  /^before_seconds/ { before = $2 }
-  /_seconds/ && !/^before/ { name = $1; sub(/_seconds$/, "", name); secs[name] = $2; order[++n] = name }
-  /_source_bytes/ { name = $1; sub(/_source_bytes$/, "", name); bytes[name] = $2 }
+  { sub(/\r$/, "") }
+  /^before_seconds/ { before = $2 + 0 }
+  /^(nothing|one|ten|every)_.*_seconds / { name = $1; sub(/_seconds$/, "", name); secs[name] = $2 + 0; order[++n] = name }
+  /_source_bytes / { name = $1; sub(/_source_bytes$/, "", name); bytes[name] = $2 + 0 }
   END {
     printf "%-22s %9s %9s %14s\n", "transfer", "seconds", "speed-up", "MB from source"
     printf "%-22s %9.3f %9s %14s\n", "full (before)", before, "1.00", "all"

@@ -16,6 +16,12 @@
 //                               CurrentFolder=<the current folder>
 //   --sleep MS                waits MS milliseconds
 //   --wait-for FILE MS        waits until FILE exists, at most MS milliseconds
+//   --open FILE               FILE opened (created when missing) for writing with no
+//                             sharing at all, held until --close or the end
+//   --write-held TEXT         TEXT and CR LF added at the end of the held file
+//   --close                   the held file closed
+//   --hand-over OPTION ...    a new cvhelper started with the remaining options, detached;
+//                             this one ends at once with 0, as a start-up stub does
 //   --exit CODE               ends at once with CODE (decimal, may be negative or up to
 //                             4294967295, e.g. 259); later options are not looked at
 //
@@ -100,9 +106,33 @@ bool ParseNumber(const char* text, long long& value) {
     return end != text && *end == '\0';
 }
 
+std::string OwnPath() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n < buffer.size()) return std::string(buffer.data(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool HandOver(int count, char** options) {
+    std::string commandLine = "\"" + OwnPath() + "\"";
+    for (int k = 0; k < count; ++k) commandLine += std::string(" \"") + options[k] + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    HANDLE held = INVALID_HANDLE_VALUE;
     if (const char* reportTo = std::getenv("CVHELPER_REPORT"); reportTo && *reportTo) {
         if (!Report(reportTo)) return Fail(kFailed, std::string("cannot write the report ") + reportTo);
     }
@@ -152,6 +182,27 @@ int main(int argc, char** argv) {
                 Sleep(10);
             }
             i += 2;
+        } else if (option == "--open") {
+            if (!needs(1)) return Fail(kUsage, "--open needs FILE");
+            if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+            held = CreateFileA(arg(1), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (held == INVALID_HANDLE_VALUE) return Fail(kFailed, "cannot open " + std::string(arg(1)));
+            SetFilePointer(held, 0, nullptr, FILE_END);
+            i += 1;
+        } else if (option == "--write-held") {
+            if (!needs(1)) return Fail(kUsage, "--write-held needs TEXT");
+            const std::string text = std::string(arg(1)) + "\r\n";
+            DWORD written = 0;
+            if (held == INVALID_HANDLE_VALUE ||
+                !WriteFile(held, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+                return Fail(kFailed, "cannot write the held file");
+            i += 1;
+        } else if (option == "--close") {
+            if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+        } else if (option == "--hand-over") {
+            if (!HandOver(argc - i - 1, argv + i + 1)) return Fail(kFailed, "cannot start the second process");
+            return 0;
         } else if (option == "--exit") {
             long long code = 0;
             if (!needs(1) || !ParseNumber(arg(1), code)) return Fail(kUsage, "--exit needs CODE");

@@ -233,8 +233,16 @@ int Safety(const std::string& source, const std::string& work) {
     ChangeFiles(shared, 0, "big.pdb");
     if (!TransferTree(shared.c_str(), local.c_str())) return 1;
     ChangeFiles(local, 0, "one megabyte.dat");
+    const double copyBackStart = Now();
     if (!TransferTree(local.c_str(), shared.c_str())) return 1;
+    const double copyBack = Now() - copyBackStart;
     const double period = Now() - start;
+
+    // After the application ended: is any data file still open in another program?
+    start = Now();
+    std::string inUse;
+    FirstFileInUse(local.c_str(), inUse);
+    const double openCheck = Now() - start;
 
     std::vector<TreeEntry> entries;
     std::string problem;
@@ -267,6 +275,8 @@ int Safety(const std::string& source, const std::string& work) {
     std::printf("safety: verification %.3f s, shared-data check %.3f s, repair checks %.4f s, record %.4f s\n",
                 verification, sharedCheck, repair, recordCost);
     std::printf("safety_share_of_period %.1f %%\n", 100.0 * safety / period);
+    std::printf("open-file check of the local data: %.3f s, %.1f %% of the copy back (%.3f s)\n", openCheck,
+                100.0 * openCheck / copyBack, copyBack);
     return 0;
 }
 
