@@ -55,6 +55,9 @@ public:
     // Since when (tick count) a file of the local data has been seen open after the
     // application ended; 0 while none is.
     DWORD InUseSince = 0;
+    // When (tick count) the started application was seen to have ended; 0 before.
+    DWORD AppEndedAt = 0;
+    DWORD LastDataCheck = 0;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;

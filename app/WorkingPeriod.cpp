@@ -23,6 +23,11 @@ namespace {
 // told: a program handing over to another process, or saving on exit, closes its files
 // within a second or two; much longer means it is still being worked in.
 constexpr DWORD kInUsePatienceMs = 5000;
+// A start-up program hands over to the real one and ends at once: give that one a moment
+// to open its files before the data counts as free.
+constexpr DWORD kHandOverMs = 1000;
+// Looking at every file costs time on a large tree: not on every tick.
+constexpr DWORD kDataCheckIntervalMs = 500;
 
 // Relative folders are taken against the folder the program started in, once: the
 // launch changes the current folder, and every step must mean the same folders.
@@ -170,13 +175,17 @@ void TLogo::StepWatch() {
 }
 
 TLogo::DataUse TLogo::LocalDataUse() {
+    const DWORD now = GetTickCount();
+    if (AppEndedAt == 0) AppEndedAt = now ? now : 1;
+    if (now - AppEndedAt < kHandOverMs || (InUseSince && now - LastDataCheck < kDataCheckIntervalMs))
+        return DataUse::StillOpen;
+    LastDataCheck = now;
     std::string file;
     if (!FirstFileInUse(GetLocalDataFolder(), file)) {
         InUseSince = 0;
         return DataUse::Free;
     }
-    const DWORD now = GetTickCount();
-    if (InUseSince == 0) InUseSince = now;
+    if (InUseSince == 0) InUseSince = now ? now : 1;
     if (now - InUseSince < kInUsePatienceMs) return DataUse::StillOpen;
     const bool retry = RetryWhenDataClosed(Handle(), file);
     if (Ending()) return DataUse::StillOpen;

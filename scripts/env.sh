@@ -92,7 +92,22 @@ start_wine() {
     fail "could not set up Wine's display driver"
 }
 
+# A 4 MB disk for the test of a destination that fills up part-way through a copy. Only
+# root can mount it; without it that test skips.
+SMALL_DISK=""
+mount_small_disk() {
+  local disk="$BUILD_DIR/tests/shell/small-disk"
+  mkdir -p "$disk"
+  if mountpoint -q "$disk" || mount -t tmpfs -o size=4m tmpfs "$disk" 2>/dev/null; then
+    SMALL_DISK="$disk"
+    step "small disk mounted at $disk"
+  else
+    step "no small disk (mount refused): the full-disk test will skip"
+  fi
+}
+
 stop_all() {
+  if [ -n "$SMALL_DISK" ]; then umount "$SMALL_DISK" 2>/dev/null || true; SMALL_DISK=""; fi
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
   if [ -n "$XVFB_PID" ]; then

@@ -20,9 +20,15 @@ protected:
 
     std::string SharedNotes() const { return ReadFileOr(share.data + "\\notes.txt", "<none>"); }
     std::string Go() const { return root / "go"; }
-    // The run command is a stub: it hands these options to a second process and ends.
+    // Written by the second process once it holds the notes open.
+    std::string Opened() const { return root / "opened"; }
+    std::string HoldsNotes(const std::string& then) const {
+        return "--open " + pc.local + "\\notes.txt --write-held begun --write " + Opened() + " yes " + then;
+    }
+    // The run command is a stub: it hands these options to a second process and ends
+    // once that one has opened the notes.
     void StubHandsOver(const std::string& options) const {
-        pc.WriteSetting("RunCommandOptions", "--hand-over " + options);
+        pc.WriteSetting("RunCommandOptions", "--hand-over " + options + " --then --wait-for " + Opened() + " 60000");
     }
     // Whether a program still holds the file, seen as the period sees it.
     bool HeldOpen(const std::string& path) const {
@@ -33,10 +39,9 @@ protected:
 };
 
 TEST_F(DataInUse, TheCopyBackWaitsForTheSecondProcessAndCarriesItsLastWrite) {
-    const std::string notes = pc.local + "\\notes.txt";
-    StubHandsOver("--open " + notes + " --write-held begun --wait-for " + Go() + " 120000 --write-held \"last write\" --close");
+    StubHandsOver(HoldsNotes("--wait-for " + Go() + " 120000 --write-held \"last write\" --close"));
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(WaitFor([&] { return HeldOpen(notes); }));
+    ASSERT_TRUE(WaitFor([&] { return Exists(Opened()); }));
     // The stub has ended, the data is still being written: nothing goes back yet.
     ASSERT_FALSE(run.Ended(1500));
     EXPECT_EQ(SharedNotes(), kShared);
@@ -50,7 +55,7 @@ TEST_F(DataInUse, TheCopyBackWaitsForTheSecondProcessAndCarriesItsLastWrite) {
 
 TEST_F(DataInUse, AFileThatStaysOpenIsNamedAndRetryGoesOnOnceItIsClosed) {
     const std::string notes = pc.local + "\\notes.txt";
-    StubHandsOver("--open " + notes + " --write-held kept --wait-for " + Go() + " 120000 --close");
+    StubHandsOver(HoldsNotes("--wait-for " + Go() + " 120000 --close"));
     ProgramRun run(pc.program, "Ann");
     const MessageBoxSeen box = AwaitMessageBox("Local Data In Use", run.Pid());
     ASSERT_NE(box.window, nullptr);
@@ -60,13 +65,12 @@ TEST_F(DataInUse, AFileThatStaysOpenIsNamedAndRetryGoesOnOnceItIsClosed) {
     ASSERT_TRUE(WaitFor([&] { return !HeldOpen(notes); }));
     PressButton(box.window, "&Retry");
     ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(SharedNotes(), kShared + "kept\r\n");
+    EXPECT_EQ(SharedNotes(), kShared + "begun\r\n");
     EXPECT_FALSE(Exists(pc.local + ".unsaved"));
 }
 
 TEST_F(DataInUse, CancelLeavesTheSharedDataAndKeepsTheWorkAsUnsaved) {
-    const std::string notes = pc.local + "\\notes.txt";
-    StubHandsOver("--open " + notes + " --write-held kept --wait-for " + Go() + " 120000 --close");
+    StubHandsOver(HoldsNotes("--wait-for " + Go() + " 120000 --close"));
     ProgramRun run(pc.program, "Ann");
     run.Box("Local Data In Use", "Cancel");
     ASSERT_TRUE(run.Ended());

@@ -341,7 +341,10 @@ TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
 TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
     ProgramRun run(pc.program, "Ann");
     ASSERT_TRUE(AppStarted());
-    HANDLE held = CreateFileA((pc.local + "\\notes.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // A folder of the local data that cannot be listed: the copy back cannot take it.
+    // (A file held open would make the period wait for it instead.)
+    HANDLE held = CreateFileA((pc.local + "\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     pc.AppEnds();
     run.Box("Copying");

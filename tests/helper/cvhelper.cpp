@@ -17,11 +17,15 @@
 //   --sleep MS                waits MS milliseconds
 //   --wait-for FILE MS        waits until FILE exists, at most MS milliseconds
 //   --open FILE               FILE opened (created when missing) for writing with no
-//                             sharing at all, held until --close or the end
+//                             sharing at all, held until --close or the end; a sharing
+//                             violation (someone looking at the file) is tried again
+//                             for up to two seconds
 //   --write-held TEXT         TEXT and CR LF added at the end of the held file
 //   --close                   the held file closed
-//   --hand-over OPTION ...    a new cvhelper started with the remaining options, detached;
-//                             this one ends at once with 0, as a start-up stub does
+//   --hand-over OPTION ... [--then OPTION ...]
+//                             a new cvhelper started with the options up to --then (all
+//                             of them without it), detached, as a start-up stub does;
+//                             this one goes on with the options after --then, or ends
 //   --exit CODE               ends at once with CODE (decimal, may be negative or up to
 //                             4294967295, e.g. 259); later options are not looked at
 //
@@ -185,7 +189,14 @@ int main(int argc, char** argv) {
         } else if (option == "--open") {
             if (!needs(1)) return Fail(kUsage, "--open needs FILE");
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-            held = CreateFileA(arg(1), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            const ULONGLONG deadline = GetTickCount64() + 2000;
+            for (;;) {
+                held = CreateFileA(arg(1), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                if (held != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+                    GetTickCount64() >= deadline)
+                    break;
+                Sleep(10);
+            }
             if (held == INVALID_HANDLE_VALUE) return Fail(kFailed, "cannot open " + std::string(arg(1)));
             SetFilePointer(held, 0, nullptr, FILE_END);
             i += 1;
@@ -201,8 +212,10 @@ int main(int argc, char** argv) {
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
             held = INVALID_HANDLE_VALUE;
         } else if (option == "--hand-over") {
-            if (!HandOver(argc - i - 1, argv + i + 1)) return Fail(kFailed, "cannot start the second process");
-            return 0;
+            int end = i + 1;
+            while (end < argc && std::string(argv[end]) != "--then") ++end;
+            if (!HandOver(end - i - 1, argv + i + 1)) return Fail(kFailed, "cannot start the second process");
+            i = end;  // on --then, or past the end
         } else if (option == "--exit") {
             long long code = 0;
             if (!needs(1) || !ParseNumber(arg(1), code)) return Fail(kUsage, "--exit needs CODE");
