@@ -1,7 +1,7 @@
 // The application ends, but the data is still open in another process of it: the period
 // waits for the data before it copies back. Share modes are enforced between Wine's
 // processes as on Windows, so the second process really holds the file.
-#include "app/Workspace.h"
+#include "app/PeriodFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,9 @@ namespace {
 
 const std::string kShared = "shared v1\r\n";
 
-class DataInUse : public ::testing::Test {
+class DataInUse : public PeriodFixture {
 protected:
-    TempDir root;
-    Share share{root};
-    Pc pc{root, share, "pcA"};
-
-    std::string SharedNotes() const { return ReadFileOr(share.data + "\\notes.txt", "<none>"); }
-    std::string Go() const { return root / "go"; }
+    std::string Go() const { return PeriodFixture::Go("go"); }
     // Written by the second process once it holds the notes open.
     std::string Opened() const { return root / "opened"; }
     std::string HoldsNotes(const std::string& then) const {

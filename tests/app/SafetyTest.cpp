@@ -1,7 +1,7 @@
 // No work is lost: periods killed or failing part-way, work that never reached the
 // shared folder, another PC writing while the lock was not ours, odd settings. The real
 // program on real folders, with the helper program as the application.
-#include "app/Workspace.h"
+#include "app/PeriodFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,9 @@ namespace {
 
 const std::string kShared = "shared v1\r\n";
 
-class Safety : public ::testing::Test {
+class Safety : public PeriodFixture {
 protected:
-    TempDir root;
-    Share share{root};
-    Pc pc{root, share, "pcA"};
-
-    std::string SharedNotes() const { return ReadFileOr(share.data + "\\notes.txt", "<none>"); }
-    std::string LocalNotes() const { return ReadFileOr(pc.local + "\\notes.txt", "<none>"); }
     std::string Record() const { return pc.local + ".unsaved"; }
-    std::string Go(const std::string& name) const { return root / name; }
     bool Holds(const std::string& user) const { return Exists(pc.Token(user)); }
 
     // The application appends a line to the local notes, then waits for its go file.
@@ -29,7 +22,6 @@ protected:
         pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt \"" + line + "\" " + more +
                                                  " --wait-for " + Go(go) + " 120000");
     }
-    void LetAppEnd(const std::string& go) const { WriteFile(Go(go), "go"); }
     bool LocalNotesBecome(const std::string& text) const {
         return WaitFor([&] { return ReadFileOr(pc.local + "\\notes.txt", "") == text; });
     }
