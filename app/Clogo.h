@@ -8,6 +8,7 @@
 #include <memory>
 
 class AppControl;
+struct TokenTake;
 
 enum PeriodState : int32_t {
     Initialise = 0,
@@ -74,6 +75,8 @@ private:
     void RunConfiguration();
     bool AcquireLock();
     void ShowStartLock();
+    // Why the lock could not be taken when no holder is in the way.
+    void ShowTakeProblem(const TokenTake& take);
     bool ConfirmLock();
     // The window is gone or the program is ending: a step must not go on.
     bool Ending() const;

@@ -10,6 +10,8 @@
 #include "settings/Configure.h"
 #include "settings/Persistentdata.h"
 
+#include <string>
+
 void TLogo::RunStep() {
     switch (State) {
         case EnsureSettings: StepEnsureSettings(); break;
@@ -101,7 +103,14 @@ void TLogo::RunConfiguration() {
 
 bool TLogo::AcquireLock() {
     LockFolder = GetRemoteLockFolder();
-    while (!TakeTokenLock(LockFolder, UserName.Str())) {
+    for (;;) {
+        const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
+        if (take.result == TakeResult::Taken) return true;
+        // The start-lock dialog is for a real holder; anything else the user is told.
+        if (take.result != TakeResult::InTheWay) {
+            ShowTakeProblem(take);
+            return false;
+        }
         ShowStartLock();
         if (Ending() || CancelFlag) return false;
         if (ReadOnlyFlag) return true;  // on without the lock
@@ -112,7 +121,23 @@ bool TLogo::AcquireLock() {
             DeleteLockFlag = false;
         }
     }
-    return true;
+}
+
+void TLogo::ShowTakeProblem(const TokenTake& take) {
+    const char* title = "Lock Create";
+    std::string message = "Can't create lock : ";
+    switch (take.result) {
+        case TakeResult::CreateFailed: message += SystemErrorName(static_cast<int32_t>(take.error)); break;
+        case TakeResult::NameRefused: message += take.detail + " : " + UserName.Str(); break;
+        case TakeResult::Unseen: message += "the new token is not visible in the lock folder"; break;
+        case TakeResult::Busy: message += "the lock folder stayed busy, try again"; break;
+        case TakeResult::OwnTokenStuck:
+            title = "Lock Delete";
+            message = "Can't delete own lock : " + take.detail;
+            break;
+        default: break;
+    }
+    ShowErrorMessage(Handle(), title, message.c_str());
 }
 
 void TLogo::ShowStartLock() {

@@ -110,5 +110,7 @@ bool TransferTree(const char* source, const char* destination);
 struct PlatformCalls {
     int(WINAPI* shellFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
+    // The lock token's create: a rival PC's token can appear at this very instant.
+    HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;
 };
 PlatformCalls& Platform();

@@ -1,7 +1,10 @@
 // The title window as a window and as a record, and the command-line rules.
 #include "app/Clogo.h"
 #include "support/Gui.h"
+#include "settings/Persistentdata.h"
 #include "support/MessageBoxes.h"
+#include "support/TempDir.h"
+#include "support/TokenRival.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -162,6 +165,29 @@ TEST(TitleWindow, AWatchWithoutLauncherShowsAnInternalErrorAndFinishes) {
     EXPECT_NE(made[0].owner, nullptr);  // the title window, gone now
     EXPECT_FALSE(logo.Alive());
     EXPECT_EQ(logo.State, Finish);
+}
+
+// Backing off from a rival that took the lock in the same instant, the own token could
+// not be taken away again: it would lock everyone out, so the user is told which token
+// it is, and the period ends without copying anything.
+TEST(TitleWindow, AnOwnTokenThatCannotBeTakenAwayIsNamedAndThePeriodEnds) {
+    TempDir locks;
+    SetRemoteLockFolder(locks.Path().c_str());
+    const std::string token = locks / "Ann.tokenlockforcarvelund";
+    MessageBoxWatcher boxes;
+    {
+        RivalAtTheCreate rival(locks / "Bob.tokenlockforcarvelund");
+        rival.AlsoHoldOurs();
+        TLogo logo;
+        logo.UserName.Reset(ConcatText("Ann"));
+        logo.State = TakeLock;
+        forms::application::Run(logo);
+        EXPECT_FALSE(logo.Alive());
+        EXPECT_EQ(logo.State, Finish);
+        EXPECT_EQ(logo.Launcher, nullptr);
+    }
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Lock Delete", "Can't delete own lock : " + token}}));
+    EXPECT_EQ(boxes.Seen().size(), 1u);
 }
 
 }  // namespace
