@@ -270,6 +270,7 @@ Form::Form(const FormSpec& params, Form* owner)
     CreateWindowExA(ExStyleFor(params.border), params.className, params.caption, StyleFor(params.border), left, top,
                     size.cx, size.cy, owner ? owner->Handle() : nullptr, nullptr, GetModuleHandleA(nullptr),
                     this);
+    if (!hwnd_) createError_ = GetLastError();
     if (hwnd_ && params.hint) {
         EnsureTooltips();
         TOOLINFOA tool{};
@@ -519,6 +520,8 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 namespace application {
 
 int Run(Form& mainForm) {
+    // Without a main window nothing would ever end the loop.
+    if (!mainForm.Handle()) return 0;
     g_mainWindow = mainForm.Handle();
     g_terminated = !g_mainWindow;
     if (g_mainWindow) mainForm.Show();

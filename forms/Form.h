@@ -181,6 +181,8 @@ public:
     HWND Handle() const { return hwnd_; }
     bool Alive() const { return hwnd_ != nullptr; }
     Form* OwnerForm() const { return owner_; }
+    // The platform's error code when the window could not be created; 0 otherwise.
+    DWORD CreateError() const { return createError_; }
 
     template <typename C>
     C& Add(const ControlSpec& params) {
@@ -245,6 +247,7 @@ private:
     HWND tooltips_ = nullptr;  // owned by hwnd_ and destroyed with it
     HWND lastFocus_ = nullptr;
     Control* activeControl_ = nullptr;  // the control that last had the focus
+    DWORD createError_ = 0;
     FontHandle font_;
     COLORREF background_;
     BrushHandle backgroundBrush_;
@@ -259,7 +262,8 @@ private:
 
 // The program's run: main window, message loop and the end of the program.
 namespace application {
-// Runs the message loop until the main window has closed; returns WM_QUIT's code.
+// Runs the message loop until the main window has closed; returns WM_QUIT's code, or 0
+// at once when the main window was never made.
 int Run(Form& mainForm);
 // True once the main window has closed: modal loops and steps should unwind.
 bool Terminated();

@@ -9,7 +9,9 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
+#include <thread>
 
 using namespace testsupport;
 
@@ -188,6 +190,34 @@ TEST(TitleWindow, AnOwnTokenThatCannotBeTakenAwayIsNamedAndThePeriodEnds) {
     }
     EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Lock Delete", "Can't delete own lock : " + token}}));
     EXPECT_EQ(boxes.Seen().size(), 1u);
+}
+
+// The error box fails once for want of memory, as a step may under load.
+int throwsLeft = 0;
+int WINAPI BoxOutOfMemoryOnce(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    if (throwsLeft-- > 0) throw std::bad_alloc();
+    return MessageBoxA(owner, text, caption, style);
+}
+
+// A step that throws must not leave the period standing with its timer off: the failure
+// becomes the period's error, is shown, and the period finishes.
+TEST(TitleWindow, AStepThatThrowsIsShownAsAnInternalErrorAndThePeriodFinishes) {
+    MessageBoxWatcher boxes;
+    const auto previous = Platform().messageBox;
+    Platform().messageBox = BoxOutOfMemoryOnce;
+    throwsLeft = 1;
+    TLogo logo;
+    logo.State = Watch;  // no launcher: its error box is the one that fails
+    const HWND window = logo.Handle();
+    std::thread watchdog([window] {
+        if (AwaitTopWindow("TLogo", nullptr, GetCurrentProcessId()) != window || !AwaitGone(window))
+            PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    forms::application::Run(logo);
+    watchdog.join();
+    Platform().messageBox = previous;
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Internal Error", "std::bad_alloc"}}));
+    EXPECT_EQ(logo.State, Finish);
 }
 
 }  // namespace
