@@ -2,6 +2,7 @@
 
 #include "launcher/Winappcontrol.h"
 
+#include <exception>
 #include <string>
 
 namespace {
@@ -81,7 +82,17 @@ char* TLogo::IdentityStep() {
 void TLogo::zTimerTimer() {
     zTimer.SetEnabled(false);
     const bool finishing = State == Finish;
-    RunStep();
+    try {
+        RunStep();
+    } catch (const std::exception& e) {
+        // With the timer left off the period would stand still for ever: the failure is
+        // shown as the period's error, and the period finishes.
+        if (finishing) {
+            Close();
+            throw;
+        }
+        SetError("Internal Error", e.what(), "");
+    }
     // No step runs after the program began to end: the window may be gone already.
     if (!finishing && Alive() && !forms::application::Terminated()) zTimer.SetEnabled(true);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class AppControl;
+struct TokenTake;
 
 enum PeriodState : int32_t {
     Initialise = 0,
@@ -83,10 +84,13 @@ private:
     void RunConfiguration();
     bool AcquireLock();
     void ShowStartLock();
+    // Why the lock could not be taken when no holder is in the way.
+    void ShowTakeProblem(const TokenTake& take);
     bool ConfirmLock();
     // After a lock-lost dialog let the copy back go ahead: the token is taken again so
     // that the copy back runs under this user's token.
-    bool TakeLockAgain();
+    enum class Retake { Taken, InTheWay, Failed };
+    Retake TakeLockAgain();
     // Before the copy in replaces the local data: work an earlier period left unsaved is
     // copied back, set aside, or the period stops. False when the period must not go on.
     bool SettleUnsavedWork();

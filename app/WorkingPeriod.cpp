@@ -254,7 +254,14 @@ void TLogo::RunConfiguration() {
 
 bool TLogo::AcquireLock() {
     LockFolder = GetRemoteLockFolder();
-    while (!TakeTokenLock(LockFolder, UserName.Str())) {
+    for (;;) {
+        const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
+        if (take.result == TakeResult::Taken) return true;
+        // The start-lock dialog is for a real holder; anything else the user is told.
+        if (take.result != TakeResult::InTheWay) {
+            ShowTakeProblem(take);
+            return false;
+        }
         ShowStartLock();
         if (Ending() || CancelFlag) return false;
         if (ReadOnlyFlag) return true;  // on without the lock
@@ -265,7 +272,23 @@ bool TLogo::AcquireLock() {
             DeleteLockFlag = false;
         }
     }
-    return true;
+}
+
+void TLogo::ShowTakeProblem(const TokenTake& take) {
+    const char* title = "Lock Create";
+    std::string message = "Can't create lock : ";
+    switch (take.result) {
+        case TakeResult::CreateFailed: message += SystemErrorName(static_cast<int32_t>(take.error)); break;
+        case TakeResult::NameRefused: message += take.detail + " : " + UserName.Str(); break;
+        case TakeResult::Unseen: message += "the new token is not visible in the lock folder"; break;
+        case TakeResult::Busy: message += "the lock folder stayed busy, try again"; break;
+        case TakeResult::OwnTokenStuck:
+            title = "Lock Delete";
+            message = "Can't delete own lock : " + take.detail;
+            break;
+        default: break;
+    }
+    ShowErrorMessage(Handle(), title, message.c_str());
 }
 
 void TLogo::ShowStartLock() {
@@ -304,17 +327,18 @@ bool TLogo::ConfirmLock() {
             if (Ending()) return false;
         }
         if (!chosen || CancelFlag) return false;
-        if (TakeLockAgain()) return true;
-        if (State == ShowError) return false;
+        const Retake retake = TakeLockAgain();
+        if (retake != Retake::InTheWay) return retake == Retake::Taken && !Ending();
         // Another user's token appeared meanwhile: the lock-stolen dialog decides.
     }
 }
 
-bool TLogo::TakeLockAgain() {
-    if (TakeTokenLock(LockFolder, UserName.Str())) return true;
-    OwnedText holder(TokenLockOwner(LockFolder));
-    if (!holder) SetError("Lock Lost", "The lock could not be taken again, so nothing was copied back. Lock folder : ", LockFolder);
-    return false;
+TLogo::Retake TLogo::TakeLockAgain() {
+    const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
+    if (take.result == TakeResult::Taken) return Retake::Taken;
+    if (take.result == TakeResult::InTheWay) return Retake::InTheWay;
+    ShowTakeProblem(take);
+    return Retake::Failed;
 }
 
 void TLogo::lb_TitleClick() {

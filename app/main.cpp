@@ -10,6 +10,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     InitCommonControlsEx(&controls);
     try {
         TLogo logo;
+        if (!logo.Alive()) {
+            // Under a desktop that refuses more windows the program would end unseen.
+            const char* reason = SystemErrorName(static_cast<int32_t>(logo.CreateError()));
+            OwnedText message(ConcatText("Can't create the title window : ", reason));
+            ShowErrorMessage(nullptr, "Carvelund", message.Str());
+            return 0;
+        }
         forms::application::Run(logo);
     } catch (const std::exception& e) {
         forms::application::ReportException(e.what());

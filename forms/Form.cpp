@@ -128,9 +128,6 @@ void Control::Notify(WORD code) {
         case STN_DBLCLK:  // also BN_DBLCLK
             if (onDblClick) onDblClick();
             break;
-        case EN_SETFOCUS:
-            if (onEnter) onEnter();
-            break;
         default:
             break;
     }
@@ -140,13 +137,24 @@ LRESULT Control::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     return DefSubclassProc(hwnd_, msg, wp, lp);
 }
 
+LRESULT Control::OnSetFocus(WPARAM wp, LPARAM lp) {
+    // Coming back to the form after a window switch gives the focus back to the same
+    // control: that is no entering.
+    const bool entering = form_.TakeActiveControl(*this);
+    const LRESULT result = Subclassed(WM_SETFOCUS, wp, lp);
+    if (entering && onEnter) onEnter();
+    return result;
+}
+
 LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
     auto* control = reinterpret_cast<Control*>(data);
     if (msg == WM_NCDESTROY) {
         RemoveWindowSubclass(hwnd, SubclassProc, 0);
+        control->form_.LoseActiveControl(*control);
         control->ForgetWindow();
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
+    if (msg == WM_SETFOCUS) return Guarded([&] { return control->OnSetFocus(wp, lp); });
     return Guarded([&] { return control->Subclassed(msg, wp, lp); });
 }
 
@@ -262,6 +270,7 @@ Form::Form(const FormSpec& params, Form* owner)
     CreateWindowExA(ExStyleFor(params.border), params.className, params.caption, StyleFor(params.border), left, top,
                     size.cx, size.cy, owner ? owner->Handle() : nullptr, nullptr, GetModuleHandleA(nullptr),
                     this);
+    if (!hwnd_) createError_ = GetLastError();
     if (hwnd_ && params.hint) {
         EnsureTooltips();
         TOOLINFOA tool{};
@@ -311,6 +320,16 @@ void Form::SetHint(Control& control, const char* hint) {
 }
 
 void Form::RegisterControl(Control& control, const char* hint) { SetHint(control, hint); }
+
+bool Form::TakeActiveControl(Control& control) {
+    const bool changed = activeControl_ != &control;
+    activeControl_ = &control;
+    return changed;
+}
+
+void Form::LoseActiveControl(Control& control) {
+    if (activeControl_ == &control) activeControl_ = nullptr;
+}
 
 Control* Form::FindControl(HWND hwnd) const {
     for (const auto& c : controls_)
@@ -433,6 +452,7 @@ void Form::OnNcDestroy() {
     hwnd_ = nullptr;
     tooltips_ = nullptr;
     lastFocus_ = nullptr;
+    activeControl_ = nullptr;
 }
 
 LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -500,6 +520,8 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 namespace application {
 
 int Run(Form& mainForm) {
+    // Without a main window nothing would ever end the loop.
+    if (!mainForm.Handle()) return 0;
     g_mainWindow = mainForm.Handle();
     g_terminated = !g_mainWindow;
     if (g_mainWindow) mainForm.Show();

@@ -89,6 +89,9 @@ public:
 
     std::function<void()> onClick;
     std::function<void()> onDblClick;
+    // The control becomes the form's active control: the focus comes to it from another
+    // control of the form, or it is the form's first. Not when the form is activated
+    // again after a window switch and the focus returns to the same control.
     std::function<void()> onEnter;
     // Called with the typed character before the control sees it; the key is not consumed.
     std::function<void(char key)> onKeyPress;
@@ -103,6 +106,7 @@ private:
     // Colours for WM_CTLCOLOR*: sets up the DC and returns the brush to paint with.
     HBRUSH Paint(HDC dc) const;
     void Notify(WORD code);
+    LRESULT OnSetFocus(WPARAM wp, LPARAM lp);
     void ForgetWindow() { hwnd_ = nullptr; }
 
     Form& form_;
@@ -177,6 +181,8 @@ public:
     HWND Handle() const { return hwnd_; }
     bool Alive() const { return hwnd_ != nullptr; }
     Form* OwnerForm() const { return owner_; }
+    // The platform's error code when the window could not be created; 0 otherwise.
+    DWORD CreateError() const { return createError_; }
 
     template <typename C>
     C& Add(const ControlSpec& params) {
@@ -224,6 +230,9 @@ private:
     HBRUSH BackgroundBrush() const { return backgroundBrush_.Get(); }
     COLORREF BackgroundColour() const { return background_; }
     Control* FindControl(HWND hwnd) const;
+    // True when `control` was not the active control before.
+    bool TakeActiveControl(Control& control);
+    void LoseActiveControl(Control& control);
     void RegisterControl(Control& control, const char* hint);
     void EnsureTooltips();
     void OnCommand(WPARAM wp, LPARAM lp);
@@ -237,6 +246,8 @@ private:
     HWND hwnd_ = nullptr;
     HWND tooltips_ = nullptr;  // owned by hwnd_ and destroyed with it
     HWND lastFocus_ = nullptr;
+    Control* activeControl_ = nullptr;  // the control that last had the focus
+    DWORD createError_ = 0;
     FontHandle font_;
     COLORREF background_;
     BrushHandle backgroundBrush_;
@@ -251,7 +262,8 @@ private:
 
 // The program's run: main window, message loop and the end of the program.
 namespace application {
-// Runs the message loop until the main window has closed; returns WM_QUIT's code.
+// Runs the message loop until the main window has closed; returns WM_QUIT's code, or 0
+// at once when the main window was never made.
 int Run(Form& mainForm);
 // True once the main window has closed: modal loops and steps should unwind.
 bool Terminated();

@@ -109,22 +109,42 @@ void TRegInfo::m_TextClick() {}
 
 void TRegInfo::m_TextDblClick() { Close(); }
 
-void TRegInfo::lb_HomePageClick() {
-    // OPEN_ALWAYS rather than CREATE_ALWAYS: the latter refuses an earlier hidden or
-    // system file, which the attribute reset below is there to repair.
+bool TRegInfo::WriteShortcut(DWORD& error) {
+    // A read-only or hidden shortcut left from before would refuse the rewrite.
+    const DWORD attributes = GetFileAttributesA(ShortcutPath.Str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        SetFileAttributesA(ShortcutPath.Str(), FILE_ATTRIBUTE_ARCHIVE);
     forms::KernelHandle file(CreateFileA(ShortcutPath.Str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;  // e.g. a read-only folder: the link just does nothing
+    if (!file) {
+        error = GetLastError();
+        return false;
+    }
     OwnedText content(ConcatText("[InternetShortcut]\r\nURL=", kHomePage, EditionName.Str(), "\r\n"));
     // An earlier, longer file must not leave its tail behind the new lines.
-    const bool written = WriteAll(file.Get(), content.Str()) && SetEndOfFile(file.Get());
+    if (!WriteAll(file.Get(), content.Str()) || !SetEndOfFile(file.Get())) {
+        error = GetLastError();
+        return false;
+    }
     file.Reset();
-    if (!written) return;  // a half-written shortcut would open nothing useful
     SetFileAttributesA(ShortcutPath.Str(), FILE_ATTRIBUTE_ARCHIVE);
+    return true;
+}
 
+void TRegInfo::lb_HomePageClick() {
+    DWORD error = 0;
+    if (!WriteShortcut(error)) {
+        // Without its shortcut the browser would open nothing useful.
+        OwnedText message(
+            ConcatText("Can't write ", ShortcutPath.Str(), " : ", SystemErrorName(static_cast<int32_t>(error))));
+        ShowErrorMessage(Handle(), "Home Page Link", message.Str());
+        return;
+    }
     // The platform's URL handler opens the shortcut in the browser; whether it
     // could be started is not the window's concern, and nothing waits for it.
-    AppControl urlHandler("runDLL32.exe url.dll,OpenURL", ShortcutPath.Str());
+    // The handler's name is the program part: the rest goes after it as options.
+    OwnedText options(ConcatText("url.dll,OpenURL ", ShortcutPath.Str()));
+    AppControl urlHandler("runDLL32.exe", options.Str());
     urlHandler.Start();
 }
 

@@ -25,6 +25,9 @@ private:
     void m_TextClick();
     void m_TextDblClick();
     void lb_HomePageClick();
+    // The shortcut's two lines, archive attribute only; false with the platform's
+    // error code when the file cannot be written.
+    bool WriteShortcut(DWORD& error);
 };
 
 // The title's click: the information window for `owner`'s TitlePath, shown modally

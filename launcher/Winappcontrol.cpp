@@ -38,6 +38,14 @@ CommandParts SplitCommand(const char* command) {
     return parts;
 }
 
+// Unquoted, a program path with a blank would let the platform try its shorter prefixes
+// first ("C:\\prog dir\\App.exe" runs a "C:\\prog.exe" when there is one).
+std::string ProgramPart(const char* command) {
+    const std::string text = command ? command : "";
+    if (text.find(' ') == std::string::npos || text[0] == '"') return text;
+    return "\"" + text + "\"";
+}
+
 int32_t DriveNumber(const std::string& drive) {
     if (drive.empty()) return -1;
     char letter = drive[0];
@@ -86,8 +94,8 @@ bool AppControl::Start() {
     // A second start must not leak the handles of the first.
     CloseProcessHandles();
 
-    // The blank stays when there are no options; nothing is quoted.
-    OwnedText commandLine(ConcatText(Command.Str(), " ", Options.Str()));
+    // The blank stays when there are no options.
+    OwnedText commandLine(ConcatText(ProgramPart(Command.Str()).c_str(), " ", Options.Str()));
     Running = CreateProcessA(nullptr, commandLine.Get(), nullptr, nullptr, FALSE,
                              DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                              &StartupInfo, &ProcessInfo) != FALSE;

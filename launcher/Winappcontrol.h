@@ -20,7 +20,8 @@ public:
 
     // Makes the run command's drive (if any) and folder current, for the whole process.
     bool EnterFolder();
-    // Command line: Command, one blank, Options. False with ErrorText set when refused.
+    // Command line: Command (quoted when it holds a blank), one blank, Options.
+    // False with ErrorText set when refused.
     bool Start();
     // Never blocks. Once false, stays false.
     bool IsRunning();

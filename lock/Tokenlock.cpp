@@ -6,9 +6,10 @@
 
 #include <windows.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <random>
 #include <string>
 
@@ -19,34 +20,57 @@ constexpr size_t kTokenSuffixLength = sizeof kTokenSuffix - 1;
 constexpr char kUnknownSince[] = "??/??/???? ??:??";
 
 // Two PCs may create their tokens in the same instant; the later look at the folder
-// makes both back off, and a random pause lets one of them go first next time.
-constexpr int kTakeAttempts = 6;
-constexpr DWORD kPauseMinMs = 20;
-constexpr DWORD kPauseStepMs = 100;
+// makes both back off, and random pauses let one of them go first. Eight PCs started
+// together settle well within the budget.
+constexpr ULONGLONG kTakeBudgetMs = 8000;
+constexpr DWORD kPauseMinMs = 10;
+constexpr DWORD kPauseStepMs = 40;
+constexpr DWORD kPauseMaxMs = 400;
+// A rival that backs off deletes its token at once; one still there after this long
+// belongs to a holder.
+constexpr DWORD kSettleMs = 150;
 
 const char* OrEmpty(const char* text) { return text ? text : ""; }
 
-// Windows still maps these to devices, with or without an extension.
-bool IsDeviceName(const char* name) {
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    std::string stem;
-    for (const char* p = name; *p && *p != '.'; ++p) stem += static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (const char* device : kDevices)
+// The name as the file system will see it: decoded by the ANSI code page, so that the
+// trail byte of a double-byte character is never taken for a separator of its own.
+bool Widen(const char* text, std::wstring& wide) {
+    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (n <= 0) return false;
+    wide.assign(static_cast<size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, &wide[0], n) != n) return false;
+    wide.pop_back();  // the terminator
+    return true;
+}
+
+bool IsPortDigit(wchar_t c) { return (c >= L'1' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3; }
+
+// Windows still maps these to devices, with or without an extension; for COM and LPT
+// the superscript digits one to three count as digits.
+bool IsDeviceName(const std::wstring& name) {
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    if (!stem.empty()) CharUpperBuffW(&stem[0], static_cast<DWORD>(stem.size()));
+    for (const wchar_t* device : kDevices)
         if (stem == device) return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
-           stem[3] <= '9';
+    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+           IsPortDigit(stem[3]);
 }
 
 // A name must stay one plain file name inside the lock folder: no separator, drive or
-// stream colon, wildcard (which would match other users' tokens) or device.
-bool IsTokenName(const char* name) {
-    for (const char* p = OrEmpty(name); *p; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || std::strchr("\\/:*?\"<>|", c)) return false;
-    }
-    return !IsDeviceName(OrEmpty(name));
+// stream colon, wildcard (which would match other users' tokens) or device. Returns the
+// rule a name breaks, or null.
+const char* NameProblem(const char* name) {
+    std::wstring wide;
+    if (!Widen(OrEmpty(name), wide)) return "user name is not valid text";
+    for (wchar_t c : wide)
+        if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c)) return "user name holds a character not allowed in a file name";
+    if (IsDeviceName(wide)) return "user name is a device name";
+    return nullptr;
 }
+
+bool IsTokenName(const char* name) { return NameProblem(name) == nullptr; }
 
 // Without a folder the token path would point at the root of the current drive.
 bool HasFolder(const char* lockFolder) { return lockFolder && *lockFolder; }
@@ -126,11 +150,15 @@ bool NamedToken(const char* lockFolder, const char* name, FoundToken& found) {
     return true;
 }
 
-bool CreateToken(const char* path) {
+// False with the platform's error code when the file system refuses the token.
+bool CreateToken(const char* path, DWORD& error) {
     {
-        forms::KernelHandle file(
-            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
-        if (!file) return false;
+        forms::KernelHandle file(Platform().createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                       FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        if (!file) {
+            error = GetLastError();
+            return false;
+        }
         DWORD written = 0;
         WriteFile(file.Get(), "1", 1, &written, nullptr);
     }  // closed before the attributes are set
@@ -165,26 +193,60 @@ DWORD RandomPause(int attempt) {
                           GetCurrentThreadId() ^ GetTickCount();
         return std::minstd_rand(seed ? seed : 1);
     }();
-    std::uniform_int_distribution<DWORD> pause(kPauseMinMs, kPauseMinMs + kPauseStepMs * static_cast<DWORD>(attempt));
+    const DWORD longest = std::min<DWORD>(kPauseMaxMs, kPauseMinMs + kPauseStepMs * static_cast<DWORD>(attempt));
+    std::uniform_int_distribution<DWORD> pause(kPauseMinMs, longest);
     return pause(generator);
+}
+
+// After a collision the token in the way may be a rival's that is backing off too: only
+// one that stays counts as a holder's.
+bool TokenInTheWay(const char* lockFolder, bool rivalsBackingOff, ULONGLONG deadline) {
+    FoundToken seen;
+    if (!FirstToken(lockFolder, seen)) return false;
+    if (!rivalsBackingOff) return true;
+    for (;;) {
+        Sleep(kSettleMs);
+        FoundToken now;
+        if (!FirstToken(lockFolder, now)) return false;
+        if (SameFileName(now.fileName.c_str(), seen.fileName.c_str()) || GetTickCount64() >= deadline) return true;
+        seen = now;
+    }
+}
+
+TokenTake Outcome(TakeResult result, DWORD error = 0, std::string detail = {}) {
+    TokenTake take;
+    take.result = result;
+    take.error = error;
+    take.detail = std::move(detail);
+    return take;
 }
 
 }  // namespace
 
-bool TakeTokenLock(const char* lockFolder, const char* userName) {
-    if (!HasFolder(lockFolder) || !IsTokenName(userName)) return false;
+TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName) {
+    if (!HasFolder(lockFolder)) return Outcome(TakeResult::CreateFailed, ERROR_PATH_NOT_FOUND);
+    if (const char* problem = NameProblem(userName)) return Outcome(TakeResult::NameRefused, 0, problem);
     OwnedText path(TokenLockPath(lockFolder, userName));
+    const ULONGLONG deadline = GetTickCount64() + kTakeBudgetMs;
+    bool collided = false;
     for (int attempt = 1;; ++attempt) {
-        FoundToken inTheWay;
-        if (FirstToken(lockFolder, inTheWay)) return false;
-        if (!CreateToken(path.Str())) return false;
+        if (TokenInTheWay(lockFolder, collided, deadline)) return Outcome(TakeResult::InTheWay);
+        DWORD error = 0;
+        if (!CreateToken(path.Str(), error)) return Outcome(TakeResult::CreateFailed, error);
         const FolderAfterCreate seen = LookAgain(lockFolder, userName);
-        if (seen.ownVisible && !seen.othersPresent) return true;
-        DeleteFileForced(path.Str());
+        if (seen.ownVisible && !seen.othersPresent) return Outcome(TakeResult::Taken);
+        // A stray token of ours would lock everyone out, this PC included.
+        if (!DeleteFileForced(path.Str())) return Outcome(TakeResult::OwnTokenStuck, 0, path.Str());
         // A token the lookups cannot see (hidden by the share) would lock nobody out.
-        if (!seen.ownVisible || attempt == kTakeAttempts) return false;
+        if (!seen.ownVisible) return Outcome(TakeResult::Unseen);
+        collided = true;
+        if (GetTickCount64() >= deadline) return Outcome(TakeResult::Busy);
         Sleep(RandomPause(attempt));
     }
+}
+
+bool TakeTokenLock(const char* lockFolder, const char* userName) {
+    return TryTakeTokenLock(lockFolder, userName).result == TakeResult::Taken;
 }
 
 char* TokenLockOwner(const char* lockFolder) {

@@ -19,6 +19,7 @@ REQUIRED_PACKAGES=(
   googletest
   wine wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-liberation
+  locales
 )
 
 install_packages() {
@@ -45,6 +46,14 @@ build_all() {
   step "building"
   cmake --build "$BUILD_DIR" -j "$(nproc)" -- --no-print-directory >"$BUILD_DIR/build.log" 2>&1 ||
     { tail -n 40 "$BUILD_DIR/build.log" >&2; fail "build failed (full log: $BUILD_DIR/build.log)"; }
+}
+
+# One test runs under a double-byte code page: Wine takes it from the locale, and needs
+# the locale present to name files in it.
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf8' && return
+  step "generating the locale ja_JP.UTF-8"
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 >/dev/null 2>&1 || fail "could not generate the locale ja_JP.UTF-8"
 }
 
 XVFB_PID=""
@@ -121,6 +130,7 @@ stop_all() {
 prepare_run() {
   trap stop_all EXIT
   install_packages
+  ensure_locale
   build_all
   start_display
   start_wine

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -19,7 +20,9 @@ char* ConcatText(const char* a, const char* b, const char* c, const char* d) {
     const size_t length = LengthOf(a) + LengthOf(b) + LengthOf(c) + LengthOf(d);
     // Two NULs: the text is also a one-entry list for the shell.
     char* made = static_cast<char*>(std::malloc(length + 2));
-    if (!made) std::abort();  // nothing sensible remains to be done without memory
+    // Thrown, not aborted: the window procedures and the period's steps report it, where
+    // an abort would end the program without a word.
+    if (!made) throw std::bad_alloc();
     char* at = made;
     at = AppendPart(at, a);
     at = AppendPart(at, b);

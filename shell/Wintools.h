@@ -136,5 +136,7 @@ struct PlatformCalls {
     // The transfer names single files with the wide call (names outside the code page).
     int(WINAPI* shellFileOperationW)(LPSHFILEOPSTRUCTW) = SHFileOperationW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
+    // The lock token's create: a rival PC's token can appear at this very instant.
+    HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;
 };
 PlatformCalls& Platform();

@@ -78,6 +78,20 @@ TEST_F(Period, WithoutAUserNameOnlyTheConfigurationIsShown) {
     }
 }
 
+// Finish deletes the token named for the user: without a name that must be none at all.
+TEST_F(Period, WithoutAUserNameNoTokenOfAnotherUserIsDeleted) {
+    for (const char* user : {"Bob", "Carl"}) WriteFile(pc.Token(user), "1");
+    WriteFile(share.lock + "\\.tokenlockforcarvelund", "1");  // the token an empty name would have
+    const auto before = ListTree(share.lock);
+    for (const char* button : {"Cancel", "Save"}) {
+        ProgramRun run(pc.program, "");
+        run.Choose("TCarvelund", button);
+        ASSERT_TRUE(run.Ended()) << button;
+        EXPECT_EQ(ListTree(share.lock), before) << button;
+        EXPECT_EQ(LocalNotes(), kLocalBefore) << button;
+    }
+}
+
 TEST_F(Period, WithoutASettingsFileTheProgramEndsAfterTheDialogEvenWhenSaved) {
     DeleteFileA(pc.ini.c_str());
     ProgramRun run(pc.program, "Ann");
@@ -217,6 +231,81 @@ TEST_F(Period, AnOwnStaleTokenIsAConflictAndGoesAtTheEndEvenOnCancel) {
     EXPECT_EQ(LocalNotes(), kLocalBefore);
 }
 
+// No button chosen: the take is simply tried again, and the dialog comes back while
+// the holder stays.
+TEST_F(HeldByBob, TheDialogClosedWithoutAButtonTriesTheTakeAgain) {
+    ProgramRun run(pc.program, "Ann");
+    HWND first = run.Window("TStartLock");
+    ASSERT_NE(first, nullptr);
+    PostMessageA(first, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(AwaitGone(first));
+    HWND again = run.Window("TStartLock");
+    ASSERT_NE(again, nullptr) << "the take was not tried again";
+    EXPECT_EQ(WindowText(FindWindowExA(again, nullptr, "Edit", nullptr)), "Bob");
+    EXPECT_EQ(LocalNotes(), kLocalBefore) << "copied in without the lock";
+    // Bob's PC ends its period; closed once more, the next take succeeds.
+    ASSERT_TRUE(DeleteFileA(pc.Token("Bob").c_str()));
+    PostMessageA(again, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(AppStarted());
+    EXPECT_TRUE(Holds("Ann"));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// Read-only over a token of the user's own name left from an earlier period: the token
+// is the user's, so Finish deletes it even though this period never held the lock.
+TEST_F(Period, ReadOnlyOverAnOwnStaleTokenDeletesItAtTheEnd) {
+    WriteFile(pc.Token("Ann"), "1");
+    WriteFile(pc.Token("Bob"), "1");
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TStartLock");
+    ASSERT_NE(dialog, nullptr);
+    run.Choose("TStartLock", "Proceed Read Only");
+    ASSERT_TRUE(AppStarted());
+    EXPECT_TRUE(Holds("Ann"));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_FALSE(Holds("Ann"));
+    EXPECT_TRUE(Holds("Bob"));
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+}
+
+// A take that fails with no token in the way: no start-lock dialog, but a box that says
+// why; the period ends without copying, and no token is left anywhere.
+TEST_F(Period, ATakeThatFailsWithoutAHolderIsExplainedAndCopiesNothing) {
+    const std::string lockFile = root / "share\\locks.txt";
+    WriteFile(lockFile, "not a folder");
+    struct Case {
+        std::string user;
+        std::string lockFolder;
+        std::string text;
+    } cases[] = {
+        {"..\\evil", share.lock, "Can't create lock : user name holds a character not allowed in a file name : ..\\evil"},
+        {"\"COM1\"", share.lock, "Can't create lock : user name is a device name : COM1"},
+        {"Ann", lockFile, "Can't create lock : ERROR PATH NOT FOUND"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user + " in " + c.lockFolder);
+        pc.WriteSetting("RemoteLockFolder", c.lockFolder);
+        ProgramRun run(pc.program, c.user);
+        MessageBoxSeen box = run.Box("Lock Create");
+        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.owner, FindTopWindow("TLogo", nullptr, run.Pid()));
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_EQ(FindTopWindow("TStartLock", nullptr, run.Pid()), nullptr);
+        EXPECT_TRUE(ListTree(share.lock).empty());
+        EXPECT_EQ(ReadFile(lockFile), "not a folder");
+        EXPECT_EQ(LocalNotes(), kLocalBefore);
+        EXPECT_FALSE(Exists(pc.local + ".saved"));
+        EXPECT_EQ(SharedNotes(), kSharedBefore);
+    }
+    EXPECT_FALSE(Exists(root / "share\\evil.tokenlockforcarvelund"));
+}
+
 // ---- The lock at the end --------------------------------------------------------
 
 class LockLost : public Period {
@@ -291,6 +380,21 @@ TEST_F(LockLost, StolenAndTheHoldersTokenCannotBeDeleted) {
     ASSERT_TRUE(run.Ended());
     ExpectNotCopiedBack();
     EXPECT_TRUE(Holds("Bob"));
+}
+
+// As with the lock gone: closed without a choice, nothing goes back, and Bob's token
+// stays untouched.
+TEST_F(LockLost, StolenAndTheDialogClosedWithoutAChoiceCopiesNothingBack) {
+    AppHandsTokenToBob();
+    ProgramRun run(pc.program, "Ann");
+    HWND dialog = run.Window("TFinishLockStolen");
+    ASSERT_NE(dialog, nullptr);
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(run.ExitCode(), 0u);
+    ExpectNotCopiedBack();
+    EXPECT_TRUE(Holds("Bob"));
+    EXPECT_FALSE(Holds("Ann"));
 }
 
 TEST_F(LockLost, StolenThenCancelLosesTheChanges) {
@@ -391,6 +495,8 @@ TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
 TEST_F(Period, TheTitleWindowClosedFromOutsideEndsWithoutFinishing) {
     ProgramRun run(pc.program, "Ann");
     ASSERT_TRUE(AppStarted());
+    StartedProgram app(pc.helper);
+    ASSERT_TRUE(app) << "no process runs " << pc.helper;
     HWND title = run.Window("TLogo");
     ASSERT_NE(title, nullptr);
     PostMessageA(title, WM_CLOSE, 0, 0);
@@ -398,9 +504,11 @@ TEST_F(Period, TheTitleWindowClosedFromOutsideEndsWithoutFinishing) {
     EXPECT_EQ(run.ExitCode(), 0u);
     EXPECT_TRUE(Holds("Ann"));  // left behind, as nothing finished the period
     EXPECT_EQ(SharedNotes(), kSharedBefore);
-    // The application runs on: it still answers the go file.
+    // The application runs on after the program has ended, and ends when told to.
+    EXPECT_TRUE(app.Running());
     pc.AppEnds();
-    EXPECT_TRUE(WaitFor([&] { return Exists(pc.go); }));
+    EXPECT_TRUE(app.Ended());
+    EXPECT_EQ(app.ExitCode(), 0u);
 }
 
 TEST_F(Period, TheInformationWindowOpensWhileTheApplicationRunsAndThePeriodGoesOn) {

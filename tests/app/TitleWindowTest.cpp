@@ -1,12 +1,17 @@
 // The title window as a window and as a record, and the command-line rules.
 #include "app/Clogo.h"
 #include "support/Gui.h"
+#include "settings/Persistentdata.h"
 #include "support/MessageBoxes.h"
+#include "support/TempDir.h"
+#include "support/TokenRival.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
+#include <thread>
 
 using namespace testsupport;
 
@@ -161,6 +166,57 @@ TEST(TitleWindow, AWatchWithoutLauncherShowsAnInternalErrorAndFinishes) {
     EXPECT_EQ(made[0].style, static_cast<UINT>(MB_OK | MB_ICONHAND | MB_TASKMODAL));
     EXPECT_NE(made[0].owner, nullptr);  // the title window, gone now
     EXPECT_FALSE(logo.Alive());
+    EXPECT_EQ(logo.State, Finish);
+}
+
+// Backing off from a rival that took the lock in the same instant, the own token could
+// not be taken away again: it would lock everyone out, so the user is told which token
+// it is, and the period ends without copying anything.
+TEST(TitleWindow, AnOwnTokenThatCannotBeTakenAwayIsNamedAndThePeriodEnds) {
+    TempDir locks;
+    SetRemoteLockFolder(locks.Path().c_str());
+    const std::string token = locks / "Ann.tokenlockforcarvelund";
+    MessageBoxWatcher boxes;
+    {
+        RivalAtTheCreate rival(locks / "Bob.tokenlockforcarvelund");
+        rival.AlsoHoldOurs();
+        TLogo logo;
+        logo.UserName.Reset(ConcatText("Ann"));
+        logo.State = TakeLock;
+        forms::application::Run(logo);
+        EXPECT_FALSE(logo.Alive());
+        EXPECT_EQ(logo.State, Finish);
+        EXPECT_EQ(logo.Launcher, nullptr);
+    }
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Lock Delete", "Can't delete own lock : " + token}}));
+    EXPECT_EQ(boxes.Seen().size(), 1u);
+}
+
+// The error box fails once for want of memory, as a step may under load.
+int throwsLeft = 0;
+int WINAPI BoxOutOfMemoryOnce(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    if (throwsLeft-- > 0) throw std::bad_alloc();
+    return MessageBoxA(owner, text, caption, style);
+}
+
+// A step that throws must not leave the period standing with its timer off: the failure
+// becomes the period's error, is shown, and the period finishes.
+TEST(TitleWindow, AStepThatThrowsIsShownAsAnInternalErrorAndThePeriodFinishes) {
+    MessageBoxWatcher boxes;
+    const auto previous = Platform().messageBox;
+    Platform().messageBox = BoxOutOfMemoryOnce;
+    throwsLeft = 1;
+    TLogo logo;
+    logo.State = Watch;  // no launcher: its error box is the one that fails
+    const HWND window = logo.Handle();
+    std::thread watchdog([window] {
+        if (AwaitTopWindow("TLogo", nullptr, GetCurrentProcessId()) != window || !AwaitGone(window))
+            PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    forms::application::Run(logo);
+    watchdog.join();
+    Platform().messageBox = previous;
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Internal Error", "std::bad_alloc"}}));
     EXPECT_EQ(logo.State, Finish);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <stdexcept>
 
 namespace e2e {
@@ -119,6 +121,53 @@ void ProgramRun::Choose(const char* dialogClass, const char* buttonText) const {
     ASSERT_NE(button, nullptr) << "no button " << buttonText;
     Click(button);
     AwaitGone(dialog);
+}
+
+namespace {
+
+// A running process whose program file is `path`, opened to be watched; null when none.
+HANDLE OpenProcessOf(const std::string& path) {
+    const std::string file = path.substr(path.find_last_of("\\/") + 1);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE found = nullptr;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, file.c_str()) != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        char image[MAX_PATH];
+        DWORD size = sizeof image;
+        if (QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, path.c_str()) == 0)
+            found = process;
+        else
+            CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+}  // namespace
+
+StartedProgram::StartedProgram(const std::string& path) {
+    WaitFor([&] { return (process_ = OpenProcessOf(path)) != nullptr; });
+}
+
+StartedProgram::~StartedProgram() {
+    if (process_) CloseHandle(process_);
+}
+
+bool StartedProgram::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+bool StartedProgram::Ended(DWORD timeoutMs) const {
+    return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD StartedProgram::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (process_) GetExitCodeProcess(process_, &code);
+    return code;
 }
 
 int VisibleWindows(DWORD pid) {

@@ -66,6 +66,23 @@ private:
     PROCESS_INFORMATION info_{};
 };
 
+// A program that another one started, found by its file, watched from outside.
+class StartedProgram {
+public:
+    explicit StartedProgram(const std::string& path);  // waits for such a process
+    ~StartedProgram();
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    explicit operator bool() const { return process_ != nullptr; }
+    bool Running() const;
+    bool Ended(DWORD timeoutMs = testsupport::kPatience) const;
+    DWORD ExitCode() const;
+
+private:
+    HANDLE process_ = nullptr;
+};
+
 // Windows still shown by a process: what a test expects to be none at the end.
 int VisibleWindows(DWORD pid);
 

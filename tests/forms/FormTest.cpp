@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using namespace forms;
 using namespace testsupport;
@@ -53,7 +54,7 @@ struct SampleDialog : Form {
     Button& cancel;
     int okClicks = 0;
     int cancelClicks = 0;
-    int firstEntered = 0;
+    std::atomic<int> firstEntered{0};
     std::string keys;
 };
 
@@ -101,6 +102,47 @@ TEST(Form, ControlsAreStandardWindowsInTabOrderCarryingTheirText) {
     GetClientRect(dialog.Handle(), &client);
     EXPECT_EQ(client.right, 300);
     EXPECT_EQ(client.bottom, 120);
+}
+
+// Entering is the focus coming from another control of the form (or the first focus);
+// the focus coming back after a switch to another program is not.
+TEST(Form, EnterFiresWhenTheFocusComesFromAnotherControlNotOnReactivation) {
+    MainWindow main;
+    main.Show();
+    SampleDialog dialog(&main);
+    std::vector<int> entered;
+    std::atomic<bool> switched{false};
+    {
+        User user([&] {
+            HWND d = AwaitDialog();
+            ASSERT_NE(d, nullptr);
+            // Read once the dialog's thread has served everything before: the event of
+            // a focus just seen has fired by then, if it fires at all.
+            auto enteredNow = [&] {
+                SendMessageA(d, WM_NULL, 0, 0);
+                entered.push_back(dialog.firstEntered);
+            };
+            AwaitFocus(dialog.first.Handle());
+            enteredNow();  // the first focus of the form
+            Click(dialog.second.Handle());
+            AwaitFocus(dialog.second.Handle());
+            Click(dialog.first.Handle());
+            AwaitFocus(dialog.first.Handle());
+            enteredNow();
+            switched = SwitchAwayAndBack(d);
+            AwaitFocus(dialog.first.Handle());
+            enteredNow();
+            PressKey(dialog.first.Handle(), VK_TAB);
+            AwaitFocus(dialog.second.Handle());
+            Click(dialog.first.Handle());
+            AwaitFocus(dialog.first.Handle());
+            enteredNow();
+            Click(dialog.cancel.Handle());
+        });
+        dialog.ShowModal();
+    }
+    EXPECT_TRUE(switched);
+    EXPECT_EQ(entered, (std::vector<int>{1, 2, 2, 3}));
 }
 
 TEST(Form, ShowModalDisablesTheOwnerAndReturnsAfterAClick) {

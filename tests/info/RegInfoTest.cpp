@@ -288,30 +288,37 @@ TEST(RegInfo, LinkWritesTheShortcutOfEachEdition) {
     }
 }
 
-TEST(RegInfo, LinkReplacesAnEarlierLongerHiddenShortcutEntirely) {
-    TempDir dir;
-    const std::string shortcut = dir / "Carvelund_HomePage.url";
-    WriteFile(shortcut,
-              "[InternetShortcut]\r\nURL=http://old.example.net/a/much/longer/address/than/today\r\n"
-              "IconIndex=3\r\nHotKey=0\r\n");
-    ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    ASSERT_EQ(Attributes(shortcut) & kAttributeMask, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM})
-        << "this file system keeps no hidden or system attribute";
-    TLogo logo;
-    TRegInfo info(&logo, (dir / "Carvelund").c_str());
-    std::atomic<bool> written{false};
-    {
-        User user([&](HWND window) {
-            Click(info.lb_HomePage.Handle());
-            written = AwaitContent(shortcut, ShortcutContent("Carvelund"));
-            ClickSurface(window);
-            AwaitGone(window);
-        });
-        info.ShowModal();
+// A shortcut left read-only, hidden or system from before is rewritten all the same.
+// (Under Wine as root a read-only file can be written anyway; on Windows it cannot.)
+TEST(RegInfo, LinkReplacesAnEarlierLongerShortcutWhateverItsAttributes) {
+    for (DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY}, DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+                             DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}) {
+        SCOPED_TRACE(attributes);
+        TempDir dir;
+        const std::string shortcut = dir / "Carvelund_HomePage.url";
+        WriteFile(shortcut,
+                  "[InternetShortcut]\r\nURL=http://old.example.net/a/much/longer/address/than/today\r\n"
+                  "IconIndex=3\r\nHotKey=0\r\n");
+        ASSERT_TRUE(SetFileAttributesA(shortcut.c_str(), attributes));
+        ASSERT_EQ(Attributes(shortcut) & kAttributeMask, attributes)
+            << "this file system keeps no hidden or system attribute";
+        UrlHandlerStandIn handler;
+        TLogo logo;
+        TRegInfo info(&logo, (dir / "Carvelund").c_str());
+        std::atomic<bool> written{false};
+        {
+            User user([&](HWND window) {
+                Click(info.lb_HomePage.Handle());
+                written = AwaitContent(shortcut, ShortcutContent("Carvelund")) && handler.AwaitStarts(1);
+                ClickSurface(window);
+                AwaitGone(window);
+            });
+            info.ShowModal();
+        }
+        EXPECT_TRUE(written);
+        EXPECT_EQ(ContentOf(shortcut), ShortcutContent("Carvelund"));
+        EXPECT_EQ(Attributes(shortcut) & kAttributeMask, 0u);
     }
-    EXPECT_TRUE(written);
-    EXPECT_EQ(ContentOf(shortcut), ShortcutContent("Carvelund"));
-    EXPECT_EQ(Attributes(shortcut) & kAttributeMask, 0u);
 }
 
 // Each click writes the file anew and hands it to the URL handler again.
@@ -344,25 +351,43 @@ TEST(RegInfo, EveryClickOnTheLinkWritesTheFileAndStartsTheUrlHandler) {
     EXPECT_EQ(handler.Starts(), (std::vector<std::string>{commandLine, commandLine}));
 }
 
-// Root ignores read-only folders under Wine, so the file is made impossible to open
-// another way: its folder is missing, or a folder already has its name.
-TEST(RegInfo, LinkDoesNothingVisibleWhenTheShortcutCannotBeWritten) {
+// Root ignores read-only folders and files under Wine, so the file is made impossible
+// to write other ways: its folder is missing, a folder has its name, or another program
+// holds it open. The user is told which file and why; no browser is started.
+TEST(RegInfo, LinkTellsTheUserWhenTheShortcutCannotBeWritten) {
     struct Case {
         const char* name;
         std::function<std::string(const TempDir&)> prepare;  // gives the title path
+        const char* error;
         std::function<void(const TempDir&)> unchanged;
     };
+    forms::KernelHandle held;
     const Case cases[] = {
-        {"missing folder", [](const TempDir& d) { return d / "gone\\Carvelund"; },
+        {"missing folder", [](const TempDir& d) { return d / "gone\\Carvelund"; }, "ERROR PATH NOT FOUND",
          [](const TempDir& d) { EXPECT_FALSE(Exists(d / "gone")); }},
         {"a folder in the file's place",
          [](const TempDir& d) {
              MakeFolder(d / "Carvelund_HomePage.url");
              return d / "Carvelund";
          },
+         "ERROR ACCESS DENIED",
          [](const TempDir& d) {
              EXPECT_TRUE(IsFolder(d / "Carvelund_HomePage.url"));
              EXPECT_EQ(ListTree(d.Path()).size(), 1u);
+         }},
+        {"held open by another program",
+         [&held](const TempDir& d) {
+             WriteFile(d / "Carvelund_HomePage.url", "kept");
+             SetFileAttributesA((d / "Carvelund_HomePage.url").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+             held.Reset(CreateFileA((d / "Carvelund_HomePage.url").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+             EXPECT_TRUE(held);
+             return d / "Carvelund";
+         },
+         "ERROR SHARING VIOLATION",
+         [&held](const TempDir& d) {
+             held.Reset();
+             EXPECT_EQ(ContentOf(d / "Carvelund_HomePage.url"), "kept");
          }},
     };
     for (const Case& c : cases) {
@@ -372,16 +397,23 @@ TEST(RegInfo, LinkDoesNothingVisibleWhenTheShortcutCannotBeWritten) {
         UrlHandlerStandIn handler;
         TLogo logo;
         TRegInfo info(&logo, titlePath.c_str());
+        MessageBoxSeen box;
         std::atomic<bool> closedByTheSurfaceClick{false};
         {
             User user([&](HWND window) {
                 Click(info.lb_HomePage.Handle());
-                // Served after the link's click: the window is still there to close.
+                box = AwaitMessageBox("Home Page Link", GetCurrentProcessId());
+                if (box.window) {
+                    PressButton(box.window, "OK");
+                    AwaitGone(box.window);
+                }
                 ClickSurface(window);
                 closedByTheSurfaceClick = AwaitGone(window);
             });
             info.ShowModal();
         }
+        EXPECT_EQ(box.owner, info.Handle());
+        EXPECT_EQ(box.text, "Can't write " + std::string(info.ShortcutPath.Str()) + " : " + c.error);
         EXPECT_TRUE(closedByTheSurfaceClick);
         c.unchanged(dir);
         EXPECT_TRUE(handler.Starts().empty()) << "no URL handler without a shortcut";

@@ -121,16 +121,18 @@ TEST(AppControlSplit, DriveFolderAndDriveIndexFromTheRunCommand) {
     }
 }
 
-TEST_F(Launcher, CommandLineIsCommandBlankOptionsUnquoted) {
+TEST_F(Launcher, CommandLineIsCommandBlankOptionsWithAProgramPathWithBlanksQuoted) {
     const std::string report = temp_ / "report.txt";
     SetEnvironmentVariableA("CVHELPER_REPORT", report.c_str());
     struct Case {
         const char* folder;
         const char* options;
+        bool quoted;
     } cases[] = {
-        {"app", ""},  // ends in the blank
-        {"app", "--write \"out file.txt\" \"x  y\""},
-        {"my app", "--sleep 0"},  // a blank in the folder is not quoted either
+        {"app", "", false},  // ends in the blank
+        {"app", "--write \"out file.txt\" \"x  y\"", false},
+        {"my app", "--sleep 0", true},
+        {"my app", "", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.folder) + " / " + c.options);
@@ -139,18 +141,30 @@ TEST_F(Launcher, CommandLineIsCommandBlankOptionsUnquoted) {
         AppControl app(command.c_str(), c.options);
         ASSERT_TRUE(app.Start()) << app.GetErrorText();
         ASSERT_TRUE(WaitUntilEnded(app));
-        const std::string received = ReportValue(ReadFile(report), "CommandLine");
-        const std::string sent = command + " " + c.options;
-        // Wine puts quotes around a program name with blanks that it had to resolve;
-        // Windows hands the line on unchanged. Either way the launcher sent no quotes.
-        const std::string quotedByWine = "\"" + command + "\" " + c.options;
-        if (command.find(' ') == std::string::npos)
-            EXPECT_EQ(received, sent);
-        else
-            EXPECT_TRUE(received == sent || received == quotedByWine) << received;
+        const std::string program = c.quoted ? Quoted(command) : command;
+        EXPECT_EQ(ReportValue(ReadFile(report), "CommandLine"), program + " " + c.options);
     }
     // The quoted arguments reached the program as two arguments.
     EXPECT_EQ(ReadFile(temp_ / "app\\out file.txt"), "x  y");
+}
+
+// Unquoted, "...\prog dir\cvhelper.exe" would start "...\prog.exe" first.
+TEST_F(Launcher, AProgramBesideTheFolderWithABlankIsNotStartedInstead) {
+    const std::string command = HelperIn("prog dir");
+    const std::string decoy = temp_ / "prog.exe";
+    ASSERT_TRUE(CopyFileA(helper_.c_str(), decoy.c_str(), FALSE));
+    const std::string marker = temp_ / "ran.txt";
+    for (const std::string& run : {command, Quoted(command)}) {
+        SCOPED_TRACE(run);
+        DeleteFileA(marker.c_str());
+        AppControl app(run.c_str(), ("--write " + Quoted(marker) + " configured").c_str());
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        ASSERT_TRUE(WaitUntilEnded(app));
+        DWORD exitCode = 99;
+        GetExitCodeProcess(app.ProcessInfo.hProcess, &exitCode);
+        EXPECT_EQ(exitCode, 0u) << "the decoy refuses the configured program's path as an option";
+        EXPECT_EQ(ReadFileOr(marker, "<not written>"), "configured");
+    }
 }
 
 TEST_F(Launcher, LowerCaseDriveAndFolderBecomeCurrentForTheProgramAndTheProcess) {

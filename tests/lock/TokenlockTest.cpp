@@ -4,9 +4,11 @@
 #include "forms/Handles.h"
 #include "shell/Wintools.h"
 #include "support/TempDir.h"
+#include "support/TokenRival.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -258,9 +260,12 @@ TEST(Tokenlock, NoFolderTextPlacesNoTokenAtTheDriveRoot) {
 const char* const kInvalidNames[] = {
     "..\\x", "..\\..\\x", "../x", "a/b", "C:x", "Ann:stream", "*", "A?n", "\"Ann\"", "<Ann", "Ann>",
     "a|b", "tab\tname", "\x01", "line\nbreak", "NUL", "con", "Com1", "lpt9.x", "AUX ",
+    // Superscript one, two and three count as port digits too (code page 1252).
+    "COM\xB9", "lpt\xB2.x", "Com\xB3",
 };
 
 TEST(Tokenlock, InvalidNamesTouchNothingAnywhere) {
+    ASSERT_EQ(GetACP(), 1252u) << "the superscript digits are these bytes in code page 1252";
     TempDir root;
     const std::string locks = root / "locks";
     MakeFolder(locks);
@@ -288,6 +293,65 @@ TEST(Tokenlock, InvalidNamesNeitherFindNorDeleteOtherTokens) {
     }
     EXPECT_FALSE(DeleteTokenLock(locks.c_str(), "..\\locks\\Ann"));
     EXPECT_EQ(Entries(root.Path()), before);
+}
+
+// What the caller is told when the take fails: a holder in the way, or why the token
+// could not be made.
+TEST(Tokenlock, AFailedTakeSaysWhy) {
+    TempDir root;
+    const std::string locks = root / "locks";
+    MakeFolder(locks);
+    const std::string held = root / "held";
+    MakeFolder(held);
+    WriteFile(held + "\\Bob" + kSuffix, "1");
+    MakeFolder(locks + "\\Carl" + kSuffix);  // invisible to the lookups, but in the way of the create
+    struct Case {
+        std::string folder;
+        const char* name;
+        TakeResult result;
+        std::vector<DWORD> errors;  // any of these
+        const char* detail;
+    } cases[] = {
+        {held, "Ann", TakeResult::InTheWay, {0}, ""},
+        {root / "gone", "Ann", TakeResult::CreateFailed, {ERROR_PATH_NOT_FOUND}, ""},
+        {"", "Ann", TakeResult::CreateFailed, {ERROR_PATH_NOT_FOUND}, ""},
+        {locks, "Carl", TakeResult::CreateFailed, {ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED}, ""},
+        {locks, "..\\evil", TakeResult::NameRefused, {0}, "user name holds a character not allowed in a file name"},
+        {locks, "Ann\tLee", TakeResult::NameRefused, {0}, "user name holds a character not allowed in a file name"},
+        {locks, "lpt\xB9", TakeResult::NameRefused, {0}, "user name is a device name"},
+        {locks, "Ann", TakeResult::Taken, {0}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder + " / " + c.name);
+        const TokenTake take = TryTakeTokenLock(c.folder.c_str(), c.name);
+        EXPECT_EQ(take.result, c.result);
+        EXPECT_NE(std::find(c.errors.begin(), c.errors.end(), take.error), c.errors.end()) << take.error;
+        EXPECT_EQ(take.detail, c.detail);
+    }
+    EXPECT_EQ(Entries(held), std::vector<std::string>{"Bob" + kSuffix});
+    EXPECT_EQ(Entries(locks), (std::vector<std::string>{"Ann" + kSuffix, "Carl" + kSuffix + "/"}));
+}
+
+// A rival's token that appears in the instant of our create and stays: ours goes again.
+TEST(Tokenlock, ARivalThatStaysIsInTheWayOnceOurTokenIsGone) {
+    TempDir locks;
+    RivalAtTheCreate rival(TokenOf(locks, "Bob"));
+    const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), "Ann");
+    EXPECT_EQ(take.result, TakeResult::InTheWay);
+    EXPECT_EQ(rival.Creates(), 1);
+    EXPECT_EQ(Entries(locks.Path()), std::vector<std::string>{"Bob" + kSuffix});
+    EXPECT_EQ(Owner(locks.Path()), "Bob");
+}
+
+// A stray token of ours would lock everyone out: the caller learns which one it is.
+TEST(Tokenlock, BackingOffFromARivalReportsAnOwnTokenThatCannotBeDeleted) {
+    TempDir locks;
+    RivalAtTheCreate rival(TokenOf(locks, "Bob"));
+    rival.AlsoHoldOurs();
+    const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), "Ann");
+    EXPECT_EQ(take.result, TakeResult::OwnTokenStuck);
+    EXPECT_EQ(take.detail, locks.Path() + "\\Ann" + kSuffix);
+    EXPECT_EQ(Entries(locks.Path()), (std::vector<std::string>{"Ann" + kSuffix, "Bob" + kSuffix}));
 }
 
 }  // namespace

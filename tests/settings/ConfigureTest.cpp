@@ -689,6 +689,30 @@ TEST_F(ConfigureTest, EscapeRestoresTheTextTheBoxHadOnEntryThenCloses) {
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
 }
 
+// A switch to another program and back is no new entry into the box: Escape still
+// restores the text the box had before the edit, and only a second Escape closes.
+TEST_F(ConfigureTest, EscapeAfterAWindowSwitchStillRestoresTheTextOfTheEntry) {
+    TCarvelund dialog(logo);
+    bool switched = false, openAfterFirstEscape = false;
+    std::string restored = "?";
+    const bool closed = RunDialog(dialog, [&](HWND window) {
+        EXPECT_TRUE(Retype(dialog.tb_SharedFolder, shared + "X"));
+        switched = SwitchAwayAndBack(window);
+        AwaitFocus(dialog.tb_SharedFolder.Handle());
+        PressKey(dialog.tb_SharedFolder.Handle(), VK_ESCAPE);
+        AwaitText(dialog.tb_SharedFolder, shared);
+        restored = Text(dialog.tb_SharedFolder);
+        openAfterFirstEscape = IsWindowVisible(window) != FALSE;
+        PressKey(dialog.tb_SharedFolder.Handle(), VK_ESCAPE);
+    });
+    EXPECT_TRUE(switched);
+    EXPECT_EQ(restored, shared);
+    EXPECT_TRUE(openAfterFirstEscape);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(logo.CancelFlag);
+    EXPECT_FALSE(Exists(ini));
+}
+
 TEST_F(ConfigureTest, CancelSetsTheCancelFlagAndStoresNothing) {
     const std::string otherLock = dir / "OtherLocks";
     MakeFolder(otherLock);

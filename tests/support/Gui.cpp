@@ -242,6 +242,19 @@ bool AwaitFocus(HWND control, DWORD timeoutMs) {
     return AwaitCondition([&] { return FocusOf(control) == control; }, timeoutMs);
 }
 
+bool SwitchAwayAndBack(HWND window, DWORD timeoutMs) {
+    HWND other = CreateWindowExA(0, "STATIC", "Another program", WS_POPUP | WS_VISIBLE | WS_BORDER, 0, 0, 200, 50,
+                                 nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!other) return false;
+    SetForegroundWindow(other);
+    SetActiveWindow(other);
+    const bool away = AwaitCondition([&] { return GetForegroundWindow() == other && !FocusOf(window); }, timeoutMs);
+    SetForegroundWindow(window);
+    const bool back = AwaitCondition([&] { return GetForegroundWindow() == window && FocusOf(window); }, timeoutMs);
+    DestroyWindow(other);
+    return away && back;
+}
+
 MessageBoxSeen AwaitMessageBox(const char* caption, DWORD processId, DWORD timeoutMs) {
     MessageBoxSeen seen;
     seen.window = AwaitTopWindow("#32770", caption, processId, timeoutMs);

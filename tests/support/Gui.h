@@ -35,6 +35,11 @@ void FocusWindow(HWND window);
 // The window that has the keyboard focus in the thread that owns `window`.
 HWND FocusOf(HWND window);
 bool AwaitFocus(HWND control, DWORD timeoutMs = kPatience);
+// The user switches to another program's window and back to `window`'s: a top-level
+// window of the calling thread is activated until `window`'s thread has lost the focus,
+// then `window` is activated again until its thread has a focus again. False when
+// either switch was not seen.
+bool SwitchAwayAndBack(HWND window, DWORD timeoutMs = kPatience);
 
 // A message box shown by this program or another: its caption, text and OK.
 struct MessageBoxSeen {

@@ -1,0 +1,38 @@
+// A rival PC at the instant of the lock token's create, through the platform seam.
+#pragma once
+
+#include "shell/Wintools.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// While it lives, the first token create of this process is met by another PC's token
+// appearing in the very same instant: the look that follows sees both, and the take
+// backs off. One at a time; the previous create is put back on destruction.
+class RivalAtTheCreate {
+public:
+    explicit RivalAtTheCreate(std::string rivalToken);
+    ~RivalAtTheCreate();
+    RivalAtTheCreate(const RivalAtTheCreate&) = delete;
+    RivalAtTheCreate& operator=(const RivalAtTheCreate&) = delete;
+
+    // A program on another PC also opens our new token, without delete sharing, and
+    // keeps it open until this ends: our token cannot be taken away again.
+    void AlsoHoldOurs() { holdOurs_ = true; }
+    int Creates() const { return creates_; }
+
+private:
+    static HANDLE WINAPI Create(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                                DWORD flags, HANDLE pattern);
+
+    static inline std::string rivalToken_;
+    static inline HANDLE keptOpen_ = nullptr;
+    static inline bool holdOurs_ = false;
+    static inline int creates_ = 0;
+    decltype(PlatformCalls::createFile) previous_;
+};
+
+}  // namespace testsupport
