@@ -11,6 +11,11 @@ struct TransferNames {
           incoming(this->destination + ".incoming"),
           complete(this->destination + ".complete") {}
 
+    // "X\" would put every sibling inside X itself: such a destination is refused.
+    bool EndsInSeparator() const {
+        return !destination.empty() && (destination.back() == '\\' || destination.back() == '/');
+    }
+
     std::string destination;
     std::string save;      // the tree before the destination's present one
     std::string oldSave;   // the save before last, while it is being let go

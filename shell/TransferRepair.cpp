@@ -46,12 +46,15 @@ Step RepairStep(const TransferNames& names) {
 }  // namespace
 
 bool TransferInterrupted(const char* destination) {
-    const Present is{TransferNames(destination)};
+    const TransferNames names(destination);
+    if (names.EndsInSeparator()) return false;
+    const Present is(names);
     return is.incoming || is.complete || is.oldSave || (is.save && !is.destination);
 }
 
 bool RepairTransfer(const char* destination) {
     const TransferNames names(destination);
+    if (names.EndsInSeparator()) return true;
     // Each step removes one left-over or makes one rename; a handful always suffices.
     for (int step = 0; step < 8; ++step) {
         switch (RepairStep(names)) {

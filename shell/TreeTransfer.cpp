@@ -12,15 +12,10 @@ constexpr char kRenameFailed[] = "Error occuried during rename";
 
 bool CopyFailed() { return ShowErrorMessage(nullptr, "Copying", "Error occuried during filecopy"); }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-bool EndsInSeparator(const std::string& path) { return !path.empty() && IsSeparator(path.back()); }
-
 // The destination must be there to become the save: nothing else is touched without it.
 bool DestinationUsable(const TransferNames& names) {
     DWORD error = ERROR_SUCCESS;
-    // With a trailing separator the save would be named inside the destination itself.
-    if (EndsInSeparator(names.destination)) error = ERROR_INVALID_NAME;
+    if (names.EndsInSeparator()) error = ERROR_INVALID_NAME;
     else if (!PathExists(names.destination.c_str())) error = GetLastError();
     if (error == ERROR_SUCCESS) return true;
     ShowErrorMessage(nullptr, "renaming", SystemErrorName(static_cast<int32_t>(error)));
@@ -87,6 +82,8 @@ bool SwitchIn(const TransferNames& names) {
 bool TransferTree(const char* source, const char* destination) {
     LastTransferFigures() = TransferFigures{};
     const TransferNames names(destination);
+    // Checked first: with a trailing separator even the repair would look inside the data.
+    if (names.EndsInSeparator()) return DestinationUsable(names);
     if (!RepairTransfer(destination)) return false;
     if (!DestinationUsable(names)) return false;
 

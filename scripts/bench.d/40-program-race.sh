@@ -9,6 +9,7 @@ rounds="${PROGRAM_RACE_ROUNDS:-20}"
 race="$BUILD_DIR/tests/program_race.exe"
 [ -f "$race" ] || fail "missing $race: build first"
 out="$(mktemp)"
+cd "$BUILD_DIR/tests"  # the race finds Carvelund.exe and cvhelper.exe from here
 "$CARVELUND_ROOT/scripts/wine-run.sh" "$race" "$rounds" >"$out" 2>&1 || true
 cat "$out"
 grep -q "^program race done" "$out" || { rm -f "$out"; fail "program race did not finish"; }

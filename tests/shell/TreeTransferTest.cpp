@@ -327,7 +327,11 @@ TEST_F(TreeTransfer, AnEmptySourceNeverReplacesData) {
 
 TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
     Put(source, kSharedTree, "shared");
-    Put(destination, kLocalTree, "local");
+    // Folders of the user's own that a transfer to "Data\" would take for its siblings.
+    TreeSpec withLookalikes = kLocalTree;
+    withLookalikes.push_back({".saved\\mine.txt", "mine"});
+    withLookalikes.push_back({".2delete\\mine.txt", "mine"});
+    Put(destination, withLookalikes, "local");
     MessageBoxWatcher boxes;
     ShellCalls shell;
 
@@ -338,6 +342,9 @@ TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
     EXPECT_TRUE(Holds(destination, "local"));
     EXPECT_FALSE(Exists(save));
     EXPECT_FALSE(Exists(destination + "\\.incoming"));
+    EXPECT_FALSE(TransferInterrupted((destination + "\\").c_str()));
+    EXPECT_TRUE(RepairTransfer((destination + "\\").c_str()));
+    EXPECT_TRUE(Holds(destination, "local"));
 }
 
 // Greek, CJK and an emoji: the shell copies them, and the check must see them too.
