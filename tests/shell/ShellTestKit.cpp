@@ -2,6 +2,8 @@
 
 #include "support/TempDir.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -177,6 +179,14 @@ void MakeTree(const std::string& root, const TreeSpec& entries) {
         testsupport::MakeFolder(path.substr(0, cut));
         testsupport::WriteFile(path, entry.second);
     }
+}
+
+std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::string>>& seen) {
+    EXPECT_EQ(seen.size(), 2u);
+    if (seen.size() != 2) return "";
+    EXPECT_EQ(seen[0].first, "Copying");
+    EXPECT_EQ(seen[1], std::make_pair(std::string("Copying"), std::string("Error occuried during filecopy")));
+    return seen[0].second;
 }
 
 bool IsFailureText(const std::string& text, const ShellCall& call, const std::string& path) {

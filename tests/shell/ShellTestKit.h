@@ -87,6 +87,10 @@ private:
 using TreeSpec = std::vector<std::pair<std::string, std::string>>;
 void MakeTree(const std::string& root, const TreeSpec& entries);
 
+// A failed copy step's boxes, in order: the copy's own ("Copying" and what failed), then
+// the step's "Copying" / "Error occuried during filecopy". Returns the first box's text.
+std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::string>>& seen);
+
 // The text the shell-operation box shows for a recorded failure: the name of the last
 // error when the shell reported it, else the copy check's text, which names a path.
 bool IsFailureText(const std::string& text, const ShellCall& call, const std::string& path);

@@ -276,11 +276,8 @@ TEST_F(TreeTransfer, AMissingOrUnreadableSourceTouchesNothing) {
     {
         MessageBoxWatcher boxes;
         EXPECT_FALSE(Transfer());
-        const auto seen = boxes.CaptionsAndTexts();
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[0].first, "Copying");
-        EXPECT_EQ(seen[0].second.rfind("Cannot read folder: " + source, 0), 0u) << seen[0].second;
-        EXPECT_EQ(seen[1], std::make_pair(std::string("Copying"), std::string("Error occuried during filecopy")));
+        const std::string text = ExpectCopyStepFailed(boxes.CaptionsAndTexts());
+        EXPECT_EQ(text.rfind("Cannot read folder: " + source, 0), 0u) << text;
     }
     // A folder that cannot be listed to its end is no source either.
     Put(source, kSharedTree, "shared");
@@ -289,9 +286,8 @@ TEST_F(TreeTransfer, AMissingOrUnreadableSourceTouchesNothing) {
     {
         MessageBoxWatcher boxes;
         EXPECT_FALSE(Transfer());
-        const auto seen = boxes.CaptionsAndTexts();
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[0].second.rfind("Cannot read folder: " + source + "\\sub", 0), 0u) << seen[0].second;
+        const std::string text = ExpectCopyStepFailed(boxes.CaptionsAndTexts());
+        EXPECT_EQ(text.rfind("Cannot read folder: " + source + "\\sub", 0), 0u) << text;
     }
     EXPECT_TRUE(Holds(destination, "local"));
     EXPECT_TRUE(Holds(save, "older"));
@@ -485,10 +481,7 @@ TEST_F(FullDisk, ADestinationThatFillsUpKeepsItsDataAndItsSave) {
     {
         MessageBoxWatcher boxes;
         EXPECT_FALSE(TransferTree(source.c_str(), destination.c_str()));
-        const auto seen = boxes.CaptionsAndTexts();
-        ASSERT_EQ(seen.size(), 2u);
-        EXPECT_EQ(seen[0].first, "Copying");
-        EXPECT_EQ(seen[1], std::make_pair(std::string("Copying"), std::string("Error occuried during filecopy")));
+        ExpectCopyStepFailed(boxes.CaptionsAndTexts());
     }
     EXPECT_TRUE(SameTree(dir / "local", destination));
     EXPECT_EQ(ReadFile(destination + ".saved\\older.txt"), "older");
