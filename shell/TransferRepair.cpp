@@ -56,15 +56,9 @@ bool RepairTransfer(const char* destination) {
     const TransferNames names(destination);
     if (names.EndsInSeparator()) return true;
     // Each step removes one left-over or makes one rename; a handful always suffices.
-    for (int step = 0; step < 8; ++step) {
-        switch (RepairStep(names)) {
-            case Step::Done: return true;
-            case Step::Again: continue;
-            case Step::Failed:
-                return ShowErrorMessage(nullptr, "Repairing interrupted transfer",
-                                        ("Could not put right an interrupted transfer to " + names.destination).c_str());
-        }
-    }
+    Step step = Step::Again;
+    for (int n = 0; n < 8 && step == Step::Again; ++n) step = RepairStep(names);
+    if (step == Step::Done) return true;
     return ShowErrorMessage(nullptr, "Repairing interrupted transfer",
                             ("Could not put right an interrupted transfer to " + names.destination).c_str());
 }

@@ -32,4 +32,3 @@ bool AssembleCopy(const char* source, const std::vector<TreeEntry>& sourceEntrie
                   const std::wstring& target);
 
 bool PathExistsW(const std::wstring& path);
-bool IsFolderW(const std::wstring& path);

@@ -190,11 +190,6 @@ bool RemoveTreeDirect(const std::wstring& folder, bool quiet) {
 
 bool PathExistsW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool IsFolderW(const std::wstring& path) {
-    const DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool RenameTree(const char* from, const char* to) {
     // A bare name would be taken from the process's current folder, not the source's.
     OwnedText fullFrom(FullPath(from ? from : ""));

@@ -12,12 +12,8 @@ constexpr char kRenameFailed[] = "Error occuried during rename";
 
 bool CopyFailed() { return ShowErrorMessage(nullptr, "Copying", "Error occuried during filecopy"); }
 
-// The destination must be there to become the save: nothing else is touched without it.
-bool DestinationUsable(const TransferNames& names) {
-    DWORD error = ERROR_SUCCESS;
-    if (names.EndsInSeparator()) error = ERROR_INVALID_NAME;
-    else if (!PathExists(names.destination.c_str())) error = GetLastError();
-    if (error == ERROR_SUCCESS) return true;
+// The destination cannot become the save: nothing is touched.
+bool DestinationRefused(DWORD error) {
     ShowErrorMessage(nullptr, "renaming", SystemErrorName(static_cast<int32_t>(error)));
     return ShowErrorMessage(nullptr, "Renaming folder to save", kRenameFailed);
 }
@@ -48,28 +44,26 @@ bool BuildIncoming(const char* source, const std::vector<TreeEntry>& sourceEntri
 
 bool Rename(const std::string& from, const std::string& to) { return RenameTree(from.c_str(), to.c_str()); }
 
-// A failed rename is undone by the renames before it, in reverse; what cannot be undone
-// here is left in a state that the next repair finishes.
+struct Move {
+    const std::string& from;
+    const std::string& to;
+    const char* failureTitle;
+};
+
+// A failed rename is undone by the renames before it, in reverse, and the new copy goes;
+// what cannot be undone here is left in a state that the next repair finishes.
 bool SwitchIn(const TransferNames& names) {
-    if (!Rename(names.incoming, names.complete)) {
+    std::vector<Move> moves{{names.incoming, names.complete, "Renaming new copy to folder"}};
+    if (PathExists(names.save.c_str())) moves.push_back({names.save, names.oldSave, "Renaming save to old save"});
+    moves.push_back({names.destination, names.save, "Renaming folder to save"});
+    moves.push_back({names.complete, names.destination, "Renaming new copy to folder"});
+    for (size_t done = 0; done < moves.size(); ++done) {
+        if (Rename(moves[done].from, moves[done].to)) continue;
+        // The first move only named the copy as verified: it needs no undoing.
+        for (size_t undo = done; undo-- > 1;) Rename(moves[undo].to, moves[undo].from);
         RemoveTreeDirect(Widen(names.incoming), true);
-        return ShowErrorMessage(nullptr, "Renaming new copy to folder", kRenameFailed);
-    }
-    const bool hadSave = PathExists(names.save.c_str());
-    if (hadSave && !Rename(names.save, names.oldSave)) {
         RemoveTreeDirect(Widen(names.complete), true);
-        return ShowErrorMessage(nullptr, "Renaming save to old save", kRenameFailed);
-    }
-    if (!Rename(names.destination, names.save)) {
-        if (hadSave) Rename(names.oldSave, names.save);
-        RemoveTreeDirect(Widen(names.complete), true);
-        return ShowErrorMessage(nullptr, "Renaming folder to save", kRenameFailed);
-    }
-    if (!Rename(names.complete, names.destination)) {
-        Rename(names.save, names.destination);
-        if (hadSave) Rename(names.oldSave, names.save);
-        RemoveTreeDirect(Widen(names.complete), true);
-        return ShowErrorMessage(nullptr, "Renaming new copy to folder", kRenameFailed);
+        return ShowErrorMessage(nullptr, moves[done].failureTitle, kRenameFailed);
     }
     // The new tree is in place: the save before last goes. Should that fail, the next
     // transfer's repair removes it before anything else.
@@ -83,9 +77,10 @@ bool TransferTree(const char* source, const char* destination) {
     LastTransferFigures() = TransferFigures{};
     const TransferNames names(destination);
     // Checked first: with a trailing separator even the repair would look inside the data.
-    if (names.EndsInSeparator()) return DestinationUsable(names);
+    if (names.EndsInSeparator()) return DestinationRefused(ERROR_INVALID_NAME);
     if (!RepairTransfer(destination)) return false;
-    if (!DestinationUsable(names)) return false;
+    // The destination must be there to become the save.
+    if (!PathExists(names.destination.c_str())) return DestinationRefused(GetLastError());
 
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries)) return CopyFailed();

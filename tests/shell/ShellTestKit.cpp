@@ -68,12 +68,31 @@ size_t CountEntries(const wchar_t* list) {
 
 }  // namespace
 
-int WINAPI ShellCalls::RecordW(LPSHFILEOPSTRUCTW op) {
-    ShellCalls* self;
+ShellCalls* ShellCalls::Active() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    return active;
+}
+
+template <typename Op, typename H>
+int ShellCalls::Pass(ShellCall call, Op* op, const H& handlerField, int (*real)(Op*)) {
+    H handler;
     {
-        std::lock_guard<std::mutex> lock(activeMutex);
-        self = active;
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler = handlerField;
     }
+    call.result = handler ? handler(op) : real(op);
+    call.lastError = GetLastError();
+    call.aborted = op->fAnyOperationsAborted != FALSE;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.push_back(call);
+    }
+    SetLastError(call.lastError);  // the caller reads it next
+    return call.result;
+}
+
+int WINAPI ShellCalls::RecordW(LPSHFILEOPSTRUCTW op) {
+    ShellCalls* self = Active();
     ShellCall call;
     call.function = op->wFunc;
     call.from = Ansi(op->pFrom);
@@ -81,30 +100,11 @@ int WINAPI ShellCalls::RecordW(LPSHFILEOPSTRUCTW op) {
     call.flags = op->fFlags;
     call.wide = true;
     call.entries = CountEntries(op->pFrom);
-    HandlerW handler;
-    {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        handler = self->handlerW_;
-    }
-    call.result = handler ? handler(op) : RealW(op);
-    call.lastError = GetLastError();
-    call.aborted = op->fAnyOperationsAborted != FALSE;
-    self->Add(call);
-    SetLastError(call.lastError);
-    return call.result;
-}
-
-void ShellCalls::Add(ShellCall call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(std::move(call));
+    return self->Pass(call, op, self->handlerW_, RealW);
 }
 
 int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
-    ShellCalls* self;
-    {
-        std::lock_guard<std::mutex> lock(activeMutex);
-        self = active;
-    }
+    ShellCalls* self = Active();
     ShellCall call;
     call.function = op->wFunc;
     call.from = op->pFrom ? op->pFrom : "";
@@ -114,20 +114,7 @@ int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
     call.flags = op->fFlags;
     call.progressTitle = op->lpszProgressTitle ? op->lpszProgressTitle : "";
     call.owner = op->hwnd;
-    Handler handler;
-    {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        handler = self->handler_;
-    }
-    call.result = handler ? handler(op) : Real(op);
-    call.lastError = GetLastError();
-    call.aborted = op->fAnyOperationsAborted != FALSE;
-    {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->calls_.push_back(call);
-    }
-    SetLastError(call.lastError);  // the caller reads it next
-    return call.result;
+    return self->Pass(call, op, self->handler_, Real);
 }
 
 std::vector<ShellCall> ShellCalls::Calls() const {

@@ -51,7 +51,10 @@ public:
 private:
     static int WINAPI Record(LPSHFILEOPSTRUCTA op);
     static int WINAPI RecordW(LPSHFILEOPSTRUCTW op);
-    void Add(ShellCall call);
+    static ShellCalls* Active();
+    // Hands the call to the test's handler or the real shell, and records the outcome.
+    template <typename Op, typename H>
+    int Pass(ShellCall call, Op* op, const H& handlerField, int (*real)(Op*));
 
     int(WINAPI* previous_)(LPSHFILEOPSTRUCTA);
     int(WINAPI* previousW_)(LPSHFILEOPSTRUCTW);

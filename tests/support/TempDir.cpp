@@ -1,5 +1,7 @@
 #include "support/TempDir.h"
 
+#include "shell/TreeListing.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -14,14 +16,6 @@ namespace {
 std::string Normalised(std::string p) {
     std::replace(p.begin(), p.end(), '/', '\\');
     return p;
-}
-
-std::wstring Wide(const std::string& ansi) {
-    if (ansi.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), n ? static_cast<int>(ansi.size()) : 0, &w[0], n);
-    return w;
 }
 
 std::string Utf8(const std::wstring& wide) {
@@ -80,7 +74,7 @@ struct Listing {
 
 Listing ListSorted(const std::string& root) {
     Listing raw;
-    ListInto(Wide(Normalised(root)), L"", raw.entries, raw.paths);
+    ListInto(Widen(Normalised(root)), L"", raw.entries, raw.paths);
     std::vector<size_t> order(raw.entries.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
@@ -193,7 +187,7 @@ void RemoveTreeW(const std::wstring& p) {
 
 }  // namespace
 
-void RemoveTree(const std::string& path) { RemoveTreeW(Wide(Normalised(path))); }
+void RemoveTree(const std::string& path) { RemoveTreeW(Widen(Normalised(path))); }
 
 std::vector<TreeEntry> ListTree(const std::string& root) { return ListSorted(root).entries; }
 
@@ -209,7 +203,7 @@ void WriteFileUtf8(const std::string& folder, const std::string& utf8Name, const
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), nullptr, 0);
     std::wstring name(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), &name[0], n);
-    const std::wstring path = Wide(Normalised(folder)) + L"\\" + name;
+    const std::wstring path = Widen(Normalised(folder)) + L"\\" + name;
     for (size_t i = 0; i < path.size(); ++i)
         if (path[i] == L'\\' && i > 2) CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
