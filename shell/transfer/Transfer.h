@@ -1,0 +1,70 @@
+// The tree transfer: copies a folder tree over another, keeping the previous tree as
+// "<destination>.saved". This header is the module's only door.
+//
+// Nothing here shows a window: the transfer runs on a worker thread, and the window
+// thread shows the messages of a failure afterwards, in order (ShowMessages).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A box to show for a failure: its caption and its text.
+struct Message {
+    std::string title;
+    std::string text;
+};
+using Messages = std::vector<Message>;
+
+// Shared between the worker that transfers and the window that shows its progress;
+// every member may be used from either thread.
+class TransferProgress {
+public:
+    struct Counts {
+        uint64_t filesDone = 0, filesTotal = 0;
+        uint64_t bytesDone = 0, bytesTotal = 0;
+    };
+    void SetTotal(uint64_t files, uint64_t bytes);
+    void AddDone(uint64_t files, uint64_t bytes);
+    Counts Read() const;
+    // The user's Cancel: the transfer ends through its usual failure path.
+    void Cancel() { cancelled_ = true; }
+    bool Cancelled() const { return cancelled_; }
+
+private:
+    std::atomic<uint64_t> filesDone_{0}, filesTotal_{0}, bytesDone_{0}, bytesTotal_{0};
+    std::atomic<bool> cancelled_{false};
+};
+
+// What a transfer moved: files and bytes read from the source (what crosses the network)
+// and taken from the destination's previous tree on its own side.
+struct TransferFigures {
+    uint64_t filesFromSource = 0;
+    uint64_t bytesFromSource = 0;
+    uint64_t filesFromBackup = 0;
+    uint64_t bytesFromBackup = 0;
+};
+
+struct TransferResult {
+    bool ok = false;
+    uint64_t sourceFingerprint = 0;  // the source tree as it was copied
+    TransferFigures figures;
+    Messages messages;  // on failure: the boxes to show, in order
+};
+
+// Makes `destination` a copy of `source`, keeping the previous tree as ".saved". On
+// failure the previous tree is whole under the destination, ".saved" or ".2delete".
+TransferResult TransferTree(const std::string& source, const std::string& destination,
+                            TransferProgress* progress = nullptr);
+
+struct RepairResult {
+    bool ok = false;
+    Messages messages;
+};
+// Puts right a transfer to `destination` that was interrupted (program killed, power
+// lost): afterwards the last whole tree is under the destination's name and ".saved" is
+// the one before. ok when nothing was left to do or all was put right.
+RepairResult RepairTransfer(const std::string& destination);
+// Whether an interrupted transfer left its traces beside `destination`.
+bool TransferInterrupted(const std::string& destination);
