@@ -84,14 +84,10 @@ void TLogo::zTimerTimer() {
     const bool finishing = State == Finish;
     try {
         RunStep();
-    } catch (const std::exception& e) {
-        // With the timer left off the period would stand still for ever: the failure is
-        // shown as the period's error, and the period finishes.
-        if (finishing) {
-            Close();
-            throw;
-        }
-        SetError("Internal Error", e.what(), "");
+    } catch (...) {
+        // A failure of the last step itself: the window still closes.
+        Close();
+        throw;
     }
     // No step runs after the program began to end: the window may be gone already.
     if (!finishing && Alive() && !forms::application::Terminated()) zTimer.SetEnabled(true);

@@ -1,14 +1,19 @@
 // Clogo: the title window, the program's identity and the working period it drives.
 #pragma once
 
+#include "app/DataSafety.h"
+#include "app/PeriodChoices.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 class AppControl;
 struct TokenTake;
+struct TransferResult;
 
 enum PeriodState : int32_t {
     Initialise = 0,
@@ -23,15 +28,28 @@ enum PeriodState : int32_t {
     ShowError = 10,
 };
 
-class TLogo : public forms::Form {
+// What a step leads to: the next state, or an error for the ShowError step to show.
+struct StepOutcome {
+    int32_t next = Finish;
+    const char* errorTitle = nullptr;  // set: an error
+    std::string errorMessage;
+};
+inline StepOutcome GoTo(int32_t next) { return {next, nullptr, {}}; }
+inline StepOutcome Fail(const char* title, std::string message) { return {ShowError, title, std::move(message)}; }
+// Empty: the step goes on; otherwise how it ends.
+using Interruption = std::optional<StepOutcome>;
+
+class TLogo : public forms::Form, public PeriodChoices {
 public:
     TLogo();
     ~TLogo() override;
 
     // Dialogs report the user's choice only through these.
-    void SetCancel() { CancelFlag = true; }
-    void SetReadOnly() { ReadOnlyFlag = true; }
-    void SetDeleteLock() { DeleteLockFlag = true; }
+    void SetCancel() override { CancelFlag = true; }
+    void SetReadOnly() override { ReadOnlyFlag = true; }
+    void SetDeleteLock() override { DeleteLockFlag = true; }
+    forms::Form& Window() override { return *this; }
+    const char* ProgramTitle() const override { return Title.Str(); }
     void ResetFlags();
     // Records the pending error (message followed by suffix) and selects ShowError.
     void SetError(const char* title, const char* message, const char* suffix);
@@ -53,12 +71,8 @@ public:
     // The shared tree as this period copied it in; a different one before the copy
     // back means another PC wrote while the lock was not ours.
     uint64_t SharedAtCopyIn = 0;
-    // Since when (tick count) a file of the local data has been seen open after the
-    // application ended; 0 while none is.
-    DWORD InUseSince = 0;
-    // When (tick count) the started application was seen to have ended; 0 before.
-    DWORD AppEndedAt = 0;
-    DWORD LastDataCheck = 0;
+    // After the application ended: the wait for its data files to be closed.
+    InUseWait DataInUse;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;
@@ -69,35 +83,46 @@ private:
     void zTimerTimer();
     void lb_TitleClick();
 
-    // One step of the working period, selected by State.
+    // One step of the working period, selected by State (WorkingPeriod.cpp).
     void RunStep();
-    void StepInitialise();
-    void StepEnsureSettings();
-    void StepTakeLock();
-    void StepCopyIn();
-    void StepLaunch();
-    void StepWatch();
-    void StepCheckLock();
-    void StepCopyBack();
-    void StepFinish();
-    void StepShowError();
+    StepOutcome RunSelectedStep();
+    StepOutcome StepInitialise();
+    StepOutcome StepEnsureSettings();
+    StepOutcome StepTakeLock();
+    StepOutcome StepCopyIn();
+    StepOutcome StepLaunch();
+    StepOutcome StepWatch();
+    StepOutcome StepCheckLock();
+    StepOutcome StepCopyBack();
+    StepOutcome StepFinish();
+    StepOutcome StepShowError();
     void RunConfiguration();
-    bool AcquireLock();
+    // A transfer on a worker, with the progress display; its boxes shown afterwards.
+    bool TransferShown(const std::string& source, const std::string& destination,
+                       uint64_t* sourceFingerprint = nullptr);
+
+    // The lock conflicts (LockConflicts.cpp). Each answers for one attempt; a step that
+    // must try again returns its own state, so that the next tick does.
+    StepOutcome AcquireLock();
+    StepOutcome ConfirmLock();
     void ShowStartLock();
     // Why the lock could not be taken when no holder is in the way.
     void ShowTakeProblem(const TokenTake& take);
-    bool ConfirmLock();
-    // After a lock-lost dialog let the copy back go ahead: the token is taken again so
-    // that the copy back runs under this user's token.
-    enum class Retake { Taken, InTheWay, Failed };
-    Retake TakeLockAgain();
+
+    // The decisions that keep work safe (DataSafety.cpp).
+    // The shared folder is put right only here, once the lock is held.
+    Interruption RepairSharedFolder();
     // Before the copy in replaces the local data: work an earlier period left unsaved is
-    // copied back, set aside, or the period stops. False when the period must not go on.
-    bool SettleUnsavedWork();
-    bool RecordUnsavedWork();
-    bool SharedDataStillOurs();
-    enum class DataUse { Free, StillOpen, GiveUp };
-    DataUse LocalDataUse();
+    // copied back, set aside, or the period stops.
+    Interruption SettleUnsavedWork();
+    Interruption RecordUnsavedWork();
+    // True when the shared data is as this period copied it in, or the user chose to
+    // copy back over another PC's save.
+    bool CopyBackAgreed();
+    // After the application ended, a step of the wait for its files: empty while it
+    // waits, otherwise where the period goes.
+    Interruption WaitForDataClosed();
+
     // The window is gone or the program is ending: a step must not go on.
     bool Ending() const;
 };

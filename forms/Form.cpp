@@ -545,6 +545,28 @@ int Run(Form& mainForm) {
 
 bool Terminated() { return g_terminated; }
 
+void HandleMessagesUntil(HANDLE signalled) {
+    bool quit = false;
+    int quitCode = 0;
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &signalled, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke != WAIT_OBJECT_0 + 1) break;  // signalled, or a wait that cannot go on
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = static_cast<int>(msg.wParam);
+                continue;
+            }
+            HWND active = GetActiveWindow();
+            if (active && IsDialogMessageA(active, &msg)) continue;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    if (quit) PostQuitMessage(quitCode);
+}
+
 void ReportException(const char* what) {
     MessageBoxA(nullptr, what ? what : "unknown exception", "Carvelund", MB_OK | MB_ICONHAND | MB_TASKMODAL);
 }

@@ -269,6 +269,11 @@ int Run(Form& mainForm);
 bool Terminated();
 // Reports an exception that reached a window procedure, in the platform's way.
 void ReportException(const char* what);
+// Handles this thread's messages until `signalled` is set, so that the windows keep
+// answering while a worker thread does long work. It returns only then, even when the
+// program began to end meanwhile: the worker's work must not be cut short. A quit that
+// arrives is passed on to the loop outside.
+void HandleMessagesUntil(HANDLE signalled);
 }  // namespace application
 
 // Colour of a system colour index, e.g. COLOR_INFOBK.

@@ -148,7 +148,7 @@ void TRegInfo::lb_HomePageClick() {
     urlHandler.Start();
 }
 
-void ShowRegInfo(TLogo& owner) {
-    TRegInfo regInfo(&owner, owner.TitlePath.Str());
+void ShowRegInfo(forms::Form& owner, const char* titlePath) {
+    TRegInfo regInfo(&owner, titlePath);
     regInfo.ShowModal();
 }

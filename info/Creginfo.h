@@ -1,7 +1,6 @@
 // Creginfo: the information window, with support information and the home-page link.
 #pragma once
 
-#include "app/Clogo.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
@@ -32,4 +31,4 @@ private:
 
 // The title's click: the information window for `owner`'s TitlePath, shown modally
 // and destroyed once it has closed.
-void ShowRegInfo(TLogo& owner);
+void ShowRegInfo(forms::Form& owner, const char* titlePath);

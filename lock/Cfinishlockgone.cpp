@@ -29,8 +29,8 @@ int ButtonTop(HWND form) { return (ClientSize(form).cy - kButtonHeight) / 2; }
 
 }  // namespace
 
-TFinishLockGone::TFinishLockGone(TLogo& titleWindow)
-    : forms::Form(GoneSpec(), &titleWindow),
+TFinishLockGone::TFinishLockGone(PeriodChoices& titleWindow)
+    : forms::Form(GoneSpec(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(At(2 * Gap(Handle()) + kSaveWidth, ButtonTop(Handle()), kCancelWidth,
                                       kButtonHeight, "Cancel - Lose Changes"))),

@@ -1,15 +1,15 @@
 // Cfinishlockgone: asks what to do when the own token vanished and no one holds the lock.
 #pragma once
 
-#include "app/Clogo.h"
+#include "app/PeriodChoices.h"
 #include "forms/Form.h"
 
 class TFinishLockGone : public forms::Form {
 public:
-    explicit TFinishLockGone(TLogo& titleWindow);
+    explicit TFinishLockGone(PeriodChoices& titleWindow);
     ~TFinishLockGone() override;
 
-    TLogo& TitleWindow;  // not owned; only its flags are set
+    PeriodChoices& TitleWindow;  // not owned; only its flags are set
 
     // In tab order.
     forms::Button& bt_Cancel;

@@ -14,8 +14,8 @@ forms::FormSpec StolenSpec() {
 
 }  // namespace
 
-TFinishLockStolen::TFinishLockStolen(TLogo& titleWindow)
-    : forms::Form(StolenSpec(), &titleWindow),
+TFinishLockStolen::TFinishLockStolen(PeriodChoices& titleWindow)
+    : forms::Form(StolenSpec(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       tb_Name(Add<forms::EditBox>(ShownText(8, 24, 145, 21))),
       bt_Cancel(Add<forms::Button>(At(173, 72, 129, 25, "Cancel - Lose Changes"))),

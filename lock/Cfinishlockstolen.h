@@ -1,18 +1,18 @@
 // Cfinishlockstolen: asks what to do when another user's token replaced the own one.
 #pragma once
 
-#include "app/Clogo.h"
+#include "app/PeriodChoices.h"
 #include "forms/Form.h"
 
 class TFinishLockStolen : public forms::Form {
 public:
-    explicit TFinishLockStolen(TLogo& titleWindow);
+    explicit TFinishLockStolen(PeriodChoices& titleWindow);
     ~TFinishLockStolen() override;
 
     // Owner name and since text; an absent text leaves its box empty.
     void SetLockInfo(const char* ownerName, const char* sinceText);
 
-    TLogo& TitleWindow;  // not owned; only its flags are set
+    PeriodChoices& TitleWindow;  // not owned; only its flags are set
 
     // In tab order.
     forms::EditBox& tb_Name;

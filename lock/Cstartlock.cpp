@@ -14,8 +14,8 @@ forms::ControlSpec CancelSpec() {
 
 }  // namespace
 
-TStartLock::TStartLock(TLogo& titleWindow)
-    : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 168), &titleWindow),
+TStartLock::TStartLock(PeriodChoices& titleWindow)
+    : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 168), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(CancelSpec())),
       bt_Delete(Add<forms::Button>(At(24, 75, 120, 25, "Delete Lock && Proceed"))),

@@ -1,18 +1,18 @@
 // Cstartlock: asks what to do when the lock could not be taken at the start.
 #pragma once
 
-#include "app/Clogo.h"
+#include "app/PeriodChoices.h"
 #include "forms/Form.h"
 
 class TStartLock : public forms::Form {
 public:
-    explicit TStartLock(TLogo& titleWindow);
+    explicit TStartLock(PeriodChoices& titleWindow);
     ~TStartLock() override;
 
     // Owner name and since text; an absent text leaves its box empty.
     void SetLockInfo(const char* ownerName, const char* sinceText);
 
-    TLogo& TitleWindow;  // not owned; only its flags are set
+    PeriodChoices& TitleWindow;  // not owned; only its flags are set
 
     // In tab order.
     forms::Button& bt_Cancel;

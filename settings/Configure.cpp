@@ -107,8 +107,8 @@ private:
 
 }  // namespace
 
-TCarvelund::TCarvelund(TLogo& titleWindow)
-    : forms::Form(DialogSpec(), &titleWindow),
+TCarvelund::TCarvelund(PeriodChoices& titleWindow)
+    : forms::Form(DialogSpec(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(At(287, kButtonsTop, 75, 25, "Cancel"))),
       tb_LockFolder(Add<forms::EditBox>(Box(0))),
@@ -156,7 +156,7 @@ TCarvelund::~TCarvelund() { Destroy(); }
 void TCarvelund::FormCreate() {
     // The edition's usual program is offered, not stored: only Save stores it.
     const char* runCommand = GetRunCommand();
-    if (!runCommand[0] && SameTextIgnoringCase(TitleWindow.Title.Str(), kEdition) &&
+    if (!runCommand[0] && SameTextIgnoringCase(TitleWindow.ProgramTitle(), kEdition) &&
         PathReadable(kEditionRunCommand))
         runCommand = kEditionRunCommand;
     tb_RunCommand.SetText(runCommand);
@@ -175,7 +175,7 @@ bool TCarvelund::CheckFields() {
     OwnedText localFolder(tb_LocalFolder.GetText());
     OwnedText runCommand(tb_RunCommand.GetText());
     int code = CheckSettings(lockFolder.Str(), sharedFolder.Str(), localFolder.Str(), runCommand.Str());
-    if (code == 0 && SameTextIgnoringCase(TitleWindow.Title.Str(), kEdition)) {
+    if (code == 0 && SameTextIgnoringCase(TitleWindow.ProgramTitle(), kEdition)) {
         OwnedText program(BaseTitle(runCommand.Str()));
         if (SameTextIgnoringCase(program.Str(), kRefusedProgram)) code = kRefusedProgramCode;
     }

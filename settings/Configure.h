@@ -1,7 +1,7 @@
 // Configure: the dialog in which the five settings are edited, checked and saved.
 #pragma once
 
-#include "app/Clogo.h"
+#include "app/PeriodChoices.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
@@ -9,10 +9,10 @@
 // Everything else reaches the working period through the settings store.
 class TCarvelund : public forms::Form {
 public:
-    explicit TCarvelund(TLogo& titleWindow);
+    explicit TCarvelund(PeriodChoices& titleWindow);
     ~TCarvelund() override;
 
-    TLogo& TitleWindow;  // not owned; its Title picks the edition, its flag takes a Cancel
+    PeriodChoices& TitleWindow;  // not owned; its Title picks the edition, its flag takes a Cancel
     // The focused box's text as it was when the box got the focus; Escape goes back to it.
     OwnedText EntryText;
 

@@ -1,0 +1,85 @@
+#include "app/Cprogress.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// The caption the shell's copy display had: users know the copy by it.
+constexpr char kCaption[] = "Copying share data";
+
+forms::FormSpec ProgressSpec() {
+    forms::FormSpec params;
+    params.className = "TProgress";
+    params.caption = kCaption;
+    params.width = 320;
+    params.height = 104;
+    params.border = forms::Border::Dialog;
+    return params;
+}
+
+forms::ControlSpec LabelAt(int top) {
+    forms::ControlSpec params;
+    params.bounds = {12, top, 296, 16};
+    params.tabStop = false;
+    return params;
+}
+
+forms::ControlSpec CancelSpec() {
+    forms::ControlSpec params;
+    params.bounds = {233, 68, 75, 25};
+    params.text = "Cancel";
+    return params;
+}
+
+std::string Thousands(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+    return digits;
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+}  // namespace
+
+TProgress::TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone)
+    : forms::Form(ProgressSpec(), &owner),
+      lb_Files(Add<forms::Label>(LabelAt(14))),
+      lb_Bytes(Add<forms::Label>(LabelAt(38))),
+      bt_Cancel(Add<forms::Button>(CancelSpec())),
+      zTimer(AddTimer(100)),
+      progress_(progress),
+      workerDone_(workerDone) {
+    bt_Cancel.onClick = [this] { bt_CancelClick(); };
+    zTimer.onTimer = [this] { zTimerTimer(); };
+    onShow = [this] {
+        ShowCounts();
+        zTimer.SetEnabled(true);
+    };
+}
+
+TProgress::~TProgress() { Destroy(); }
+
+void TProgress::ShowCounts() {
+    const TransferProgress::Counts counts = progress_.Read();
+    lb_Files.SetText(("Files: " + Thousands(counts.filesDone) + " of " + Thousands(counts.filesTotal)).c_str());
+    lb_Bytes.SetText(("Data: " + Megabytes(counts.bytesDone) + " of " + Megabytes(counts.bytesTotal)).c_str());
+}
+
+void TProgress::zTimerTimer() {
+    ShowCounts();
+    if (WaitForSingleObject(workerDone_, 0) == WAIT_OBJECT_0) {
+        zTimer.SetEnabled(false);
+        Close();
+    }
+}
+
+void TProgress::bt_CancelClick() {
+    progress_.Cancel();
+    bt_Cancel.SetEnabled(false);
+    lb_Bytes.SetText("Cancelling: nothing will be changed.");
+}

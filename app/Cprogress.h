@@ -1,0 +1,41 @@
+// Cprogress: the one progress display of a transfer, with its Cancel.
+#pragma once
+
+#include "app/Worker.h"
+#include "forms/Form.h"
+#include "shell/transfer/Transfer.h"
+
+// Shows the counts of a transfer that a worker runs, files and bytes done of the total,
+// and closes itself when the worker is done. Cancel, or closing the window, asks the
+// transfer to stop; it then fails through its usual path and changes nothing.
+class TProgress : public forms::Form {
+public:
+    TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone);
+    ~TProgress() override;
+
+    forms::Label& lb_Files;
+    forms::Label& lb_Bytes;
+    forms::Button& bt_Cancel;
+    forms::Timer& zTimer;
+
+private:
+    void zTimerTimer();
+    void bt_CancelClick();
+    void ShowCounts();
+
+    TransferProgress& progress_;
+    HANDLE workerDone_;  // not owned
+};
+
+// Runs `transfer`(progress) on a worker while the progress display is shown modally over
+// `owner`; returns the transfer's result.
+template <typename Transfer>
+auto RunWithProgress(forms::Form& owner, Transfer transfer) -> decltype(transfer(std::declval<TransferProgress&>())) {
+    TransferProgress progress;
+    return RunOnWorker([&] { return transfer(progress); },
+                       [&](HANDLE done) {
+                           TProgress display(owner, progress, done);
+                           display.ShowModal();
+                           if (display.ClosedFromOutside()) progress.Cancel();
+                       });
+}

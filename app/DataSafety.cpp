@@ -1,0 +1,124 @@
+// The decisions that keep work safe: the repair of the shared folder under the lock,
+// work an earlier period left unsaved, the check that the shared data is still what this
+// period copied in, and the wait for the application's files to be closed.
+#include "app/Clogo.h"
+
+#include "app/DataQuestions.h"
+#include "app/UnsavedWork.h"
+#include "app/Worker.h"
+#include "settings/Persistentdata.h"
+#include "shell/transfer/Transfer.h"
+
+namespace {
+
+const char kCopyInFailedTitle[] = "Copy Remote Data";
+const char kCopyInFailed[] = "Error copying remote shared data";
+const char kCopyBackFailedTitle[] = "Copy Local Data";
+const char kCopyBackFailed[] = "Error copying local data back to Shared Data Folder";
+
+// False when the folder cannot be listed whole.
+bool SharedFingerprint(const std::string& shared, uint64_t& fingerprint) {
+    return RunOnWorker([&] { return FingerprintFolder(shared.c_str(), fingerprint); });
+}
+
+}  // namespace
+
+DWORD InUseWait::Now() const {
+    const DWORD now = clock_();
+    return now ? now : 1;  // 0 stands for "not yet"
+}
+
+InUseWait::Verdict InUseWait::Next(const FirstOpenFile& firstOpenFile, std::string& file) {
+    const DWORD now = Now();
+    if (endedAt_ == 0) endedAt_ = now;
+    if (now - endedAt_ < kHandOverMs) return Verdict::Wait;
+    if (openSince_ && now - lastLook_ < kLookIntervalMs) return Verdict::Wait;
+    lastLook_ = now;
+    if (!firstOpenFile(file)) {
+        openSince_ = 0;
+        return Verdict::Free;
+    }
+    if (openSince_ == 0) openSince_ = now;
+    return now - openSince_ < kPatienceMs ? Verdict::Wait : Verdict::AskUser;
+}
+
+Interruption TLogo::RepairSharedFolder() {
+    const std::string shared = GetRemoteSharedDataFolder();
+    // Without the lock another PC may be in the middle of its own switch.
+    if (ReadOnlyFlag) return std::nullopt;
+    const RepairResult repair = RunOnWorker([&] {
+        return TransferInterrupted(shared) ? RepairTransfer(shared) : RepairResult{true, {}};
+    });
+    ShowMessages(nullptr, repair.messages);
+    if (repair.ok) return std::nullopt;
+    return Fail(kCopyInFailedTitle, kCopyInFailed);
+}
+
+Interruption TLogo::SettleUnsavedWork() {
+    const char* local = GetLocalDataFolder();
+    const std::string shared = GetRemoteSharedDataFolder();
+    UnsavedWork work;
+    if (!ReadUnsavedWork(local, work)) return std::nullopt;
+    uint64_t sharedNow = 0;
+    const bool sharedChanged = !SharedFingerprint(shared, sharedNow) || sharedNow != work.sharedFingerprint;
+    const UnsavedChoice choice = AskAboutUnsavedWork(Handle(), local, work, sharedChanged, !ReadOnlyFlag);
+    if (Ending()) return GoTo(Finish);
+    switch (choice) {
+        case UnsavedChoice::CopyBack:
+            if (!TransferShown(local, shared)) return Fail(kCopyBackFailedTitle, kCopyBackFailed);
+            ClearUnsavedWork(local);
+            return std::nullopt;
+        case UnsavedChoice::SetAside: {
+            std::string aside;
+            if (!SetWorkAside(local, aside))
+                return Fail("Unsaved Local Data",
+                            std::string("The unsaved work could not be set aside; nothing was changed in ") + local);
+            ClearUnsavedWork(local);
+            TellWorkSetAside(Handle(), aside);
+            if (Ending()) return GoTo(Finish);
+            return std::nullopt;
+        }
+        case UnsavedChoice::Stop: break;
+    }
+    return GoTo(Finish);
+}
+
+Interruption TLogo::RecordUnsavedWork() {
+    // Only a period that will copy back has work to lose.
+    if (ReadOnlyFlag) return std::nullopt;
+    UnsavedWork work;
+    GetSystemTimeAsFileTime(&work.began);
+    work.sharedFingerprint = SharedAtCopyIn;
+    if (WriteUnsavedWork(GetLocalDataFolder(), work)) return std::nullopt;
+    const std::string detail = UnsavedWorkRecordPath(GetLocalDataFolder()) + " (" +
+                               SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
+    return Fail("Unsaved Local Data", "Cannot keep the record of unsaved work: " + detail);
+}
+
+bool TLogo::CopyBackAgreed() {
+    uint64_t sharedNow = 0;
+    // Unreadable: the copy back itself will fail and say so.
+    if (!SharedFingerprint(GetRemoteSharedDataFolder(), sharedNow) || sharedNow == SharedAtCopyIn) return true;
+    const bool overwrite = CopyBackOverChangedShare(Handle(), GetRemoteSharedDataFolder());
+    return overwrite && !Ending();
+}
+
+Interruption TLogo::WaitForDataClosed() {
+    // A read-only period copies nothing back and need not wait.
+    if (ReadOnlyFlag) return GoTo(CheckLock);
+    const std::string local = GetLocalDataFolder();
+    const auto firstOpenFile = [&](std::string& file) {
+        return RunOnWorker([&] { return FirstFileInUse(local.c_str(), file); });
+    };
+    std::string file;
+    switch (DataInUse.Next(firstOpenFile, file)) {
+        case InUseWait::Verdict::Wait: return std::nullopt;
+        case InUseWait::Verdict::Free: return GoTo(CheckLock);
+        case InUseWait::Verdict::AskUser: break;
+    }
+    const bool retry = RetryWhenDataClosed(Handle(), file);
+    if (Ending()) return std::nullopt;
+    if (!retry) return GoTo(Finish);  // the work stays recorded as unsaved
+    DataInUse.WaitAnew();
+    return std::nullopt;
+}

@@ -1,0 +1,18 @@
+// What a dialog of the working period reaches of the title window: the window that owns
+// it, and the setters through which it reports the user's choice. Nothing else.
+#pragma once
+
+#include "forms/Form.h"
+
+class PeriodChoices {
+public:
+    virtual forms::Form& Window() = 0;
+    virtual void SetCancel() = 0;
+    virtual void SetReadOnly() = 0;
+    virtual void SetDeleteLock() = 0;
+    // The program's title: it picks the edition's defaults.
+    virtual const char* ProgramTitle() const = 0;
+
+protected:
+    ~PeriodChoices() = default;
+};
