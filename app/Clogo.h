@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/DataSafety.h"
+#include "app/PeriodClaim.h"
 #include "app/PeriodChoices.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
@@ -73,6 +74,8 @@ public:
     uint64_t SharedAtCopyIn = 0;
     // After the application ended: the wait for its data files to be closed.
     InUseWait DataInUse;
+    // This period's claim on the local data folder, held until the program ends.
+    PeriodClaim LocalClaim;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;

@@ -92,9 +92,16 @@ StepOutcome TLogo::StepEnsureSettings() {
         RunConfiguration();
         return GoTo(Finish);
     }
+    const std::string local = GetLocalDataFolder();
+    // Another period on this PC works in the local data: nothing here may touch it.
+    if (!LocalClaim.Take(local)) {
+        ShowErrorMessage(Handle(), "Period Already Running",
+                         ("Another Carvelund period on this PC is using the local data folder\n" + local +
+                          "\n\nThis start ends and changes nothing.").c_str());
+        return GoTo(Finish);
+    }
     // The local folder is this PC's own: an interrupted transfer to it is put right
     // before anything looks at it.
-    const std::string local = GetLocalDataFolder();
     const RepairResult repair = RunOnWorker([&] {
         return TransferInterrupted(local) ? RepairTransfer(local) : RepairResult{true, {}};
     });

@@ -291,4 +291,37 @@ TEST_F(Safety, RelativeFoldersMeanTheSameFoldersInEveryStep) {
     EXPECT_EQ(VisibleWindows(run.Pid()), 0);
 }
 
+// ---- One period for a local data folder at a time ---------------------------------------
+
+// Started again while the first start's application runs, the second start meets the
+// user's own token; it must not repair, copy over or set aside the running period's data.
+TEST_F(Safety, ASecondStartOnTheLocalDataInUseTouchesNothing) {
+    AppAppends("first", "go1");
+    ProgramRun first(pc.program, "Ann");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
+    // The same PC started again, and another program folder whose settings spell the
+    // same local folder another way.
+    Pc other(root, share, "pcB");
+    std::string spelledOtherwise = pc.local + "\\";
+    CharLowerBuffA(&spelledOtherwise[0], static_cast<DWORD>(spelledOtherwise.size()));
+    other.WriteSetting("LocalDataFolder", spelledOtherwise);
+    for (const std::string& program : {pc.program, other.program}) {
+        SCOPED_TRACE(program);
+        ProgramRun second(program, "Ann");
+        MessageBoxSeen box = second.Box("Period Already Running");
+        EXPECT_NE(box.text.find(pc.local), std::string::npos) << box.text;
+        ASSERT_TRUE(second.Ended());
+        EXPECT_TRUE(Holds("Ann"));
+        EXPECT_TRUE(Exists(Record()));
+        EXPECT_EQ(LocalNotes(), kShared + "first\r\n");
+    }
+    for (const auto& entry : ListTree(root / "pcA"))
+        EXPECT_EQ(entry.relative.find("setaside"), std::string::npos) << entry.relative;
+    LetAppEnd("go1");
+    ASSERT_TRUE(first.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "first\r\n");
+    EXPECT_FALSE(Exists(Record()));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
 }  // namespace
