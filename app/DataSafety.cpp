@@ -4,17 +4,13 @@
 #include "app/Clogo.h"
 
 #include "app/DataQuestions.h"
+#include "app/PeriodTexts.h"
 #include "app/UnsavedWork.h"
 #include "app/Worker.h"
 #include "settings/Persistentdata.h"
 #include "shell/transfer/Transfer.h"
 
 namespace {
-
-const char kCopyInFailedTitle[] = "Copy Remote Data";
-const char kCopyInFailed[] = "Error copying remote shared data";
-const char kCopyBackFailedTitle[] = "Copy Local Data";
-const char kCopyBackFailed[] = "Error copying local data back to Shared Data Folder";
 
 // False when the folder cannot be listed whole.
 bool SharedFingerprint(const std::string& shared, uint64_t& fingerprint) {
@@ -51,7 +47,7 @@ Interruption TLogo::RepairSharedFolder() {
     });
     ShowMessages(nullptr, repair.messages);
     if (repair.ok) return std::nullopt;
-    return Fail(kCopyInFailedTitle, kCopyInFailed);
+    return Fail(kCopyInFailed.title, kCopyInFailed.message);
 }
 
 Interruption TLogo::SettleUnsavedWork() {
@@ -65,7 +61,7 @@ Interruption TLogo::SettleUnsavedWork() {
     if (Ending()) return GoTo(Finish);
     switch (choice) {
         case UnsavedChoice::CopyBack:
-            if (!TransferShown(local, shared)) return Fail(kCopyBackFailedTitle, kCopyBackFailed);
+            if (!TransferShown(local, shared)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
             ClearUnsavedWork(local);
             return std::nullopt;
         case UnsavedChoice::SetAside: {

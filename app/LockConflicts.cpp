@@ -3,6 +3,7 @@
 // for another attempt it returns its own step's state, and the next tick tries again.
 #include "app/Clogo.h"
 
+#include "app/PeriodTexts.h"
 #include "lock/Cfinishlockgone.h"
 #include "lock/Cfinishlockstolen.h"
 #include "lock/Cstartlock.h"
@@ -73,7 +74,7 @@ StepOutcome TLogo::ConfirmLock() {
         if (Ending()) return GoTo(Finish);
         if (chosen && DeleteLockFlag) {
             if (!DeleteTokenLock(LockFolder, holder.Get()))
-                return Fail("Lock Delete", std::string("Can't delete existing lock : ") + holder.Str());
+                return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + std::string(holder.Str()));
             DeleteLockFlag = false;
         }
     } else {

@@ -3,6 +3,7 @@
 #include "app/Clogo.h"
 
 #include "app/Cprogress.h"
+#include "app/PeriodTexts.h"
 #include "app/UnsavedWork.h"
 #include "app/Worker.h"
 #include "info/Creginfo.h"
@@ -118,7 +119,7 @@ StepOutcome TLogo::StepCopyIn() {
     if (Interruption repaired = RepairSharedFolder()) return *repaired;
     if (Interruption settled = SettleUnsavedWork()) return *settled;
     if (!TransferShown(GetRemoteSharedDataFolder(), GetLocalDataFolder(), &SharedAtCopyIn))
-        return Fail("Copy Remote Data", "Error copying remote shared data");
+        return Fail(kCopyInFailed.title, kCopyInFailed.message);
     return GoTo(Launch);
 }
 
@@ -126,12 +127,12 @@ StepOutcome TLogo::StepLaunch() {
     // Before the application can change anything, so that a crash leaves the record.
     if (Interruption unrecorded = RecordUnsavedWork()) return *unrecorded;
     Launcher = std::make_unique<AppControl>(GetRunCommand(), GetRunCommandOptions());
-    if (!Launcher->Start()) return Fail("Lanuching Application", Launcher->GetErrorText());
+    if (!Launcher->Start()) return Fail(kLaunchFailedTitle, Launcher->GetErrorText());
     return GoTo(Watch);
 }
 
 StepOutcome TLogo::StepWatch() {
-    if (!Launcher) return Fail("Internal Error", "Lost application handle");
+    if (!Launcher) return Fail(kLauncherLost.title, kLauncherLost.message);
     if (Launcher->IsRunning()) return GoTo(Watch);
     // A start-up stub, or a second start that hands its work to a copy already running,
     // ends while the real program still writes the data: wait for the data, not the
@@ -153,7 +154,7 @@ StepOutcome TLogo::StepCopyBack() {
     // "No": nothing is copied and the work stays recorded as unsaved.
     if (!CopyBackAgreed()) return GoTo(Finish);
     if (!TransferShown(GetLocalDataFolder(), GetRemoteSharedDataFolder()))
-        return Fail("Copy Local Data", "Error copying local data back to Shared Data Folder");
+        return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
     ClearUnsavedWork(GetLocalDataFolder());
     return GoTo(Finish);
 }
