@@ -30,13 +30,41 @@ forms::ControlSpec TitleLabelSpec() {
     return params;
 }
 
+constexpr int kTitleHeight = 60;
+constexpr int kWaitingHeight = 142;
+
+forms::ControlSpec WaitingSpec() {
+    forms::ControlSpec params;
+    params.bounds = {8, 60, 216, 44};
+    params.background = GetSysColor(COLOR_INFOBK);
+    params.tabStop = false;
+    params.visible = false;
+    return params;
+}
+
+forms::ControlSpec WaitButtonSpec(int left, const char* text, const char* hint) {
+    forms::ControlSpec params;
+    params.bounds = {left, 108, 104, 25};
+    params.text = text;
+    params.hint = hint;
+    params.visible = false;
+    return params;
+}
+
 }  // namespace
 
 TLogo::TLogo()
     : forms::Form(TitleWindowSpec(), nullptr),
       lb_Title(Add<forms::Label>(TitleLabelSpec())),
-      zTimer(AddTimer(100)) {
+      zTimer(AddTimer(100)),
+      lb_Waiting(Add<forms::Label>(WaitingSpec())),
+      bt_WorkDone(Add<forms::Button>(
+          WaitButtonSpec(8, "Work Done", "Your work is done: copy it back to the shared data folder now"))),
+      bt_WaitCancel(Add<forms::Button>(WaitButtonSpec(
+          120, "Cancel", "Copy nothing back: your work stays here and is offered again at the next start"))) {
     zTimer.onTimer = [this] { zTimerTimer(); };
+    bt_WorkDone.onClick = [this] { bt_WorkDoneClick(); };
+    bt_WaitCancel.onClick = [this] { bt_WaitCancelClick(); };
     lb_Title.onClick = [this] { lb_TitleClick(); };
     onShow = [this] { FormShow(); };
     onDestroy = [this] { FormDestroy(); };
@@ -91,6 +119,26 @@ void TLogo::zTimerTimer() {
     }
     // No step runs after the program began to end: the window may be gone already.
     if (!finishing && Alive() && !forms::application::Terminated()) zTimer.SetEnabled(true);
+}
+
+void TLogo::ShowWaitingFor(const std::vector<std::string>& programs) {
+    std::string text = "Your work is not copied back while these run:";
+    for (size_t i = 0; i < programs.size(); ++i) text += (i ? ", " : " ") + programs[i];
+    OwnedText shown(lb_Waiting.GetText());
+    if (text != shown.Str()) lb_Waiting.SetText(text.c_str());
+    if (bt_WorkDone.Visible()) return;
+    SetClientSize(232, kWaitingHeight);
+    for (forms::Control* control : {static_cast<forms::Control*>(&lb_Waiting), static_cast<forms::Control*>(&bt_WorkDone),
+                                    static_cast<forms::Control*>(&bt_WaitCancel)})
+        control->SetVisible(true);
+}
+
+void TLogo::HideWaiting() {
+    if (!bt_WorkDone.Visible()) return;
+    for (forms::Control* control : {static_cast<forms::Control*>(&lb_Waiting), static_cast<forms::Control*>(&bt_WorkDone),
+                                    static_cast<forms::Control*>(&bt_WaitCancel)})
+        control->SetVisible(false);
+    SetClientSize(232, kTitleHeight);
 }
 
 char* CommandLineArgument(const char* commandLine, int index) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class AppControl;
 struct TokenTake;
@@ -79,12 +80,21 @@ public:
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;
+    // Shown only while the period waits for programs that the application left running.
+    forms::Label& lb_Waiting;
+    forms::Button& bt_WorkDone;
+    forms::Button& bt_WaitCancel;
 
 private:
     void FormShow();
     void FormDestroy();
     void zTimerTimer();
     void lb_TitleClick();
+    void bt_WorkDoneClick();
+    void bt_WaitCancelClick();
+    // Says which programs the period waits for, and offers the two ways out.
+    void ShowWaitingFor(const std::vector<std::string>& programs);
+    void HideWaiting();
 
     // One step of the working period, selected by State (WorkingPeriod.cpp).
     void RunStep();

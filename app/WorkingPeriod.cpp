@@ -133,12 +133,33 @@ StepOutcome TLogo::StepLaunch() {
 
 StepOutcome TLogo::StepWatch() {
     if (!Launcher) return Fail(kLauncherLost.title, kLauncherLost.message);
-    if (Launcher->IsRunning()) return GoTo(Watch);
-    // A start-up stub, or a second start that hands its work to a copy already running,
-    // ends while the real program still writes the data: wait for the data, not the
-    // process.
+    // Cancel while waiting for programs left running: the work stays recorded as unsaved.
+    if (CancelFlag) {
+        HideWaiting();
+        return GoTo(Finish);
+    }
+    // A start-up stub ends while the real program it started, or a copy of the program
+    // that it handed the work to, still writes the data: the period waits for those too.
+    if (Launcher->IsRunning()) {
+        if (Launcher->StarterEnded()) ShowWaitingFor(Launcher->ProgramsWaitedFor());
+        return GoTo(Watch);
+    }
+    HideWaiting();
+    // The data may still be open (a program saving on exit): wait for it to be closed.
     if (Interruption closed = WaitForDataClosed()) return *closed;
     return GoTo(Watch);
+}
+
+// The user says the work is done although programs still run (a tray icon, an updater):
+// the copy back goes ahead, with the usual check for open files.
+void TLogo::bt_WorkDoneClick() {
+    if (Launcher) Launcher->StopWaiting();
+    HideWaiting();
+}
+
+void TLogo::bt_WaitCancelClick() {
+    SetCancel();
+    HideWaiting();
 }
 
 StepOutcome TLogo::StepCheckLock() {

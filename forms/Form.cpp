@@ -76,7 +76,8 @@ Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle
     : form_(form), textColour_(params.textColour), background_(params.background), transparent_(params.transparent) {
     if (params.tabStop) style |= WS_TABSTOP;
     if (!params.enabled) style |= WS_DISABLED;
-    hwnd_ = CreateWindowExA(exStyle, windowClass, params.text ? params.text : "", WS_CHILD | WS_VISIBLE | style,
+    if (params.visible) style |= WS_VISIBLE;
+    hwnd_ = CreateWindowExA(exStyle, windowClass, params.text ? params.text : "", WS_CHILD | style,
                             params.bounds.left, params.bounds.top, params.bounds.width, params.bounds.height,
                             form.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(form.NextControlId())),
                             GetModuleHandleA(nullptr), nullptr);
@@ -109,6 +110,12 @@ bool Control::Focused() const { return hwnd_ && GetFocus() == hwnd_; }
 void Control::SetEnabled(bool enabled) {
     if (hwnd_) EnableWindow(hwnd_, enabled);
 }
+
+void Control::SetVisible(bool visible) {
+    if (hwnd_) ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool Control::Visible() const { return hwnd_ && IsWindowVisible(hwnd_); }
 
 HBRUSH Control::Paint(HDC dc) const {
     SetTextColor(dc, textColour_.value_or(GetSysColor(COLOR_WINDOWTEXT)));
@@ -298,6 +305,18 @@ Timer& Form::AddTimer(UINT intervalMs) {
 
 void Form::SetCaption(const char* caption) {
     if (hwnd_) SetWindowTextA(hwnd_, caption ? caption : "");
+}
+
+void Form::SetClientSize(int width, int height) {
+    if (!hwnd_) return;
+    RECT outer{0, 0, width, height};
+    AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrA(hwnd_, GWL_EXSTYLE)));
+    RECT now;
+    GetWindowRect(hwnd_, &now);
+    const int w = outer.right - outer.left, h = outer.bottom - outer.top;
+    const int left = (now.left + now.right - w) / 2, top = (now.top + now.bottom - h) / 2;
+    SetWindowPos(hwnd_, nullptr, left, top, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Form::EnsureTooltips() {

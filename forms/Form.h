@@ -68,6 +68,7 @@ struct ControlSpec {
     bool enabled = true;
     bool readOnly = false;
     bool border = true;
+    bool visible = true;
 };
 
 class Form;
@@ -86,6 +87,8 @@ public:
     void SetFocus();
     bool Focused() const;
     void SetEnabled(bool enabled);
+    void SetVisible(bool visible);
+    bool Visible() const;
 
     std::function<void()> onClick;
     std::function<void()> onDblClick;
@@ -195,6 +198,8 @@ public:
 
     void SetCaption(const char* caption);
     void SetHint(Control& control, const char* hint);
+    // Resizes the client area, keeping the window's centre where it is.
+    void SetClientSize(int width, int height);
 
     // Modeless show, for the main window.
     void Show();
