@@ -12,7 +12,7 @@
 #include "lock/Tokenlock.h"
 #include "settings/Configure.h"
 #include "settings/Persistentdata.h"
-#include "shell/TreeListing.h"
+#include "shell/transfer/Transfer.h"
 
 #include <string>
 #include <vector>
@@ -89,7 +89,7 @@ void TLogo::StepEnsureSettings() {
     if (UserName.Str()[0] && loaded) {
         // The local folder is this PC's own: an interrupted transfer to it is put right
         // before anything looks at it.
-        if (TransferInterrupted(GetLocalDataFolder())) RepairTransfer(GetLocalDataFolder());
+        if (TransferInterrupted(GetLocalDataFolder())) ShowMessages(nullptr, RepairTransfer(GetLocalDataFolder()).messages);
         if (CheckPeriodSettings() != 0) RunConfiguration();
         State = CancelFlag ? Finish : TakeLock;
         if (State == TakeLock) MakeSettingsAbsolute();
@@ -107,16 +107,22 @@ void TLogo::StepCopyIn() {
     const char* shared = GetRemoteSharedDataFolder();
     // The shared folder is put right only under the lock: another PC may be in the
     // middle of its own switch.
-    if (!ReadOnlyFlag && TransferInterrupted(shared) && !RepairTransfer(shared)) {
-        SetError("Copy Remote Data", "Error copying remote shared data", "");
-        return;
+    if (!ReadOnlyFlag && TransferInterrupted(shared)) {
+        const RepairResult repair = RepairTransfer(shared);
+        if (!repair.ok) {
+            ShowMessages(nullptr, repair.messages);
+            SetError("Copy Remote Data", "Error copying remote shared data", "");
+            return;
+        }
     }
     if (!SettleUnsavedWork()) return;
-    if (!TransferTree(shared, GetLocalDataFolder())) {
+    const TransferResult copied = TransferTree(shared, GetLocalDataFolder());
+    if (!copied.ok) {
+        ShowMessages(nullptr, copied.messages);
         SetError("Copy Remote Data", "Error copying remote shared data", "");
         return;
     }
-    SharedAtCopyIn = LastTransferFigures().sourceFingerprint;
+    SharedAtCopyIn = copied.sourceFingerprint;
 }
 
 bool TLogo::SettleUnsavedWork() {
@@ -129,13 +135,16 @@ bool TLogo::SettleUnsavedWork() {
     const UnsavedChoice choice = AskAboutUnsavedWork(Handle(), local, work, sharedChanged, !ReadOnlyFlag);
     if (Ending()) return false;
     switch (choice) {
-        case UnsavedChoice::CopyBack:
-            if (!TransferTree(local, shared)) {
+        case UnsavedChoice::CopyBack: {
+            const TransferResult copied = TransferTree(local, shared);
+            if (!copied.ok) {
+                ShowMessages(nullptr, copied.messages);
                 SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", "");
                 return false;
             }
             ClearUnsavedWork(local);
             return true;
+        }
         case UnsavedChoice::SetAside: {
             std::string aside;
             if (!SetWorkAside(local, aside)) {
@@ -227,7 +236,9 @@ void TLogo::StepCopyBack() {
     State = Finish;
     // "No": nothing is copied and the work stays recorded as unsaved.
     if (!SharedDataStillOurs()) return;
-    if (!TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder())) {
+    const TransferResult copied = TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder());
+    if (!copied.ok) {
+        ShowMessages(nullptr, copied.messages);
         SetError("Copy Local Data", "Error copying local data back to Shared Data Folder", "");
         return;
     }
