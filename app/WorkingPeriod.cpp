@@ -89,7 +89,8 @@ void TLogo::StepEnsureSettings() {
     if (UserName.Str()[0] && loaded) {
         // The local folder is this PC's own: an interrupted transfer to it is put right
         // before anything looks at it.
-        if (TransferInterrupted(GetLocalDataFolder())) ShowMessages(nullptr, RepairTransfer(GetLocalDataFolder()).messages);
+        if (TransferInterrupted(GetLocalDataFolder()))
+            ShowMessages(nullptr, RepairTransfer(GetLocalDataFolder()).messages);
         if (CheckPeriodSettings() != 0) RunConfiguration();
         State = CancelFlag ? Finish : TakeLock;
         if (State == TakeLock) MakeSettingsAbsolute();

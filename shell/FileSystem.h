@@ -55,6 +55,7 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 // Copies one file with CopyFileExW through Platform().copyFile, never over an existing
 // file; attributes and last-write time go with it. `progress` (may be null) is called as
 // the bytes go; its PROGRESS_CANCEL, or ERROR_REQUEST_ABORTED from the call, is a cancel.
+// Wine 8 never calls the routine: there the caller sees a cancel only between files.
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context);
 

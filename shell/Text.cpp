@@ -65,7 +65,8 @@ std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unk
     FILETIME local;
     SYSTEMTIME t;
     const bool zero = utc.dwLowDateTime == 0 && utc.dwHighDateTime == 0;
-    if (zero || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t)) return unknown ? unknown : "";
+    if (zero || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
+        return unknown ? unknown : "";
     char text[32];
     std::snprintf(text, sizeof text, month == MonthWidth::TwoColumns ? "%2u/%02u/%04u %u:%02u" : "%u/%02u/%04u %u:%02u",
                   t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
