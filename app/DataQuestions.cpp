@@ -37,7 +37,8 @@ int Ask(HWND owner, const std::string& caption, const std::string& text, UINT st
 UnsavedChoice AskAboutUnsavedWork(HWND owner, const char* localFolder, const UnsavedWork& work, bool sharedChanged,
                                   bool mayCopyBack) {
     std::string text = std::string("The local data folder ") + localFolder + " holds work begun " +
-                       LocalTimeText(work.began) + " that never reached the shared data folder.\n\n";
+                       LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
+                       " that never reached the shared data folder.\n\n";
     text += sharedChanged ? "The shared data HAS CHANGED since that work began: another PC has saved there.\n\n"
                           : "The shared data has not changed since that work began.\n\n";
     text += mayCopyBack ? "Yes: copy this work to the shared data folder now, then go on.\n"

@@ -36,7 +36,7 @@ std::string ClaimName(const char* space, const std::string& folded) {
 
 bool PeriodClaim::Take(const std::string& localFolder) {
     const std::string folded = FoldedFolder(localFolder);
-    forms::KernelHandle mutex(CreateMutexA(nullptr, FALSE, ClaimName("Global", folded).c_str()));
+    KernelHandle mutex(CreateMutexA(nullptr, FALSE, ClaimName("Global", folded).c_str()));
     if (!mutex) mutex.Reset(CreateMutexA(nullptr, FALSE, ClaimName("Local", folded).c_str()));
     // Without the object there is no way to tell: the start goes on as it always did.
     if (!mutex) return true;

@@ -3,7 +3,7 @@
 // application; it must see the claim and touch nothing.
 #pragma once
 
-#include "forms/Form.h"
+#include "shell/Handles.h"
 
 #include <string>
 
@@ -16,5 +16,5 @@ public:
     bool Held() const { return static_cast<bool>(mutex_); }
 
 private:
-    forms::KernelHandle mutex_;
+    KernelHandle mutex_;
 };

@@ -1,6 +1,6 @@
 #include "app/UnsavedWork.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "shell/Wintools.h"
 
 #include <cstdio>
@@ -28,7 +28,7 @@ std::string Hex(uint64_t n) {
 }
 
 bool WriteAll(const std::string& path, const std::string& content) {
-    forms::KernelHandle file(
+    KernelHandle file(
         CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
     DWORD written = 0;
@@ -38,7 +38,7 @@ bool WriteAll(const std::string& path, const std::string& content) {
 }
 
 bool ReadAll(const std::string& path, std::string& content) {
-    forms::KernelHandle file(
+    KernelHandle file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return false;
     char buffer[4096];
@@ -67,7 +67,7 @@ std::string UnsavedWorkRecordPath(const char* localFolder) { return std::string(
 bool WriteUnsavedWork(const char* localFolder, const UnsavedWork& work) {
     const std::string path = UnsavedWorkRecordPath(localFolder);
     const std::string content = std::string(kSection) + "\r\nBegan=" + Hex(AsNumber(work.began)) +
-                                "\r\nBeganLocal=" + LocalTimeText(work.began) +
+                                "\r\nBeganLocal=" + LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
                                 "\r\nSharedFingerprint=" + Hex(work.sharedFingerprint) + "\r\n";
     // Written aside, then put in place by one rename.
     const std::string fresh = path + ".new";
@@ -107,14 +107,4 @@ bool SetWorkAside(const char* localFolder, std::string& folder) {
     folder = base;
     for (int n = 2; GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) folder = base + "-" + std::to_string(n);
     return CopyTreeContents(localFolder, folder.c_str());
-}
-
-std::string LocalTimeText(const FILETIME& utc) {
-    FILETIME local;
-    SYSTEMTIME t;
-    if (AsNumber(utc) == 0 || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
-        return "an unknown time";
-    char text[32];
-    std::snprintf(text, sizeof text, "%u/%02u/%04u %u:%02u", t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
-    return text;
 }

@@ -27,6 +27,3 @@ bool ClearUnsavedWork(const char* localFolder);
 // Copies the local tree into a new folder beside it, "<local>.setaside-<date>-<time>",
 // that the program never deletes; its path goes to `folder`.
 bool SetWorkAside(const char* localFolder, std::string& folder);
-
-// "12/10/2026 14:05" in local time, as the lock dialogs show times.
-std::string LocalTimeText(const FILETIME& utc);

@@ -16,7 +16,7 @@ template <typename Job, typename Wait>
 auto RunOnWorker(Job job, Wait wait) -> decltype(job()) {
     decltype(job()) result{};
     std::exception_ptr failure;
-    forms::KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    KernelHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!done) return job();  // nothing to wait on: the work is still done, only here
     std::thread worker([&] {
         try {

@@ -141,7 +141,7 @@ StepOutcome TLogo::StepWatch() {
     // A start-up stub ends while the real program it started, or a copy of the program
     // that it handed the work to, still writes the data: the period waits for those too.
     if (Launcher->IsRunning()) {
-        if (Launcher->StarterEnded()) ShowWaitingFor(Launcher->ProgramsWaitedFor());
+        if (!Launcher->Running) ShowWaitingFor(Launcher->ProgramsWaitedFor());
         return GoTo(Watch);
     }
     HideWaiting();

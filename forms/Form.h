@@ -12,7 +12,7 @@
 // show modal forms or message boxes, and may close or destroy the form itself.
 #pragma once
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "shell/Wintools.h"
 
 #include <windows.h>

@@ -114,7 +114,7 @@ bool TRegInfo::WriteShortcut(DWORD& error) {
     const DWORD attributes = GetFileAttributesA(ShortcutPath.Str());
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         SetFileAttributesA(ShortcutPath.Str(), FILE_ATTRIBUTE_ARCHIVE);
-    forms::KernelHandle file(CreateFileA(ShortcutPath.Str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    KernelHandle file(CreateFileA(ShortcutPath.Str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         error = GetLastError();

@@ -1,13 +1,12 @@
 // Tokenlock: the lock token file in the remote lock folder.
 #include "lock/Tokenlock.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "shell/Wintools.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <random>
@@ -34,7 +33,7 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 // The name as the file system will see it: decoded by the ANSI code page, so that the
 // trail byte of a double-byte character is never taken for a separator of its own.
-bool Widen(const char* text, std::wstring& wide) {
+bool WidenValidText(const char* text, std::wstring& wide) {
     const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
     if (n <= 0) return false;
     wide.assign(static_cast<size_t>(n), L'\0');
@@ -63,7 +62,7 @@ bool IsDeviceName(const std::wstring& name) {
 // rule a name breaks, or null.
 const char* NameProblem(const char* name) {
     std::wstring wide;
-    if (!Widen(OrEmpty(name), wide)) return "user name is not valid text";
+    if (!WidenValidText(OrEmpty(name), wide)) return "user name is not valid text";
     for (wchar_t c : wide)
         if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c)) return "user name holds a character not allowed in a file name";
     if (IsDeviceName(wide)) return "user name is a device name";
@@ -107,7 +106,7 @@ template <typename Visit>
 void ForEachToken(const char* lockFolder, Visit visit) {
     OwnedText pattern(TokenLockPattern(lockFolder));
     WIN32_FIND_DATAA data;
-    forms::FindHandle search(FindFirstFileA(pattern.Str(), &data));
+    FindHandle search(FindFirstFileA(pattern.Str(), &data));
     if (!search) return;
     do {
         const DWORD skipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -153,7 +152,7 @@ bool NamedToken(const char* lockFolder, const char* name, FoundToken& found) {
 // False with the platform's error code when the file system refuses the token.
 bool CreateToken(const char* path, DWORD& error) {
     {
-        forms::KernelHandle file(Platform().createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        KernelHandle file(Platform().createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                        FILE_ATTRIBUTE_ARCHIVE, nullptr));
         if (!file) {
             error = GetLastError();
@@ -259,14 +258,11 @@ char* TokenLockOwner(const char* lockFolder) {
 char* TokenLockSince(const char* lockFolder, const char* ownerName) {
     FoundToken token;
     if (!NamedToken(lockFolder, ownerName, token)) return ConcatText(kUnknownSince);
-    const unsigned day = token.date & 0x1F;
-    const unsigned month = (token.date >> 5) & 0x0F;
-    const unsigned year = 1980 + (token.date >> 9);
-    const unsigned hour = token.time >> 11;
-    const unsigned minute = (token.time >> 5) & 0x3F;
-    char since[32];
-    std::snprintf(since, sizeof since, "%2u/%02u/%04u %u:%02u", month, day, year, hour, minute);
-    return ConcatText(since);
+    // The listing gives the local DOS time; back to UTC at the same offset that made it.
+    FILETIME local{}, utc{};
+    if (!DosDateTimeToFileTime(token.date, token.time, &local) || !LocalFileTimeToFileTime(&local, &utc))
+        return ConcatText(kUnknownSince);
+    return ConcatText(LocalTimeText(utc, MonthWidth::TwoColumns, kUnknownSince).c_str());
 }
 
 bool OwnsTokenLock(const char* lockFolder, const char* userName) {

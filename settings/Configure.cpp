@@ -1,6 +1,7 @@
 #include "settings/Configure.h"
 
 #include "settings/Persistentdata.h"
+#include "shell/transfer/Transfer.h"
 
 #include <commdlg.h>
 #include <objbase.h>
@@ -286,10 +287,11 @@ void TCarvelund::bt_SaveClick() {
             // The shell may run messages during the copy: no second Save or Cancel meanwhile.
             HWND focus = GetFocus();
             EnableWindow(Handle(), FALSE);
-            const bool copied = TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder());
+            const TransferResult copied = TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder());
+            ShowMessages(nullptr, copied.messages);
             EnableWindow(Handle(), TRUE);
             if (focus && IsWindow(focus)) ::SetFocus(focus);
-            if (!copied) {
+            if (!copied.ok) {
                 lb_error.SetText("Error copying local data to Remote Shared Data Folder");
                 return;
             }

@@ -64,3 +64,13 @@ char* ProgramPath() {
         buffer.resize(buffer.size() * 2);  // cut to fit: try a larger buffer
     }
 }
+
+std::string FullPathOf(const std::string& path) {
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::string full(needed, '\0');
+    const DWORD n = GetFullPathNameA(path.c_str(), needed, &full[0], nullptr);
+    if (n == 0 || n >= needed) return path;
+    full.resize(n);
+    return full;
+}

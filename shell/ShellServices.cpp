@@ -43,6 +43,10 @@ BOOL ShowErrorMessage(HWND owner, const char* title, const char* text) {
     return FALSE;
 }
 
+void ShowMessages(HWND owner, const Messages& messages) {
+    for (const Message& message : messages) ShowErrorMessage(owner, message.title.c_str(), message.text.c_str());
+}
+
 bool PathExists(const char* path) { return GetFileAttributesA(OrEmpty(path)) != INVALID_FILE_ATTRIBUTES; }
 
 // Read access is never refused for an existing file or folder, so this equals PathExists.

@@ -1,5 +1,6 @@
 #include "shell/Wintools.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -42,4 +43,32 @@ char* ReplaceText(char* old, const char* a, const char* b, const char* c, const 
 char* FreeText(char* t) {
     std::free(t);
     return nullptr;
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return L"";
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return "";
+    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], n, nullptr, nullptr);
+    return narrow;
+}
+
+std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unknown) {
+    FILETIME local;
+    SYSTEMTIME t;
+    const bool zero = utc.dwLowDateTime == 0 && utc.dwHighDateTime == 0;
+    if (zero || !FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &t))
+        return unknown ? unknown : "";
+    char text[32];
+    std::snprintf(text, sizeof text, month == MonthWidth::TwoColumns ? "%2u/%02u/%04u %u:%02u" : "%u/%02u/%04u %u:%02u",
+                  t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
+    return text;
 }

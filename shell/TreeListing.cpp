@@ -1,9 +1,9 @@
 #include "shell/TreeListing.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "shell/Wintools.h"
 
-#include <algorithm>
+#include <map>
 
 namespace {
 
@@ -18,7 +18,7 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
                 std::vector<std::wstring>& pending, std::string& problem) {
     const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
     WIN32_FIND_DATAW data;
-    forms::FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+    FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
     if (!search) {
         const DWORD error = GetLastError();
         // An empty folder has no "." on some file systems: that is no error.
@@ -51,14 +51,6 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
     return true;
 }
 
-void Mix(uint64_t& hash, const void* bytes, size_t count) {
-    const auto* p = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < count; ++i) {
-        hash ^= p[i];
-        hash *= 1099511628211ull;  // FNV-1a
-    }
-}
-
 }  // namespace
 
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem) {
@@ -79,51 +71,6 @@ bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::st
     return true;
 }
 
-uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries) {
-    std::vector<const TreeEntry*> sorted;
-    sorted.reserve(entries.size());
-    for (const auto& e : entries) sorted.push_back(&e);
-    std::sort(sorted.begin(), sorted.end(),
-              [](const TreeEntry* a, const TreeEntry* b) { return FoldedName(a->relative) < FoldedName(b->relative); });
-    uint64_t hash = 14695981039346656037ull;
-    for (const TreeEntry* e : sorted) {
-        Mix(hash, e->relative.data(), e->relative.size() * sizeof(wchar_t));
-        const wchar_t end = 0;
-        Mix(hash, &end, sizeof end);
-        const unsigned char kind = e->folder ? 1 : 0;
-        Mix(hash, &kind, 1);
-        if (!e->folder) {
-            Mix(hash, &e->size, sizeof e->size);
-            Mix(hash, &e->written, sizeof e->written);
-        }
-    }
-    return hash;
-}
-
-bool FingerprintFolder(const char* folder, uint64_t& fingerprint) {
-    std::vector<TreeEntry> entries;
-    std::string problem;
-    if (!ListTree(Widen(folder ? folder : ""), entries, problem)) return false;
-    fingerprint = TreeFingerprint(entries);
-    return true;
-}
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return L"";
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return "";
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], n, nullptr, nullptr);
-    return narrow;
-}
-
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') return folder + L"\\" + name;
     return folder + name;
@@ -133,4 +80,31 @@ std::wstring FoldedName(const std::wstring& name) {
     std::wstring folded = name;
     if (!folded.empty()) CharUpperBuffW(&folded[0], static_cast<DWORD>(folded.size()));
     return folded;
+}
+
+bool CopyMatchesSource(const std::vector<TreeEntry>& source, const std::wstring& sourceRoot,
+                       const std::wstring& copyRoot, bool exact, std::string& difference) {
+    std::vector<TreeEntry> copied;
+    if (!ListTree(copyRoot, copied, difference)) return false;
+    std::map<std::wstring, const TreeEntry*> byName;
+    for (const auto& entry : copied) byName[FoldedName(entry.relative)] = &entry;
+
+    for (const auto& entry : source) {
+        const auto found = byName.find(FoldedName(entry.relative));
+        const std::wstring sourcePath = JoinPath(sourceRoot, entry.relative);
+        if (found == byName.end() || found->second->folder != entry.folder) {
+            difference = "Not copied: " + Narrow(sourcePath);
+            return false;
+        }
+        if (found->second->size != entry.size) {
+            difference = "Copied with a different size: " + Narrow(sourcePath);
+            return false;
+        }
+        byName.erase(found);
+    }
+    if (exact && !byName.empty()) {
+        difference = "Not in the source: " + Narrow(JoinPath(copyRoot, byName.begin()->second->relative));
+        return false;
+    }
+    return true;
 }

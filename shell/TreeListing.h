@@ -1,6 +1,6 @@
 // A folder tree listed with the wide calls, so that names outside the ANSI code page
-// are seen as they are. The transfer, its verification, its repair and the record of
-// unsaved work all look at trees through this.
+// are seen as they are, and the check of a copy against such a listing. Beneath both
+// the shell services (CopyTreeContents) and the tree transfer; calls nothing above it.
 #pragma once
 
 #include <windows.h>
@@ -18,17 +18,17 @@ struct TreeEntry {
 };
 
 // Every entry below `root`, parents before their contents. False when any folder could
-// not be listed to its end; `problem` then names it. A missing root is a problem too.
+// not be listed to its end; `problem` then names it (and the thread's last error is the
+// reason). A missing root is a problem too.
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem);
 
-// Relative names, sizes, last-write times and kinds, independent of listing order.
-uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);
-// The fingerprint of the tree at `folder`; false when it cannot be listed whole.
-bool FingerprintFolder(const char* folder, uint64_t& fingerprint);
+// The copy at `copyRoot` holds every entry of the listing `source` (of `sourceRoot`),
+// files with the same size; with `exact`, nothing else either. Otherwise `difference`
+// names the first difference. Only what is found on disk counts: the shell reports
+// success for copies that skipped files.
+bool CopyMatchesSource(const std::vector<TreeEntry>& source, const std::wstring& sourceRoot,
+                       const std::wstring& copyRoot, bool exact, std::string& difference);
 
-// Paths cross between the ANSI interfaces and the wide calls here.
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);  // for messages: what the ANSI code page can show
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // The key under which the file system treats two names as the same.
 std::wstring FoldedName(const std::wstring& name);

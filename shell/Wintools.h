@@ -1,5 +1,8 @@
-// Wintools: texts and paths, system error names, shell services and the tree transfer.
+// Wintools: texts and paths, system error names, shell services. The tree transfer has
+// its own door, shell/transfer/Transfer.h.
 #pragma once
+
+#include "shell/Message.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -52,12 +55,27 @@ private:
     char* text_ = nullptr;
 };
 
+// Paths and names cross between the ANSI interfaces and the wide calls here, through the
+// ANSI code page. Narrow is for messages: it gives what the code page can show.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+// How the month of a time text is written: "7/04/2021" or, in a column two wide as the
+// lock dialogs show it, " 7/04/2021".
+enum class MonthWidth { AsIs, TwoColumns };
+// A UTC moment as "<month>/<dd>/<yyyy> <h>:<mm>" in local time at the current offset;
+// `unknown` for a zero time or one that cannot be converted.
+std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unknown);
+
 // ---- Paths (a separator is '\' or '/') -----------------------------------
 char* BaseTitle(const char* path);      // last component up to its first '.', Capitalised
 char* FolderOf(const char* path);       // up to the last separator; empty without one
 char* BaseTitlePath(const char* path);  // FolderOf + "\" + BaseTitle
 // The full path of the running executable, as the system reports it (not argument 0's text).
 char* ProgramPath();
+// The full form of `path` against the current folder (GetFullPathNameA); the path itself
+// when it cannot be had.
+std::string FullPathOf(const std::string& path);
 
 // ---- System error names --------------------------------------------------
 const char* SystemErrorName(int32_t code);
@@ -65,6 +83,8 @@ const char* SystemErrorName(int32_t code);
 // ---- Shell services ------------------------------------------------------
 // MB_OK | MB_ICONHAND, plus MB_TASKMODAL with an owner. Always returns FALSE.
 BOOL ShowErrorMessage(HWND owner, const char* title, const char* text);
+// Each message with ShowErrorMessage, in order: how the window thread tells a result.
+void ShowMessages(HWND owner, const Messages& messages);
 
 bool PathExists(const char* path);
 bool PathReadable(const char* path);
@@ -88,8 +108,8 @@ struct FindRecord {
 FindRecord* FindFirstEntry(const char* pattern);
 
 // Shell operations on folder trees (plain paths will do: they are copied into made
-// texts). Each reports its own failure in a box and returns false; a user's cancel
-// counts as a failure.
+// texts), built on the wrappers of shell/FileSystem.h. Each reports its own failure in a
+// box and returns false; a user's cancel counts as a failure.
 bool DeleteTree(const char* folder);  // false, silently, when the folder is missing
 // Makes the destination (and parents) first; fails unless every entry of the source is
 // then in the destination with the same size, and removes folders it made in vain.
@@ -98,30 +118,6 @@ bool RenameTree(const char* from, const char* to);  // resolved to full paths fi
 
 // The chosen folder in a static buffer, or `defaultPath` itself when cancelled.
 const char* ChooseFolder(const char* defaultPath, const char* title, HWND owner);
-
-// ---- Tree transfer with save rotation -------------------------------------
-// Makes `destination` a copy of `source`, keeping the previous tree as
-// destination + ".saved". False after the first failing step, once the user has been
-// told; the previous tree is then whole under the destination, ".saved" or ".2delete".
-bool TransferTree(const char* source, const char* destination);
-
-// What the last transfer moved: files and bytes read from the source (what crosses the
-// network) and taken from the destination's previous tree on its own side.
-struct TransferFigures {
-    uint64_t filesFromSource = 0;
-    uint64_t bytesFromSource = 0;
-    uint64_t filesFromBackup = 0;
-    uint64_t bytesFromBackup = 0;
-    uint64_t sourceFingerprint = 0;  // the source tree as it was copied
-};
-TransferFigures& LastTransferFigures();
-
-// Puts right a transfer to `destination` that was interrupted (program killed, power
-// lost): afterwards the last whole tree is under the destination's name and ".saved" is
-// the one before. True when nothing was left to do or all was put right.
-bool RepairTransfer(const char* destination);
-// Whether an interrupted transfer left its traces beside `destination`.
-bool TransferInterrupted(const char* destination);
 
 // ---- Files still in use -----------------------------------------------------------
 // True when another program holds a file below `folder` open (it cannot be opened
@@ -133,8 +129,9 @@ bool FirstFileInUse(const char* folder, std::string& inUse);
 // swap one for the duration of a test and must put the original back.
 struct PlatformCalls {
     int(WINAPI* shellFileOperation)(LPSHFILEOPSTRUCTA) = SHFileOperationA;
-    // The transfer names single files with the wide call (names outside the code page).
-    int(WINAPI* shellFileOperationW)(LPSHFILEOPSTRUCTW) = SHFileOperationW;
+    // The transfer's copy of one file (wide: names outside the code page), with the
+    // progress routine that counts its bytes and carries the user's cancel.
+    BOOL(WINAPI* copyFile)(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD) = CopyFileExW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
     // The lock token's create: a rival PC's token can appear at this very instant.
     HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;

@@ -5,17 +5,11 @@
 // thread shows the messages of a failure afterwards, in order (ShowMessages).
 #pragma once
 
+#include "shell/Message.h"  // Message {title, text}, Messages
+
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
-
-// A box to show for a failure: its caption and its text.
-struct Message {
-    std::string title;
-    std::string text;
-};
-using Messages = std::vector<Message>;
 
 // Shared between the worker that transfers and the window that shows its progress;
 // every member may be used from either thread.
@@ -68,3 +62,8 @@ struct RepairResult {
 RepairResult RepairTransfer(const std::string& destination);
 // Whether an interrupted transfer left its traces beside `destination`.
 bool TransferInterrupted(const std::string& destination);
+
+// The fingerprint of the tree at `folder`: relative names, kinds, sizes and last-write
+// times, independent of listing order; the same as TransferResult::sourceFingerprint
+// gives for that tree. False when the tree cannot be listed whole.
+bool FingerprintFolder(const std::string& folder, uint64_t& fingerprint);

@@ -361,7 +361,7 @@ TEST(RegInfo, LinkTellsTheUserWhenTheShortcutCannotBeWritten) {
         const char* error;
         std::function<void(const TempDir&)> unchanged;
     };
-    forms::KernelHandle held;
+    KernelHandle held;
     const Case cases[] = {
         {"missing folder", [](const TempDir& d) { return d / "gone\\Carvelund"; }, "ERROR PATH NOT FOUND",
          [](const TempDir& d) { EXPECT_FALSE(Exists(d / "gone")); }},

@@ -2,7 +2,7 @@
 // the result by its exit code (10 held, 11 not held) and the time the try took.
 #include "Race.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "lock/Tokenlock.h"
 #include "shell/Wintools.h"
 
@@ -17,7 +17,7 @@ const std::string kSuffix = ".tokenlockforcarvelund";
 
 bool AnyToken(const std::string& folder, const std::string& except) {
     WIN32_FIND_DATAA data;
-    forms::FindHandle search(FindFirstFileA((folder + "\\*" + kSuffix).c_str(), &data));
+    FindHandle search(FindFirstFileA((folder + "\\*" + kSuffix).c_str(), &data));
     if (!search) return false;
     do {
         if (lstrcmpiA(data.cFileName, except.c_str()) != 0) return true;
@@ -26,7 +26,7 @@ bool AnyToken(const std::string& folder, const std::string& except) {
 }
 
 bool Create(const std::string& path) {
-    forms::KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_ARCHIVE, nullptr));
     if (!file) return false;
     DWORD written = 0;
@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string start = argv[3];
-    forms::KernelHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str()));
-    forms::KernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str()));
+    KernelHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str()));
+    KernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str()));
     if (!ready || !go) return 3;
     ReleaseSemaphore(ready.Get(), 1, nullptr);
     if (WaitForSingleObject(go.Get(), 60000) != WAIT_OBJECT_0) return 4;

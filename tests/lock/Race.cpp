@@ -1,6 +1,6 @@
 #include "Race.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "support/TempDir.h"
 
 #include <windows.h>
@@ -30,7 +30,7 @@ std::string TakerProgram() {
 std::vector<std::string> TokensIn(const std::string& folder) {
     std::vector<std::string> tokens;
     WIN32_FIND_DATAA data;
-    forms::FindHandle search(FindFirstFileA((folder + "\\*").c_str(), &data));
+    FindHandle search(FindFirstFileA((folder + "\\*").c_str(), &data));
     if (!search) return tokens;
     do {
         const std::string name = data.cFileName;
@@ -56,11 +56,11 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
         if (round.failure.empty()) round.failure = why;
     };
     const std::string start = "CarvelundRace_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter++);
-    forms::KernelHandle ready(CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str()));
-    forms::KernelHandle go(CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str()));
+    KernelHandle ready(CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str()));
+    KernelHandle go(CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str()));
     const std::string program = TakerProgram();
 
-    std::vector<forms::KernelHandle> owned;
+    std::vector<KernelHandle> owned;
     std::vector<HANDLE> processes;
     for (int i = 0; i < takers; ++i) {
         const std::string name = "taker" + std::to_string(i + 1);

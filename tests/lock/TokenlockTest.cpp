@@ -1,7 +1,7 @@
 // The lock token on real lock folders.
 #include "lock/Tokenlock.h"
 
-#include "forms/Handles.h"
+#include "shell/Handles.h"
 #include "shell/Wintools.h"
 #include "support/TempDir.h"
 #include "support/TokenRival.h"
@@ -55,7 +55,7 @@ void SetLastWrite(const std::string& path, const SYSTEMTIME& local, const SYSTEM
         return utc;
     };
     const FILETIME written = toFileTime(local), created = toFileTime(createdLocal);
-    forms::KernelHandle file(
+    KernelHandle file(
         CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(file);
     ASSERT_TRUE(SetFileTime(file.Get(), &created, nullptr, &written));
@@ -222,7 +222,7 @@ TEST(Tokenlock, DeleteClearsReadOnlyAndReportsWhatIsLeft) {
 
     // Held open without delete sharing, as another PC's program might: it survives.
     ASSERT_TRUE(TakeTokenLock(locks.Path().c_str(), "Bob"));
-    forms::KernelHandle held(
+    KernelHandle held(
         CreateFileA(TokenOf(locks, "Bob").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
     EXPECT_FALSE(DeleteTokenLock(locks.Path().c_str(), "Bob"));

@@ -68,6 +68,27 @@ TEST(ShowErrorMessage, BoxesFollowOneAnotherInOrder) {
     EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", "first"}, {"Renaming folder to save", "second"}}));
 }
 
+// A result's messages, shown by the window thread: each as ShowErrorMessage shows it.
+TEST(ShowMessages, ShowsEachMessageInOrder) {
+    OwnerWindow owner;
+    const Messages messages = {{"renaming", "ERROR ACCESS DENIED"}, {"Renaming folder to save", "Error occuried during rename"}};
+    for (HWND window : {static_cast<HWND>(nullptr), owner.Get()}) {
+        MessageBoxWatcher boxes;
+        MessageBoxCalls calls;
+        ShowMessages(window, messages);
+        EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", "ERROR ACCESS DENIED"},
+                                                  {"Renaming folder to save", "Error occuried during rename"}}));
+        ASSERT_EQ(calls.Calls().size(), 2u);
+        for (const auto& call : calls.Calls()) {
+            EXPECT_EQ(call.owner, window);
+            EXPECT_EQ(call.style, window ? 0x2010u : 0x10u);
+        }
+    }
+    MessageBoxWatcher none;
+    ShowMessages(nullptr, {});
+    EXPECT_EQ(none.Count(), 0u);
+}
+
 TEST(PathTests, ExistingFilesAndFoldersOnly) {
     TempDir dir;
     WriteFile(dir / "plain.txt", "x");

@@ -23,15 +23,12 @@ ShellCalls::ShellCalls() {
     if (active) throw std::logic_error("one ShellCalls at a time");
     active = this;
     previous_ = Platform().shellFileOperation;
-    previousW_ = Platform().shellFileOperationW;
     Platform().shellFileOperation = Record;
-    Platform().shellFileOperationW = RecordW;
 }
 
 ShellCalls::~ShellCalls() {
     std::lock_guard<std::mutex> lock(activeMutex);
     Platform().shellFileOperation = previous_;
-    Platform().shellFileOperationW = previousW_;
     active = nullptr;
 }
 
@@ -40,67 +37,11 @@ void ShellCalls::SetHandler(Handler handler) {
     handler_ = std::move(handler);
 }
 
-void ShellCalls::SetHandlerW(HandlerW handler) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    handlerW_ = std::move(handler);
-}
-
 int ShellCalls::Real(SHFILEOPSTRUCTA* op) { return SHFileOperationA(op); }
-
-int ShellCalls::RealW(SHFILEOPSTRUCTW* op) { return SHFileOperationW(op); }
-
-namespace {
-
-std::string Ansi(const wchar_t* wide) {
-    if (!wide || !*wide) return "";
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    std::string s(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, &s[0], n, nullptr, nullptr);
-    s.resize(s.size() - 1);
-    return s;
-}
-
-size_t CountEntries(const wchar_t* list) {
-    size_t n = 0;
-    for (const wchar_t* p = list; p && *p; p += wcslen(p) + 1) ++n;
-    return n;
-}
-
-}  // namespace
 
 ShellCalls* ShellCalls::Active() {
     std::lock_guard<std::mutex> lock(activeMutex);
     return active;
-}
-
-template <typename Op, typename H>
-int ShellCalls::Pass(ShellCall call, Op* op, const H& handlerField, int (*real)(Op*)) {
-    H handler;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        handler = handlerField;
-    }
-    call.result = handler ? handler(op) : real(op);
-    call.lastError = GetLastError();
-    call.aborted = op->fAnyOperationsAborted != FALSE;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back(call);
-    }
-    SetLastError(call.lastError);  // the caller reads it next
-    return call.result;
-}
-
-int WINAPI ShellCalls::RecordW(LPSHFILEOPSTRUCTW op) {
-    ShellCalls* self = Active();
-    ShellCall call;
-    call.function = op->wFunc;
-    call.from = Ansi(op->pFrom);
-    call.to = Ansi(op->pTo);
-    call.flags = op->fFlags;
-    call.wide = true;
-    call.entries = CountEntries(op->pFrom);
-    return self->Pass(call, op, self->handlerW_, RealW);
 }
 
 int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
@@ -114,7 +55,20 @@ int WINAPI ShellCalls::Record(LPSHFILEOPSTRUCTA op) {
     call.flags = op->fFlags;
     call.progressTitle = op->lpszProgressTitle ? op->lpszProgressTitle : "";
     call.owner = op->hwnd;
-    return self->Pass(call, op, self->handler_, Real);
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        handler = self->handler_;
+    }
+    call.result = handler ? handler(op) : Real(op);
+    call.lastError = GetLastError();
+    call.aborted = op->fAnyOperationsAborted != FALSE;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->calls_.push_back(call);
+    }
+    SetLastError(call.lastError);  // the caller reads it next
+    return call.result;
 }
 
 std::vector<ShellCall> ShellCalls::Calls() const {
@@ -134,15 +88,91 @@ int CancelAtOnce(SHFILEOPSTRUCTA* op) {
     return 0;
 }
 
-int CancelAtOnceW(SHFILEOPSTRUCTW* op) {
-    op->fAnyOperationsAborted = TRUE;
-    SetLastError(ERROR_CANCELLED);
-    return 0;
-}
-
 int RefuseWith(DWORD error) {
     SetLastError(error);
     return static_cast<int>(error);
+}
+
+namespace {
+
+FileCopies* activeCopies = nullptr;
+
+}  // namespace
+
+FileCopies::FileCopies() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    if (activeCopies) throw std::logic_error("one FileCopies at a time");
+    activeCopies = this;
+    previous_ = Platform().copyFile;
+    Platform().copyFile = Record;
+}
+
+FileCopies::~FileCopies() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    Platform().copyFile = previous_;
+    activeCopies = nullptr;
+}
+
+void FileCopies::SetHandler(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+BOOL FileCopies::Real(const Call& call) {
+    return CopyFileExW(call.from, call.to, call.progress, call.context, nullptr, call.flags);
+}
+
+std::vector<FileCopy> FileCopies::Copies() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return copies_;
+}
+
+BOOL WINAPI FileCopies::Record(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress, LPVOID context, LPBOOL,
+                               DWORD flags) {
+    FileCopies* self = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(activeMutex);
+        self = activeCopies;
+    }
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        handler = self->handler_;
+    }
+    const Call call{from, to, progress, context, flags};
+    FileCopy copy;
+    copy.from = Narrow(from);
+    copy.to = Narrow(to);
+    copy.result = handler ? handler(call) : Real(call);
+    copy.lastError = copy.result ? 0 : GetLastError();
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->copies_.push_back(copy);
+    }
+    SetLastError(copy.lastError);
+    return copy.result;
+}
+
+BOOL CancelCopy() {
+    SetLastError(ERROR_REQUEST_ABORTED);
+    return FALSE;
+}
+
+BOOL FailCopyWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+bool TransferShown(const std::string& source, const std::string& destination, TransferProgress* progress) {
+    const TransferResult result = TransferTree(source, destination, progress);
+    ShowMessages(nullptr, result.messages);
+    return result.ok;
+}
+
+bool RepairShown(const std::string& destination) {
+    const RepairResult result = RepairTransfer(destination);
+    ShowMessages(nullptr, result.messages);
+    return result.ok;
 }
 
 HeldOpen::HeldOpen(const std::string& path)

@@ -1,8 +1,10 @@
-// Shared pieces of the shell tests: a recorder on the shell-operation seam, handles
-// held open without sharing, and small trees built from a list.
+// Shared pieces of the shell tests: recorders on the shell-operation and file-copy seams,
+// handles held open without sharing, small trees built from a list, and the transfer
+// with its messages shown as the window thread shows them.
 #pragma once
 
 #include "shell/Wintools.h"
+#include "shell/transfer/Transfer.h"
 
 #include <functional>
 #include <mutex>
@@ -25,8 +27,6 @@ struct ShellCall {
     int result = 0;
     DWORD lastError = 0;  // read right after the call, then put back
     bool aborted = false;
-    bool wide = false;  // made through the wide call (single files, any name)
-    size_t entries = 1;  // paths in the from list
 };
 
 // Records every call through Platform().shellFileOperation and by default hands it to the
@@ -34,7 +34,6 @@ struct ShellCall {
 class ShellCalls {
 public:
     using Handler = std::function<int(SHFILEOPSTRUCTA*)>;
-    using HandlerW = std::function<int(SHFILEOPSTRUCTW*)>;
 
     ShellCalls();
     ~ShellCalls();
@@ -42,33 +41,74 @@ public:
     ShellCalls& operator=(const ShellCalls&) = delete;
 
     void SetHandler(Handler handler);
-    void SetHandlerW(HandlerW handler);
     static int Real(SHFILEOPSTRUCTA* op);
-    static int RealW(SHFILEOPSTRUCTW* op);
     std::vector<ShellCall> Calls() const;
     std::vector<UINT> Functions() const;
 
 private:
     static int WINAPI Record(LPSHFILEOPSTRUCTA op);
-    static int WINAPI RecordW(LPSHFILEOPSTRUCTW op);
     static ShellCalls* Active();
-    // Hands the call to the test's handler or the real shell, and records the outcome.
-    template <typename Op, typename H>
-    int Pass(ShellCall call, Op* op, const H& handlerField, int (*real)(Op*));
 
     int(WINAPI* previous_)(LPSHFILEOPSTRUCTA);
-    int(WINAPI* previousW_)(LPSHFILEOPSTRUCTW);
     Handler handler_;
-    HandlerW handlerW_;
     mutable std::mutex mutex_;
     std::vector<ShellCall> calls_;
 };
 
 // The user presses Cancel in the progress display before anything is copied.
 int CancelAtOnce(SHFILEOPSTRUCTA* op);
-int CancelAtOnceW(SHFILEOPSTRUCTW* op);
 // The shell refuses the operation with this error, touching nothing.
 int RefuseWith(DWORD error);
+
+// One call of the file copy (Platform().copyFile) as the code under test made it.
+struct FileCopy {
+    std::string from;  // in the ANSI code page, as Narrow gives it
+    std::string to;
+    BOOL result = FALSE;
+    DWORD lastError = 0;  // after a failure
+};
+
+// Records every call through Platform().copyFile and by default hands it to the real
+// CopyFileExW. A handler may act in its place, or around a call of Real().
+class FileCopies {
+public:
+    struct Call {
+        LPCWSTR from;
+        LPCWSTR to;
+        LPPROGRESS_ROUTINE progress;
+        LPVOID context;
+        DWORD flags;
+    };
+    using Handler = std::function<BOOL(const Call&)>;
+
+    FileCopies();
+    ~FileCopies();
+    FileCopies(const FileCopies&) = delete;
+    FileCopies& operator=(const FileCopies&) = delete;
+
+    void SetHandler(Handler handler);
+    static BOOL Real(const Call& call);
+    std::vector<FileCopy> Copies() const;
+
+private:
+    static BOOL WINAPI Record(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress, LPVOID context, LPBOOL cancel,
+                              DWORD flags);
+
+    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD);
+    Handler handler_;
+    mutable std::mutex mutex_;
+    std::vector<FileCopy> copies_;
+};
+
+// The copy ends as a cancel from its progress display ends it, copying nothing.
+BOOL CancelCopy();
+// The copy fails with this error, copying nothing.
+BOOL FailCopyWith(DWORD error);
+
+// The transfer (and the repair) with its messages shown as boxes, in order, as the window
+// thread shows them; true when it succeeded.
+bool TransferShown(const std::string& source, const std::string& destination, TransferProgress* progress = nullptr);
+bool RepairShown(const std::string& destination);
 
 // A file or folder opened by another handle that shares nothing, as a program that
 // holds it would.

@@ -109,4 +109,41 @@ TEST(BaseTitlePath, IsFolderBackslashTitle) {
     }
 }
 
+TEST(Widen, AndNarrowCarryTheCodePagesText) {
+    EXPECT_EQ(Widen(""), L"");
+    EXPECT_EQ(Widen("C:\\Data\\a.txt"), L"C:\\Data\\a.txt");
+    EXPECT_EQ(Narrow(L"C:\\Data\\a.txt"), "C:\\Data\\a.txt");
+    EXPECT_EQ(Narrow(Widen("Caf\xE9 \xDC")), "Caf\xE9 \xDC");
+}
+
+TEST(FullPathOf, ResolvesAgainstTheCurrentFolder) {
+    char current[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, current), 0u);
+    std::string expected = current;
+    if (expected.back() != '\\') expected += '\\';
+    EXPECT_EQ(FullPathOf("Data.saved"), expected + "Data.saved");
+    EXPECT_EQ(FullPathOf("C:\\Work\\Data"), "C:\\Work\\Data");
+    EXPECT_EQ(FullPathOf("C:\\Work\\Old\\..\\Data"), "C:\\Work\\Data");
+}
+
+// One formatter for the times the program shows: the record of unsaved work writes the
+// month as it is, the lock dialogs in a column two wide.
+TEST(LocalTimeText, ShowsTheLocalMinuteOfAUtcMoment) {
+    const SYSTEMTIME utcTime{2021, 3, 5, 5, 8, 7, 31, 0};
+    FILETIME utc, local;
+    SystemTimeToFileTime(&utcTime, &utc);
+    ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &local));
+    SYSTEMTIME t;
+    ASSERT_TRUE(FileTimeToSystemTime(&local, &t));
+    ASSERT_EQ(t.wDay, 5);  // the zone of the tests is an hour or two east of UTC
+    const std::string clock = std::to_string(t.wHour) + ":07";
+    EXPECT_EQ(LocalTimeText(utc, MonthWidth::AsIs, "?"), "3/05/2021 " + clock);
+    EXPECT_EQ(LocalTimeText(utc, MonthWidth::TwoColumns, "?"), " 3/05/2021 " + clock);
+
+    const SYSTEMTIME december{2021, 12, 0, 24, 9, 30, 0, 0};
+    SystemTimeToFileTime(&december, &utc);
+    EXPECT_EQ(LocalTimeText(utc, MonthWidth::TwoColumns, "?").substr(0, 11), "12/24/2021 ");
+    EXPECT_EQ(LocalTimeText(FILETIME{}, MonthWidth::AsIs, "an unknown time"), "an unknown time");
+}
+
 }  // namespace

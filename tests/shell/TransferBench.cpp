@@ -8,9 +8,9 @@
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
 #include "app/UnsavedWork.h"
-#include "shell/TreeCopy.h"
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
+#include "shell/transfer/Transfer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +25,14 @@ namespace {
 int WINAPI PrintedBox(HWND, LPCSTR text, LPCSTR caption, UINT) {
     std::fprintf(stderr, "box: %s: %s\n", caption, text);
     return IDOK;
+}
+
+// The transfer, its failure's messages printed as the boxes would show them.
+TransferResult Transfer(const std::string& source, const std::string& destination) {
+    TransferResult result = TransferTree(source, destination);
+    for (const Message& message : result.messages)
+        std::fprintf(stderr, "box: %s: %s\n", message.title.c_str(), message.text.c_str());
+    return result;
 }
 
 double Now() {
@@ -114,7 +122,7 @@ int Measure(const std::string& source, const std::string& work, int runs) {
     // Two untimed transfers reach the steady state: destination and save both present.
     CreateDirectoryA(destination.c_str(), nullptr);
     for (int i = 0; i < 2; ++i)
-        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        if (!Transfer(source, destination).ok) return 1;
 
     // A steady-state transfer is two renames, a copy, the copy check and the delete of
     // the old save: the bare shell delete is timed too, to show where the time goes.
@@ -130,7 +138,7 @@ int Measure(const std::string& source, const std::string& work, int runs) {
         remove.push_back(Now() - start);
 
         start = Now();
-        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        if (!Transfer(source, destination).ok) return 1;
         transfer.push_back(Now() - start);
         std::printf("run %d: shell copy %.3f s, shell delete %.3f s, TransferTree %.3f s\n", i + 1, shell.back(),
                     remove.back(), transfer.back());
@@ -184,7 +192,7 @@ int Changes(const std::string& source, const std::string& work) {
     const std::string destination = work + "\\Data";
     CreateDirectoryA(destination.c_str(), nullptr);
     for (int i = 0; i < 2; ++i)
-        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        if (!Transfer(source, destination).ok) return 1;
     const uint64_t total = TreeBytes(source);
 
     double start = Now();
@@ -206,9 +214,10 @@ int Changes(const std::string& source, const std::string& work) {
     for (const auto& scenario : scenarios) {
         scenario.change();
         start = Now();
-        if (!TransferTree(source.c_str(), destination.c_str())) return 1;
+        const TransferResult result = Transfer(source, destination);
+        if (!result.ok) return 1;
         const double seconds = Now() - start;
-        const TransferFigures figures = LastTransferFigures();
+        const TransferFigures figures = result.figures;
         std::printf("%s: %.3f s (%.2f x faster than before), %.3f MB read from the source in %llu files, "
                     "%.1f MB taken from the previous tree\n",
                     scenario.name, seconds, before / seconds, figures.bytesFromSource / 1e6,
@@ -225,16 +234,16 @@ int Safety(const std::string& source, const std::string& work) {
     const std::string local = work + "\\Local", shared = work + "\\Shared";
     CreateDirectoryA(local.c_str(), nullptr);
     CreateDirectoryA(shared.c_str(), nullptr);
-    if (!TransferTree(source.c_str(), shared.c_str()) || !TransferTree(shared.c_str(), local.c_str())) return 1;
+    if (!Transfer(source, shared).ok || !Transfer(shared, local).ok) return 1;
     ChangeFiles(local, 0, "one megabyte.dat");
 
     // A period: copy in and copy back, both with a change of one file.
     double start = Now();
     ChangeFiles(shared, 0, "big.pdb");
-    if (!TransferTree(shared.c_str(), local.c_str())) return 1;
+    if (!Transfer(shared, local).ok) return 1;
     ChangeFiles(local, 0, "one megabyte.dat");
     const double copyBackStart = Now();
-    if (!TransferTree(local.c_str(), shared.c_str())) return 1;
+    if (!Transfer(local, shared).ok) return 1;
     const double copyBack = Now() - copyBackStart;
     const double period = Now() - start;
 
@@ -254,12 +263,12 @@ int Safety(const std::string& source, const std::string& work) {
     const double verification = Now() - start;
     start = Now();
     uint64_t fingerprint = 0;
-    FingerprintFolder(shared.c_str(), fingerprint);  // before the copy back
+    FingerprintFolder(shared, fingerprint);  // before the copy back
     const double sharedCheck = Now() - start;
     start = Now();
     for (const std::string& folder : {local, shared}) {
-        TransferInterrupted(folder.c_str());
-        RepairTransfer(folder.c_str());
+        TransferInterrupted(folder);
+        RepairTransfer(folder);
     }
     const double repair = Now() - start;
     start = Now();

@@ -1,4 +1,5 @@
 #include "ShellTestKit.h"
+#include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
@@ -298,6 +299,64 @@ TEST(RenameTree, FailsOnAMissingSourceOrATakenName) {
         EXPECT_EQ(ReadFile(dir / "Data.saved\\b.txt"), "b") << c.name;
         EXPECT_FALSE(Exists(dir / "Elsewhere")) << c.name;
     }
+}
+
+// The wrappers beneath the shell services and the transfer: errors as values, no box.
+TEST(FileSystem, WrappersReturnTheirErrorsAndShowNothing) {
+    TempDir dir;
+    MakeTree(dir / "Data", {{"open.dat", "in use"}});
+    MakeTree(dir / "Other", {{"b.txt", "b"}});
+    MessageBoxWatcher boxes;
+    {
+        HeldOpen holder(dir / "Data\\open.dat");
+        ASSERT_TRUE(holder.Held());
+        const FileOpResult removed = RemoveTreeDirect(Widen(dir / "Data"));
+        EXPECT_FALSE(removed.ok);
+        EXPECT_FALSE(removed.cancelled);
+        EXPECT_EQ(removed.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        const Message told = FailureMessage(kDeleteWording, removed);
+        EXPECT_EQ(told.title, "Deleting");
+        EXPECT_EQ(told.text, "ERROR SHARING VIOLATION");
+    }
+    EXPECT_TRUE(RemoveTreeDirect(Widen(dir / "nothing here")).ok);
+
+    const FileOpResult again = MakeFolder(Widen(dir / "Data"));
+    EXPECT_FALSE(again.ok);
+    EXPECT_EQ(again.error, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    const FileOpResult over = CopyOneFile(Widen(dir / "Other\\b.txt"), Widen(dir / "Data\\open.dat"), nullptr,
+                                          nullptr);
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.error, static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ReadFile(dir / "Data\\open.dat"), "in use") << "never over an existing file";
+    EXPECT_TRUE(CopyOneFile(Widen(dir / "Other\\b.txt"), Widen(dir / "Data\\c.txt"), nullptr, nullptr).ok);
+    EXPECT_EQ(ReadFile(dir / "Data\\c.txt"), "b");
+    {
+        FileCopies copies;
+        copies.SetHandler([](const FileCopies::Call&) { return CancelCopy(); });
+        const FileOpResult cancelled = CopyOneFile(Widen(dir / "Data\\c.txt"), Widen(dir / "d.txt"), nullptr, nullptr);
+        EXPECT_FALSE(cancelled.ok);
+        EXPECT_TRUE(cancelled.cancelled);
+        EXPECT_EQ(FailureMessage(kCopyWording, cancelled).text, "User aborted copy");
+    }
+    {
+        ShellCalls shell;
+        shell.SetHandler([](SHFILEOPSTRUCTA*) { return RefuseWith(ERROR_ACCESS_DENIED); });
+        const FileOpResult renamed = ShellRenameTree((dir / "Data").c_str(), (dir / "Elsewhere").c_str());
+        EXPECT_FALSE(renamed.ok);
+        EXPECT_EQ(renamed.error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(FailureMessage(kRenameWording, renamed).title, "renaming");
+        EXPECT_EQ(FailureMessage(kRenameWording, renamed).text, "ERROR ACCESS DENIED");
+    }
+    {
+        ShellCalls shell;
+        shell.SetHandler(CancelAtOnce);
+        const FileOpResult deleted = ShellDeleteTree((dir / "Data").c_str());
+        EXPECT_TRUE(deleted.cancelled);
+        EXPECT_EQ(FailureMessage(kDeleteWording, deleted).text, "User aborted delete");
+    }
+    EXPECT_TRUE(IsFolder(dir / "Data"));
+    EXPECT_EQ(boxes.Count(), 0u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -39,7 +40,7 @@ public:
             if (Holds(where, name)) found.push_back(where);
         return found;
     }
-    bool Transfer() { return TransferTree(source.c_str(), destination.c_str()); }
+    bool Transfer() { return TransferShown(source, destination); }
 
     TempDir dir;
     const std::string source = dir / "Shared\\Data";
@@ -57,14 +58,18 @@ TEST_F(TreeTransfer, FirstTransferKeepsTheDestinationAsSave) {
     Put(destination, kLocalTree, "local");
     MessageBoxWatcher boxes;
     ShellCalls shell;
+    FileCopies copies;
 
     EXPECT_TRUE(Transfer());
     EXPECT_TRUE(SameTree(source, destination));
     EXPECT_TRUE(Holds(save, "local"));
     EXPECT_TRUE(NoTransientLeft());
     EXPECT_EQ(boxes.Count(), 0u);
-    // Nothing of the old tree matches: the whole source is copied, then switched in.
-    EXPECT_EQ(shell.Functions(), (std::vector<UINT>{FO_COPY, FO_RENAME, FO_RENAME, FO_RENAME}));
+    // Nothing of the old tree matches: every file of the source is copied, then the new
+    // tree is switched in.
+    EXPECT_EQ(copies.Copies().size(), 3u);
+    for (const auto& copy : copies.Copies()) EXPECT_EQ(copy.from.rfind(source + "\\", 0), 0u) << copy.from;
+    EXPECT_EQ(shell.Functions(), (std::vector<UINT>{FO_RENAME, FO_RENAME, FO_RENAME}));
 }
 
 TEST_F(TreeTransfer, BuildsBesideTheDestinationAndSwitchesByRenames) {
@@ -73,6 +78,7 @@ TEST_F(TreeTransfer, BuildsBesideTheDestinationAndSwitchesByRenames) {
     Put(save, kOlderTree, "older");
     MessageBoxWatcher boxes;
     ShellCalls shell;
+    FileCopies copies;
 
     EXPECT_TRUE(Transfer());
     EXPECT_TRUE(SameTree(source, destination));
@@ -80,16 +86,22 @@ TEST_F(TreeTransfer, BuildsBesideTheDestinationAndSwitchesByRenames) {
     EXPECT_TRUE(NoTransientLeft());
     EXPECT_EQ(boxes.Count(), 0u);
 
+    // Every file crosses from the source into the new tree beside the destination...
+    const std::vector<std::string> files = {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"};
+    std::vector<std::pair<std::string, std::string>> expected, made;
+    for (const auto& file : files) expected.push_back({source + "\\" + file, incoming + "\\" + file});
+    for (const auto& copy : copies.Copies()) made.push_back({copy.from, copy.to});
+    std::sort(expected.begin(), expected.end());
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, expected);
+    // ...and renames switch it in.
     const auto calls = shell.Calls();
-    ASSERT_EQ(calls.size(), 5u);
-    EXPECT_EQ(calls[0].function, static_cast<UINT>(FO_COPY));
-    EXPECT_EQ(calls[0].from, source + "\\*.*");
-    EXPECT_EQ(calls[0].to, incoming);
     const std::vector<std::pair<std::string, std::string>> renames = {
         {incoming, complete}, {save, oldSave}, {destination, save}, {complete, destination}};
+    ASSERT_EQ(calls.size(), renames.size());
     for (size_t i = 0; i < renames.size(); ++i) {
-        EXPECT_EQ(calls[i + 1].function, static_cast<UINT>(FO_RENAME)) << i;
-        EXPECT_EQ(std::make_pair(calls[i + 1].from, calls[i + 1].to), renames[i]) << i;
+        EXPECT_EQ(calls[i].function, static_cast<UINT>(FO_RENAME)) << i;
+        EXPECT_EQ(std::make_pair(calls[i].from, calls[i].to), renames[i]) << i;
     }
 }
 
@@ -101,7 +113,7 @@ TEST_F(TreeTransfer, AFailureAtAnyStepLeavesDestinationAndSaveAsTheyWere) {
         const char* what;
         int refusedRename;         // 1 to 4: the rename the shell refuses; 0 for none
         bool unreadableSource;     // a source file held open by another program
-        bool cancelCopy;           // the user cancels the copy's progress display
+        bool cancelCopy;           // the user cancels the copy (its progress display)
         bool leftOverInUse;        // an earlier attempt's copy still has a file open
         std::pair<std::string, std::string> stepBox;
         std::string operationTitle;
@@ -133,11 +145,14 @@ TEST_F(TreeTransfer, AFailureAtAnyStepLeavesDestinationAndSaveAsTheyWere) {
         {
             MessageBoxWatcher boxes;
             ShellCalls shell;
+            FileCopies copies;
             int renames = 0;
             shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
                 if (op->wFunc == FO_RENAME && ++renames == c.refusedRename) return RefuseWith(ERROR_ACCESS_DENIED);
-                if (op->wFunc == FO_COPY && c.cancelCopy) return CancelAtOnce(op);
                 return ShellCalls::Real(op);
+            });
+            copies.SetHandler([&](const FileCopies::Call& call) {
+                return c.cancelCopy ? CancelCopy() : FileCopies::Real(call);
             });
             EXPECT_FALSE(Transfer());
             const auto seen = boxes.CaptionsAndTexts();
@@ -238,7 +253,7 @@ TEST_F(TreeTransfer, AnInterruptedTransferIsRepairedFromWhatItLeft) {
             EXPECT_TRUE(TransferInterrupted(destination.c_str()));
             MessageBoxWatcher boxes;
             if (!byTransfer) {
-                EXPECT_TRUE(RepairTransfer(destination.c_str()));
+                EXPECT_TRUE(RepairShown(destination));
                 EXPECT_TRUE(Holds(destination, c.destinationAfter));
                 if (c.saveAfter) EXPECT_TRUE(Holds(save, c.saveAfter));
                 else EXPECT_FALSE(Exists(save));
@@ -260,12 +275,14 @@ TEST_F(TreeTransfer, AMissingDestinationFailsBeforeAnythingIsTouched) {
     Put(source, kSharedTree, "shared");
     MessageBoxWatcher boxes;
     ShellCalls shell;
+    FileCopies copies;
 
     EXPECT_FALSE(Transfer());
     // Not even its parent folder is there.
     EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", SystemErrorName(ERROR_PATH_NOT_FOUND)},
                                               {"Renaming folder to save", "Error occuried during rename"}}));
     EXPECT_TRUE(shell.Calls().empty());
+    EXPECT_TRUE(copies.Copies().empty());
     EXPECT_FALSE(Exists(destination));
     EXPECT_TRUE(NoTransientLeft());
 }
@@ -301,12 +318,14 @@ TEST_F(TreeTransfer, AnEmptySourceNeverReplacesData) {
     {
         MessageBoxWatcher boxes;
         ShellCalls shell;
+        FileCopies copies;
         EXPECT_FALSE(Transfer());
         EXPECT_EQ(boxes.CaptionsAndTexts(),
                   (Boxes{{"Copying", "The source folder is empty: " + source + "\nNothing was copied, so that " +
                                          destination + " keeps its data."},
                          {"Copying", "Error occuried during filecopy"}}));
         EXPECT_TRUE(shell.Calls().empty());
+        EXPECT_TRUE(copies.Copies().empty());
     }
     EXPECT_TRUE(Holds(destination, "local"));
     EXPECT_TRUE(Holds(save, "older"));
@@ -331,7 +350,7 @@ TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
     MessageBoxWatcher boxes;
     ShellCalls shell;
 
-    EXPECT_FALSE(TransferTree(source.c_str(), (destination + "\\").c_str()));
+    EXPECT_FALSE(TransferShown(source, destination + "\\"));
     EXPECT_TRUE(shell.Calls().empty());
     EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"renaming", SystemErrorName(ERROR_INVALID_NAME)},
                                               {"Renaming folder to save", "Error occuried during rename"}}));
@@ -339,7 +358,7 @@ TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
     EXPECT_FALSE(Exists(save));
     EXPECT_FALSE(Exists(destination + "\\.incoming"));
     EXPECT_FALSE(TransferInterrupted((destination + "\\").c_str()));
-    EXPECT_TRUE(RepairTransfer((destination + "\\").c_str()));
+    EXPECT_TRUE(RepairShown(destination + "\\"));
     EXPECT_TRUE(Holds(destination, "local"));
 }
 
@@ -360,7 +379,7 @@ TEST_F(TreeTransfer, NamesOutsideTheCodePageGoInAndBackByteForByte) {
     EXPECT_TRUE(SameTreeExactly(source, destination, &difference)) << difference;
     // And back again, over the same names.
     WriteFileUtf8(destination, files[0].first, "CJK, changed");
-    ASSERT_TRUE(TransferTree(destination.c_str(), source.c_str()));
+    ASSERT_TRUE(TransferShown(destination, source));
     EXPECT_TRUE(SameTreeExactly(destination, source, &difference)) << difference;
     EXPECT_EQ(boxes.Count(), 0u);
 }
@@ -431,7 +450,7 @@ TEST_F(RealisticTransfer, CopiesEveryByteAndAttribute) {
     MakeTree(work / "previous", {{"old.txt", "old"}, {"Nested\\old.txt", "old"}});
     MessageBoxWatcher boxes;
 
-    ASSERT_TRUE(TransferTree(source.c_str(), destination.c_str()));
+    ASSERT_TRUE(TransferShown(source, destination));
     std::string difference;
     EXPECT_TRUE(SameTree(source, destination, &difference)) << difference;
     EXPECT_TRUE(SameTree(work / "previous", destination + ".saved", &difference)) << difference;
@@ -480,8 +499,11 @@ TEST_F(FullDisk, ADestinationThatFillsUpKeepsItsDataAndItsSave) {
     MakeTree(dir / "local", {{"local.txt", "local data"}});
     {
         MessageBoxWatcher boxes;
-        EXPECT_FALSE(TransferTree(source.c_str(), destination.c_str()));
-        ExpectCopyStepFailed(boxes.CaptionsAndTexts());
+        EXPECT_FALSE(TransferShown(source, destination));
+        // The copy call itself names the failure: no "NO ERROR" from a shell that said nothing.
+        const std::string text = ExpectCopyStepFailed(boxes.CaptionsAndTexts());
+        EXPECT_NE(text.find("ERROR DISK FULL"), std::string::npos) << text;
+        EXPECT_NE(text.find(source + "\\big.bin"), std::string::npos) << text;
     }
     EXPECT_TRUE(SameTree(dir / "local", destination));
     EXPECT_EQ(ReadFile(destination + ".saved\\older.txt"), "older");
@@ -490,7 +512,7 @@ TEST_F(FullDisk, ADestinationThatFillsUpKeepsItsDataAndItsSave) {
     // Room enough once the big file is gone: the next transfer goes through.
     DeleteFileA((source + "\\big.bin").c_str());
     MessageBoxWatcher boxes;
-    EXPECT_TRUE(TransferTree(source.c_str(), destination.c_str()));
+    EXPECT_TRUE(TransferShown(source, destination));
     EXPECT_TRUE(SameTree(source, destination));
     EXPECT_TRUE(SameTree(dir / "local", destination + ".saved"));
 }

@@ -1,6 +1,6 @@
 #include "support/TempDir.h"
 
-#include "shell/TreeListing.h"
+#include "shell/Wintools.h"
 
 #include <windows.h>
 

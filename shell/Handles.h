@@ -1,11 +1,10 @@
 // Owners for platform handles: each handle has exactly one owner, released in its destructor.
+// Shared by the shell, the forms and every module that holds a handle.
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
-
-namespace forms {
 
 template <typename H, typename Traits>
 class UniqueHandle {
@@ -56,5 +55,3 @@ using KernelHandle = UniqueHandle<HANDLE, KernelHandleTraits>;
 using FindHandle = UniqueHandle<HANDLE, FindHandleTraits>;
 using FontHandle = UniqueHandle<HFONT, GdiTraits<HFONT>>;
 using BrushHandle = UniqueHandle<HBRUSH, GdiTraits<HBRUSH>>;
-
-}  // namespace forms

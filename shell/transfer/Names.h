@@ -4,12 +4,12 @@
 #include <string>
 
 struct TransferNames {
-    explicit TransferNames(const char* destination)
-        : destination(destination ? destination : ""),
-          save(this->destination + ".saved"),
-          oldSave(this->destination + ".2delete"),
-          incoming(this->destination + ".incoming"),
-          complete(this->destination + ".complete") {}
+    explicit TransferNames(const std::string& destination)
+        : destination(destination),
+          save(destination + ".saved"),
+          oldSave(destination + ".2delete"),
+          incoming(destination + ".incoming"),
+          complete(destination + ".complete") {}
 
     // "X\" would put every sibling inside X itself: such a destination is refused.
     bool EndsInSeparator() const {

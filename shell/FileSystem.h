@@ -1,0 +1,72 @@
+// Thin wrappers over the file-system calls beneath the shell services and the tree
+// transfer, in the manner of 7-Zip's Windows/FileDir.h. Each returns its outcome as a
+// value and never shows a box: the caller words a failure (FailureMessage) and decides
+// whether, when and on which thread it is shown.
+#pragma once
+
+#include "shell/Message.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// What an operation did: done, failed with a system error, or cancelled.
+struct FileOpResult {
+    bool ok = true;
+    DWORD error = ERROR_SUCCESS;  // failed: the system error that names the failure
+    bool cancelled = false;       // failed: the user (or a progress record) cancelled
+
+    static FileOpResult Done() { return {}; }
+    static FileOpResult Failed(DWORD error) { return {false, error, false}; }
+    static FileOpResult Cancelled() { return {false, ERROR_CANCELLED, true}; }
+    explicit operator bool() const { return ok; }
+};
+
+// How a failed operation is worded in its box: the title, and the text when it was
+// cancelled; any other failure shows the name of its system error.
+struct FailureWording {
+    const char* title;
+    const char* cancelledText;
+};
+constexpr FailureWording kDeleteWording{"Deleting", "User aborted delete"};
+constexpr FailureWording kCopyWording{"Copying", "User aborted copy"};
+constexpr FailureWording kRenameWording{"renaming", "User aborted copy"};
+Message FailureMessage(const FailureWording& wording, const FileOpResult& result);
+
+// ---- Through the shell's file operation (SHFileOperationA, the Platform() seam) --------
+// No owner window; the shell may show its own progress and error displays. A non-zero
+// return fails with the thread's last error read right after the call (under Wine that
+// can be ERROR_SUCCESS); the shell's "aborted" indication counts as cancelled.
+FileOpResult ShellDeleteTree(const char* folder);                             // FO_DELETE, 0x90
+FileOpResult ShellCopyContents(const char* source, const char* destination);  // FO_COPY source\*.*, 0x210
+// FO_RENAME, 0x210; both names are resolved to full paths first (a bare name would be
+// taken from the process's current folder).
+FileOpResult ShellRenameTree(const char* from, const char* to);
+
+// ---- Direct calls on wide paths (any name, also outside the ANSI code page) -----------
+bool PathExists(const std::wstring& path);
+// One folder; its parent must exist, and an existing folder is a failure.
+FileOpResult MakeFolder(const std::wstring& path);
+// Deletes a tree with everything in it, read-only entries included, without the shell
+// (whose delete costs as much as a copy). The first error stops it; a missing folder
+// counts as deleted.
+FileOpResult RemoveTreeDirect(const std::wstring& folder);
+// Copies one file with CopyFileExW through Platform().copyFile, never over an existing
+// file; attributes and last-write time go with it. `progress` (may be null) is called as
+// the bytes go; its PROGRESS_CANCEL, or ERROR_REQUEST_ABORTED from the call, is a cancel.
+// Wine 8 never calls the routine: there the caller sees a cancel only between files.
+FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
+                         void* context);
+
+// Makes a folder and its missing parents, parents first (an existing one is fine), and
+// remembers which it made so that a failed copy leaves none of them behind.
+class MadeFolders {
+public:
+    explicit MadeFolders(const std::string& path);
+    // Removes what was made, deepest first, as long as it is still empty.
+    void RemoveEmpty();
+
+private:
+    std::vector<std::string> made_;
+};

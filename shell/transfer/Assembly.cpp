@@ -1,0 +1,157 @@
+// Assembling the new tree at the incoming name from the previous tree and the source:
+// only what changed crosses from the source; the rest is copied on the destination's
+// own side. Every file is counted into the progress record as it is placed, and the
+// user's cancel is looked at between files and, through the copy's progress routine,
+// inside each one.
+#include "shell/transfer/Parts.h"
+
+#include "shell/FileSystem.h"
+#include "shell/Wintools.h"
+
+#include <map>
+
+namespace {
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// Only an exact match may stand in for the source's file.
+bool Unchanged(const TreeEntry& source, const TreeEntry* previous) {
+    return previous && !previous->folder && previous->size == source.size &&
+           SameTime(previous->written, source.written) &&
+           (previous->attributes & kKeptAttributes) == (source.attributes & kKeptAttributes);
+}
+
+std::map<std::wstring, const TreeEntry*> FilesByName(const std::vector<TreeEntry>& entries) {
+    std::map<std::wstring, const TreeEntry*> files;
+    for (const auto& entry : entries)
+        if (!entry.folder) files[FoldedName(entry.relative)] = &entry;
+    return files;
+}
+
+// The previous tree's entries; none when it cannot be listed whole (then all is copied).
+std::vector<TreeEntry> PreviousEntries(const std::wstring& previous) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    if (!ListTree(previous, entries, problem)) entries.clear();
+    return entries;
+}
+
+// One file's bytes, counted into the progress record as they are copied.
+struct FileCount {
+    TransferProgress* progress = nullptr;
+    uint64_t counted = 0;  // bytes of this file added so far, over all attempts
+
+    void CountUpTo(uint64_t bytes) {
+        if (bytes <= counted) return;
+        if (progress) progress->AddDone(0, bytes - counted);
+        counted = bytes;
+    }
+    bool Cancelled() const { return progress && progress->Cancelled(); }
+};
+
+DWORD CALLBACK CountBytes(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
+                          HANDLE, HANDLE, LPVOID data) {
+    auto* count = static_cast<FileCount*>(data);
+    count->CountUpTo(static_cast<uint64_t>(transferred.QuadPart));
+    return count->Cancelled() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+class Assembler {
+public:
+    Assembler(const std::string& source, const TransferNames& names, TransferProgress* progress,
+              TransferFigures& figures, Messages& messages)
+        : sourceRoot_(Widen(source)),
+          previousRoot_(Widen(names.destination)),
+          target_(Widen(names.incoming)),
+          progress_(progress),
+          figures_(figures),
+          messages_(messages) {}
+
+    bool Assemble(const std::vector<TreeEntry>& sourceEntries) {
+        const std::vector<TreeEntry> previousEntries = PreviousEntries(previousRoot_);
+        const auto previousFiles = FilesByName(previousEntries);
+        if (!MakeFolders(sourceEntries)) return false;
+        for (const auto& entry : sourceEntries) {
+            if (entry.folder) continue;
+            if (Cancelled()) return CancelledCopy();
+            const auto found = previousFiles.find(FoldedName(entry.relative));
+            if (!Place(entry, found == previousFiles.end() ? nullptr : found->second)) return false;
+        }
+        if (Cancelled()) return CancelledCopy();
+        CopyFolderAttributes(sourceEntries);
+        return true;
+    }
+
+private:
+    bool Cancelled() const { return progress_ && progress_->Cancelled(); }
+
+    bool CancelledCopy() { return Fail(messages_, kCopyWording.title, kCopyWording.cancelledText); }
+
+    bool MakeFolders(const std::vector<TreeEntry>& sourceEntries) {
+        FileOpResult made = MakeFolder(target_);
+        for (auto entry = sourceEntries.begin(); made && entry != sourceEntries.end(); ++entry)
+            if (entry->folder) made = MakeFolder(JoinPath(target_, entry->relative));
+        if (made) return true;
+        messages_.push_back(FailureMessage(kCopyWording, made));
+        return false;
+    }
+
+    // The file from the previous tree when it is there unchanged, else from the source.
+    bool Place(const TreeEntry& entry, const TreeEntry* before) {
+        const std::wstring to = JoinPath(target_, entry.relative);
+        FileCount count;
+        count.progress = progress_;
+        if (Unchanged(entry, before)) {
+            const FileOpResult local = CopyOneFile(JoinPath(previousRoot_, before->relative), to, CountBytes, &count);
+            if (local) {
+                ++figures_.filesFromBackup;
+                figures_.bytesFromBackup += entry.size;
+                return Placed(entry, count);
+            }
+            if (local.cancelled || Cancelled()) return CancelledCopy();
+            // When in doubt the file comes from the source, over whatever the local copy left.
+            SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(to.c_str());
+        }
+        const std::wstring from = JoinPath(sourceRoot_, entry.relative);
+        const FileOpResult crossed = CopyOneFile(from, to, CountBytes, &count);
+        if (!crossed) {
+            if (crossed.cancelled || Cancelled()) return CancelledCopy();
+            return Fail(messages_, kCopyWording.title,
+                        "Cannot copy file: " + Narrow(from) + " (" +
+                            SystemErrorName(static_cast<int32_t>(crossed.error)) + ")");
+        }
+        ++figures_.filesFromSource;
+        figures_.bytesFromSource += entry.size;
+        return Placed(entry, count);
+    }
+
+    // The file is in the new tree: it counts whole, whatever the copy reported on the way.
+    bool Placed(const TreeEntry& entry, FileCount& count) {
+        count.CountUpTo(entry.size);
+        if (progress_) progress_->AddDone(1, 0);
+        return true;
+    }
+
+    // Folder attributes as the source has them (files carry theirs through the copy).
+    void CopyFolderAttributes(const std::vector<TreeEntry>& sourceEntries) {
+        for (const auto& entry : sourceEntries)
+            if (entry.folder && (entry.attributes & kKeptAttributes))
+                SetFileAttributesW(JoinPath(target_, entry.relative).c_str(), entry.attributes & kKeptAttributes);
+    }
+
+    const std::wstring sourceRoot_, previousRoot_, target_;
+    TransferProgress* progress_;
+    TransferFigures& figures_;
+    Messages& messages_;
+};
+
+}  // namespace
+
+bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
+                      const TransferNames& names, TransferProgress* progress, TransferFigures& figures,
+                      Messages& messages) {
+    return Assembler(source, names, progress, figures, messages).Assemble(sourceEntries);
+}

@@ -1,0 +1,45 @@
+// The switch: renames that put the verified tree in the destination's place and keep the
+// previous one as the save, and their undo when one of them fails.
+#include "shell/transfer/Parts.h"
+
+#include "shell/FileSystem.h"
+#include "shell/Wintools.h"
+
+namespace {
+
+constexpr char kRenameFailed[] = "Error occuried during rename";
+
+struct Move {
+    const std::string& from;
+    const std::string& to;
+    const char* failureTitle;
+};
+
+}  // namespace
+
+bool RenameFolder(const std::string& from, const std::string& to, Messages& messages) {
+    const FileOpResult renamed = ShellRenameTree(from.c_str(), to.c_str());
+    if (!renamed) messages.push_back(FailureMessage(kRenameWording, renamed));
+    return renamed.ok;
+}
+
+// A failed rename is undone by the renames before it, in reverse, and the new copy goes;
+// what cannot be undone here is left in a state that the next repair finishes.
+bool SwitchIn(const TransferNames& names, Messages& messages) {
+    std::vector<Move> moves{{names.incoming, names.complete, "Renaming new copy to folder"}};
+    if (PathExists(names.save.c_str())) moves.push_back({names.save, names.oldSave, "Renaming save to old save"});
+    moves.push_back({names.destination, names.save, "Renaming folder to save"});
+    moves.push_back({names.complete, names.destination, "Renaming new copy to folder"});
+    for (size_t done = 0; done < moves.size(); ++done) {
+        if (RenameFolder(moves[done].from, moves[done].to, messages)) continue;
+        // The first move only named the copy as verified: it needs no undoing.
+        for (size_t undo = done; undo-- > 1;) RenameFolder(moves[undo].to, moves[undo].from, messages);
+        RemoveTreeDirect(Widen(names.incoming));
+        RemoveTreeDirect(Widen(names.complete));
+        return Fail(messages, moves[done].failureTitle, kRenameFailed);
+    }
+    // The new tree is in place: the save before last goes. Should that fail, the next
+    // transfer's repair removes it before anything else.
+    RemoveTreeDirect(Widen(names.oldSave));
+    return true;
+}

@@ -1,0 +1,70 @@
+// Copies a folder tree over another, keeping the previous tree as "<destination>.saved".
+// The new tree is built beside the destination and verified before renames switch it
+// in, so a failure leaves the destination and its save as they were, and an
+// interruption leaves folders that RepairTransfer can read. Nothing here shows a window:
+// the messages of a failure go back in the result.
+#include "shell/transfer/Parts.h"
+
+#include "shell/FileSystem.h"
+#include "shell/Wintools.h"
+
+namespace {
+
+bool CopyFailed(Messages& messages) { return Fail(messages, "Copying", "Error occuried during filecopy"); }
+
+// The destination cannot become the save: nothing is touched.
+bool DestinationRefused(DWORD error, Messages& messages) {
+    messages.push_back({kRenameWording.title, SystemErrorName(static_cast<int32_t>(error))});
+    return Fail(messages, "Renaming folder to save", "Error occuried during rename");
+}
+
+void SetTotals(const std::vector<TreeEntry>& sourceEntries, TransferProgress* progress) {
+    if (!progress) return;
+    uint64_t files = 0, bytes = 0;
+    for (const auto& entry : sourceEntries) {
+        if (entry.folder) continue;
+        ++files;
+        bytes += entry.size;
+    }
+    progress->SetTotal(files, bytes);
+}
+
+// The steps in order; each failing one has told why in `result.messages`.
+bool Transfer(const std::string& source, const std::string& destination, TransferProgress* progress,
+              TransferResult& result) {
+    Messages& messages = result.messages;
+    const TransferNames names(destination);
+    // Checked first: with a trailing separator even the repair would look inside the data.
+    if (names.EndsInSeparator()) return DestinationRefused(ERROR_INVALID_NAME, messages);
+    RepairResult repair = RepairTransfer(destination);
+    if (!repair.ok) {
+        messages = std::move(repair.messages);
+        return false;
+    }
+    // The destination must be there to become the save.
+    if (!PathExists(names.destination.c_str())) return DestinationRefused(GetLastError(), messages);
+
+    std::vector<TreeEntry> sourceEntries;
+    if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);
+    result.sourceFingerprint = TreeFingerprint(sourceEntries);
+    SetTotals(sourceEntries, progress);
+    if (!AssembleIncoming(source, sourceEntries, names, progress, result.figures, messages) ||
+        !VerifyIncoming(source, sourceEntries, names, messages)) {
+        RemoveTreeDirect(Widen(names.incoming));
+        return CopyFailed(messages);
+    }
+    return SwitchIn(names, messages);
+}
+
+}  // namespace
+
+bool Fail(Messages& messages, const std::string& title, const std::string& text) {
+    messages.push_back({title, text});
+    return false;
+}
+
+TransferResult TransferTree(const std::string& source, const std::string& destination, TransferProgress* progress) {
+    TransferResult result;
+    result.ok = Transfer(source, destination, progress, result);
+    return result;
+}
