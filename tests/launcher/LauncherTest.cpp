@@ -421,6 +421,39 @@ TEST_F(Launcher, ACopyOfTheProgramRunningBeforeIsWaitedForOnceItHasTheWork) {
     EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
 }
 
+ULONGLONG g_now = 0;  // the clock of the test below: it moves only when told
+
+// Looking at every running process is dear, so it happens at most once a second; the
+// copy found may hand the work on to a fresh copy before it ends, and that one is found
+// at the next look.
+TEST_F(Launcher, ACopyThatHandsTheWorkOnIsFollowedAtTheNextLookASecondLater) {
+    const std::string command = HelperIn("app");
+    const std::string first = temp_ / "first";
+    const std::string second = temp_ / "second";
+    OwnStart earlier(command, "--wait-for " + Quoted(first) + " 60000 --hand-over --wait-for " + Quoted(second) +
+                                  " 60000");
+    g_now = 5000;
+    AppControl app(command.c_str(), "--exit 0", [] { return g_now; });
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    ASSERT_TRUE(StarterEnded(app));
+    EXPECT_TRUE(app.IsRunning());
+
+    WriteFile(first, "");
+    ASSERT_EQ(WaitForSingleObject(earlier.Process(), kPatience), WAIT_OBJECT_0);
+    EXPECT_TRUE(app.IsRunning()) << "it may have handed the work on";
+    g_now += 999;
+    EXPECT_TRUE(app.IsRunning());
+    g_now += 1;
+    EXPECT_TRUE(app.IsRunning()) << "the fresh copy was not found";
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{"cvhelper.exe"});
+
+    WriteFile(second, "");
+    ASSERT_TRUE(WaitFor([&] { return !ProgramRunning(command); }));
+    EXPECT_TRUE(app.IsRunning()) << "looked again within the second";
+    g_now += 1000;
+    EXPECT_FALSE(app.IsRunning());
+}
+
 // A tray icon or an updater left running for good: the user ends the wait, and nothing
 // is ended with it, neither then nor when the object goes.
 TEST_F(Launcher, StopWaitingEndsTheWatchAtOnceAndEndsNoProcess) {
