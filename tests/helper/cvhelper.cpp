@@ -26,6 +26,9 @@
 //                             a new cvhelper started with the options up to --then (all
 //                             of them without it), detached, as a start-up stub does;
 //                             this one goes on with the options after --then, or ends
+//   --hand-over-to PROGRAM OPTION ... [--then OPTION ...]
+//                             the same, starting PROGRAM (e.g. a copy of cvhelper under
+//                             another name) instead of this program
 //   --exit CODE               ends at once with CODE (decimal, may be negative or up to
 //                             4294967295, e.g. 259); later options are not looked at
 //
@@ -119,8 +122,8 @@ std::string OwnPath() {
     }
 }
 
-bool HandOver(int count, char** options) {
-    std::string commandLine = "\"" + OwnPath() + "\"";
+bool HandOver(const std::string& program, int count, char** options) {
+    std::string commandLine = "\"" + program + "\"";
     for (int k = 0; k < count; ++k) commandLine += std::string(" \"") + options[k] + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -211,10 +214,14 @@ int main(int argc, char** argv) {
         } else if (option == "--close") {
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
             held = INVALID_HANDLE_VALUE;
-        } else if (option == "--hand-over") {
-            int end = i + 1;
+        } else if (option == "--hand-over" || option == "--hand-over-to") {
+            const bool named = option == "--hand-over-to";
+            if (named && !needs(1)) return Fail(kUsage, "--hand-over-to needs PROGRAM");
+            const int first = i + 1 + (named ? 1 : 0);
+            int end = first;
             while (end < argc && std::string(argv[end]) != "--then") ++end;
-            if (!HandOver(end - i - 1, argv + i + 1)) return Fail(kFailed, "cannot start the second process");
+            if (!HandOver(named ? arg(1) : OwnPath(), end - first, argv + first))
+                return Fail(kFailed, "cannot start the second process");
             i = end;  // on --then, or past the end
         } else if (option == "--exit") {
             long long code = 0;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <direct.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -59,6 +60,58 @@ bool WaitUntilEnded(AppControl& app) {
     return WaitFor([&] { return !app.IsRunning(); });
 }
 
+bool Alive(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+// Whether a process of this program file runs, as a user would see it in a task list.
+bool ProgramRunning(const std::string& path) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry)) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        char image[MAX_PATH * 2];
+        DWORD size = sizeof image;
+        found = QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, path.c_str()) == 0 &&
+                Alive(process);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// A program the test starts itself, as a user would have; ended at the end of the test
+// if it still runs then.
+class OwnStart {
+public:
+    OwnStart(const std::string& program, const std::string& options) {
+        std::string commandLine = Quoted(program) + " " + options;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                            &startup, &info_))
+            ADD_FAILURE() << "cannot start " << commandLine;
+    }
+    ~OwnStart() {
+        if (!info_.hProcess) return;
+        if (Alive(info_.hProcess)) {
+            TerminateProcess(info_.hProcess, 1);
+            WaitForSingleObject(info_.hProcess, kPatience);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    OwnStart(const OwnStart&) = delete;
+    OwnStart& operator=(const OwnStart&) = delete;
+    HANDLE Process() const { return info_.hProcess; }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
+
+using Names = std::vector<std::string>;
+
 class Launcher : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -81,6 +134,18 @@ protected:
         const std::string copy = folder + "\\cvhelper.exe";
         EXPECT_TRUE(CopyFileA(helper_.c_str(), copy.c_str(), FALSE)) << copy;
         return copy;
+    }
+
+    // A copy of the helper under another program file name, beside the run command.
+    std::string HelperNamed(const std::string& relativeFolder, const std::string& name) {
+        const std::string copy = temp_ / (relativeFolder + "\\" + name);
+        EXPECT_TRUE(CopyFileA(helper_.c_str(), copy.c_str(), FALSE)) << copy;
+        return copy;
+    }
+
+    // Until the process that Start created has ended.
+    static bool StarterEnded(const AppControl& app) {
+        return WaitForSingleObject(app.ProcessInfo.hProcess, kPatience) == WAIT_OBJECT_0;
     }
 
     std::string savedFolder_;
@@ -302,6 +367,158 @@ TEST_F(Launcher, ProgramOutlivesTheObjectWhichReleasesItsHandles) {
     EXPECT_EQ(WaitForSingleObject(still, kPatience), WAIT_OBJECT_0);
     CloseHandle(still);
     EXPECT_EQ(ReadFile(done), "survived");
+}
+
+// A start-up stub: the run command starts a program that starts another and both end,
+// while the last one still works. Only the job can see it: it is another program file.
+TEST_F(Launcher, TheWatchLastsUntilTheLastProcessTheRunCommandStartedHasEnded) {
+    const std::string command = HelperIn("app");
+    const std::string child = HelperNamed("app", "cvchild.exe");
+    const std::string grandchild = HelperNamed("app", "cvgrand.exe");
+    const std::string go = temp_ / "go";
+    const std::string late = temp_ / "late.txt";
+    AppControl app(command.c_str(), ("--hand-over-to " + Quoted(child) + " --hand-over-to " + Quoted(grandchild) +
+                                     " --wait-for " + Quoted(go) + " 60000 --sleep 2500 --write " + Quoted(late) +
+                                     " \"written late\"")
+                                        .c_str());
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    ASSERT_TRUE(StarterEnded(app));
+    ASSERT_TRUE(WaitFor([&] { return app.ProgramsWaitedFor() == Names{"cvgrand.exe"}; }))
+        << "the grandchild, alone once the child has ended";
+    EXPECT_TRUE(app.IsRunning());
+
+    WriteFile(go, "");
+    ASSERT_TRUE(WaitUntilEnded(app));
+    EXPECT_EQ(ReadFileOr(late, "<not yet written>"), "written late") << "the watch ended before the last write";
+    EXPECT_FALSE(ProgramRunning(grandchild));
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
+}
+
+// A single-instance program: the run command hands the work to the copy that ran before
+// and ends at once. A program of the same file name in another folder is not that program.
+TEST_F(Launcher, ACopyOfTheProgramRunningBeforeIsWaitedForOnceItHasTheWork) {
+    const std::string command = HelperIn("app");
+    const std::string other = HelperIn("other");
+    const std::string handed = temp_ / "handed";
+    const std::string done = temp_ / "done";
+    const std::string finished = temp_ / "finished.txt";
+    OwnStart earlier(command, "--wait-for " + Quoted(handed) + " 60000 --wait-for " + Quoted(done) +
+                                  " 60000 --write " + Quoted(finished) + " \"saved by the earlier copy\"");
+    OwnStart namesake(other, "--wait-for " + Quoted(temp_ / "never") + " 60000");
+
+    AppControl app(command.c_str(), ("--write " + Quoted(handed) + " work").c_str());
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    ASSERT_TRUE(StarterEnded(app));
+    EXPECT_TRUE(app.IsRunning());
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{"cvhelper.exe"});
+    EXPECT_TRUE(app.IsRunning());
+
+    WriteFile(done, "");
+    ASSERT_TRUE(WaitUntilEnded(app)) << "kept waiting for the namesake in another folder";
+    EXPECT_EQ(ReadFileOr(finished, "<not yet written>"), "saved by the earlier copy");
+    EXPECT_FALSE(Alive(earlier.Process()));
+    EXPECT_TRUE(Alive(namesake.Process()));
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
+}
+
+ULONGLONG g_now = 0;  // the clock of the test below: it moves only when told
+
+// Looking at every running process is dear, so it happens at most once a second; the
+// copy found may hand the work on to a fresh copy before it ends, and that one is found
+// at the next look.
+TEST_F(Launcher, ACopyThatHandsTheWorkOnIsFollowedAtTheNextLookASecondLater) {
+    const std::string command = HelperIn("app");
+    const std::string first = temp_ / "first";
+    const std::string second = temp_ / "second";
+    OwnStart earlier(command, "--wait-for " + Quoted(first) + " 60000 --hand-over --wait-for " + Quoted(second) +
+                                  " 60000");
+    g_now = 5000;
+    AppControl app(command.c_str(), "--exit 0", [] { return g_now; });
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    ASSERT_TRUE(StarterEnded(app));
+    EXPECT_TRUE(app.IsRunning());
+
+    WriteFile(first, "");
+    ASSERT_EQ(WaitForSingleObject(earlier.Process(), kPatience), WAIT_OBJECT_0);
+    EXPECT_TRUE(app.IsRunning()) << "it may have handed the work on";
+    g_now += 999;
+    EXPECT_TRUE(app.IsRunning());
+    g_now += 1;
+    EXPECT_TRUE(app.IsRunning()) << "the fresh copy was not found";
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{"cvhelper.exe"});
+
+    WriteFile(second, "");
+    ASSERT_TRUE(WaitFor([&] { return !ProgramRunning(command); }));
+    EXPECT_TRUE(app.IsRunning()) << "looked again within the second";
+    g_now += 1000;
+    EXPECT_FALSE(app.IsRunning());
+}
+
+// A tray icon or an updater left running for good: the user ends the wait, and nothing
+// is ended with it, neither then nor when the object goes.
+TEST_F(Launcher, StopWaitingEndsTheWatchAtOnceAndEndsNoProcess) {
+    const std::string command = HelperIn("app");
+    const std::string child = HelperNamed("app", "cvchild.exe");
+    const std::string go = temp_ / "go";
+    const std::string after = temp_ / "after.txt";
+    {
+        AppControl app(command.c_str(), ("--hand-over-to " + Quoted(child) + " --wait-for " + Quoted(go) +
+                                         " 60000 --write " + Quoted(after) + " \"still there\"")
+                                            .c_str());
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        ASSERT_TRUE(StarterEnded(app));
+        ASSERT_TRUE(WaitFor([&] { return app.ProgramsWaitedFor() == Names{"cvchild.exe"}; }));
+        ASSERT_TRUE(app.IsRunning());
+
+        app.StopWaiting();
+        for (int i = 0; i < 3; ++i) EXPECT_FALSE(app.IsRunning());
+        EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
+        EXPECT_TRUE(ProgramRunning(child));
+    }
+    EXPECT_TRUE(ProgramRunning(child)) << "gone with the object";
+    WriteFile(go, "");
+    ASSERT_TRUE(WaitFor([&] { return Exists(after); }));
+    EXPECT_TRUE(WaitFor([&] { return !ProgramRunning(child); }));
+    EXPECT_EQ(ReadFile(after), "still there");
+}
+
+// This very program as the run command: it runs, but it is not a copy to wait for.
+TEST_F(Launcher, TheWatchingProgramItselfIsNeverWaitedFor) {
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    AppControl app(std::string(self, n).c_str(), "--gtest_list_tests");
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    ASSERT_TRUE(StarterEnded(app));
+    EXPECT_TRUE(WaitUntilEnded(app));
+}
+
+// Where the platform refuses the job, the program still runs and its end is still seen.
+TEST_F(Launcher, WithoutAJobTheProgramRunsAndIsWatchedAlone) {
+    struct RefuseJobs {
+        decltype(AppControl::AssignToJob) saved = AppControl::AssignToJob;
+        RefuseJobs() {
+            AppControl::AssignToJob = [](HANDLE, HANDLE) -> BOOL {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            };
+        }
+        ~RefuseJobs() { AppControl::AssignToJob = saved; }
+    } refuse;
+    const std::string command = HelperIn("app");
+    const std::string go = temp_ / "go";
+    const std::string ran = temp_ / "ran.txt";
+    AppControl app(command.c_str(),
+                   ("--write " + Quoted(ran) + " yes --wait-for " + Quoted(go) + " 60000").c_str());
+    ASSERT_TRUE(app.Start()) << app.GetErrorText();
+    EXPECT_EQ(app.GetErrorText(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return Exists(ran); })) << "left suspended";
+    EXPECT_TRUE(app.IsRunning());
+    EXPECT_EQ(app.ProgramsWaitedFor(), Names{"cvhelper.exe"});
+    WriteFile(go, "");
+    ASSERT_TRUE(WaitUntilEnded(app));
+    DWORD exitCode = 99;
+    GetExitCodeProcess(app.ProcessInfo.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
 }
 
 }  // namespace
