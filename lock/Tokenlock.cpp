@@ -213,6 +213,31 @@ bool FirstToken(const char* lockFolder, ListedToken& found) {
     return true;
 }
 
+std::minstd_rand& Random() {
+    // Seeded per process and moment, so that PCs started together draw differently.
+    static std::minstd_rand generator = [] {
+        LARGE_INTEGER counter{};
+        QueryPerformanceCounter(&counter);
+        const auto seed = static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^
+                          GetCurrentThreadId() ^ GetTickCount();
+        return std::minstd_rand(seed ? seed : 1);
+    }();
+    return generator;
+}
+
+// Now, with a random part below the millisecond that no since text shows: a file made
+// again in the same clock tick (by a PC of the same name, in a reused file number) is
+// still told from ours.
+FILETIME CreationStamp() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    ticks.QuadPart += std::uniform_int_distribution<ULONGLONG>(0, 9999)(Random());
+    return FILETIME{ticks.LowPart, ticks.HighPart};
+}
+
 // False with the platform's error code when the file system refuses the token.
 bool CreateToken(const char* lockFolder, const char* userName, TokenIdentity& identity, DWORD& error) {
     OwnedText path(TokenLockPath(lockFolder, userName));
@@ -225,6 +250,8 @@ bool CreateToken(const char* lockFolder, const char* userName, TokenIdentity& id
         }
         DWORD written = 0;
         WriteFile(file.Get(), "1", 1, &written, nullptr);
+        const FILETIME stamp = CreationStamp();
+        SetFileTime(file.Get(), nullptr, nullptr, &stamp);
     }  // closed before the attributes are set
     SetFileAttributesA(path.Str(), FILE_ATTRIBUTE_ARCHIVE);
     // Read once the file is closed: that last-write time is the one every later look sees.
@@ -235,18 +262,10 @@ bool CreateToken(const char* lockFolder, const char* userName, TokenIdentity& id
     return false;
 }
 
-// Seeded per process and moment, so that takers started together pause differently.
 DWORD RandomPause(int attempt) {
-    static std::minstd_rand generator = [] {
-        LARGE_INTEGER counter{};
-        QueryPerformanceCounter(&counter);
-        const auto seed = static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^
-                          GetCurrentThreadId() ^ GetTickCount();
-        return std::minstd_rand(seed ? seed : 1);
-    }();
     const DWORD longest = std::min<DWORD>(kPauseMaxMs, kPauseMinMs + kPauseStepMs * static_cast<DWORD>(attempt));
     std::uniform_int_distribution<DWORD> pause(kPauseMinMs, longest);
-    return pause(generator);
+    return pause(Random());
 }
 
 // After a collision the token in the way may be a rival's that is backing off too: only
