@@ -96,7 +96,7 @@ bool AppControl::Start() {
 
     // The blank stays when there are no options.
     OwnedText commandLine(ConcatText(ProgramPart(Command.Str()).c_str(), " ", Options.Str()));
-    Running = CreateProcessA(nullptr, commandLine.Get(), nullptr, nullptr, FALSE,
+    Running = CreateProcessA(ProgramFile.Get(), commandLine.Get(), nullptr, nullptr, FALSE,
                              DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                              &StartupInfo, &ProcessInfo) != FALSE;
     const DWORD error = GetLastError();

@@ -31,6 +31,8 @@ public:
     OwnedText Folder;     // after the drive, up to and including the last '\' or '/'
     OwnedText Drive;      // "X:" or empty
     OwnedText Command;
+    // When set, the file started, by its full path; Command then only begins the command line.
+    OwnedText ProgramFile;
     OwnedText Options;
     int32_t DriveIndex = -1;  // 0 for A .. 25 for Z; -1 without a drive letter
     OwnedText ErrorText;
