@@ -39,9 +39,8 @@ void MakeSettingsAbsolute() {
 // interrupted transfer counts as there: it is put right once the lock is held.
 int CheckPeriodSettings() {
     const char* shared = GetRemoteSharedDataFolder();
-    if (TransferInterrupted(shared) && !PathExists(shared))
-        shared = GetRemoteLockFolder();  // stands in for the check of the other three
-    return CheckSettings(GetRemoteLockFolder(), shared, GetLocalDataFolder(), GetRunCommand());
+    return CheckSettings(GetRemoteLockFolder(), shared, GetLocalDataFolder(), GetRunCommand(),
+                         TransferInterrupted(shared));
 }
 
 }  // namespace

@@ -75,6 +75,15 @@ bool WriteAll(HANDLE file, const char* text) {
     return WriteFile(file, text, length, &written, nullptr) && written == length;
 }
 
+// By its full path: found through the search path, a runDLL32.exe in the current
+// folder would run first. Null when the system folder cannot be named.
+char* UrlHandlerPath() {
+    char folder[MAX_PATH];
+    const UINT n = Platform().systemDirectory(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    return ConcatText(folder, "\\runDLL32.exe");
+}
+
 }  // namespace
 
 TRegInfo::TRegInfo(forms::Form* owner, const char* titlePath)
@@ -143,8 +152,11 @@ void TRegInfo::lb_HomePageClick() {
     // The platform's URL handler opens the shortcut in the browser; whether it
     // could be started is not the window's concern, and nothing waits for it.
     // The handler's name is the program part: the rest goes after it as options.
+    OwnedText handler(UrlHandlerPath());
+    if (!handler) return;
     OwnedText options(ConcatText("url.dll,OpenURL ", ShortcutPath.Str()));
     AppControl urlHandler("runDLL32.exe", options.Str());
+    urlHandler.ProgramFile.Reset(handler.Release());
     urlHandler.Start();
 }
 

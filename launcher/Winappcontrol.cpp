@@ -137,7 +137,7 @@ bool AppControl::Start() {
     // Suspended, so that it is in the job before it can start anything.
     // The blank stays when there are no options.
     OwnedText commandLine(ConcatText(ProgramPart(Command.Str()).c_str(), " ", Options.Str()));
-    Running = CreateProcessA(nullptr, commandLine.Get(), nullptr, nullptr, FALSE,
+    Running = CreateProcessA(ProgramFile.Get(), commandLine.Get(), nullptr, nullptr, FALSE,
                              CREATE_SUSPENDED | DETACHED_PROCESS | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                              &StartupInfo, &ProcessInfo) != FALSE;
     DWORD error = GetLastError();
@@ -166,7 +166,7 @@ void AppControl::LearnProgram() {
 }
 
 void AppControl::MakeJob() {
-    forms::KernelHandle job(CreateJobObjectA(nullptr, nullptr));
+    KernelHandle job(CreateJobObjectA(nullptr, nullptr));
     if (!job) return;
     // No kill on close: the programs outlive Carvelund. Breakaway allowed: a program that
     // puts its own children in a job of its own must not fail because it runs in ours
@@ -218,7 +218,7 @@ void AppControl::LookForCopies() {
     looked_ = true;
     lookedAt_ = clock_();
     copies_.clear();
-    forms::KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
     const DWORD self = GetCurrentProcessId();
     PROCESSENTRY32 entry{};
@@ -234,9 +234,9 @@ void AppControl::LookForCopies() {
 }
 
 // Same program file: the same full path when both can be read, else the same file name.
-bool AppControl::IsProgramCopy(DWORD id, const char* exeFile, forms::KernelHandle& process) const {
+bool AppControl::IsProgramCopy(DWORD id, const char* exeFile, KernelHandle& process) const {
     if (!SameText(exeFile, programName_)) return false;
-    forms::KernelHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+    KernelHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
     std::string path;
     if (handle)
         path = ImagePath(handle.Get());
@@ -278,7 +278,7 @@ std::vector<std::string> AppControl::ProgramsWaitedFor() {
     if (job_ && !jobEnded_) {
         for (DWORD id : JobProcessIds()) {
             // One that cannot be opened any more has just ended: it needs no name.
-            forms::KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+            KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
             if (process) add(FileNameOf(ImagePath(process.Get())));
         }
     }

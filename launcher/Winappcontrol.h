@@ -3,11 +3,7 @@
 
 #include "shell/Wintools.h"
 
-#if __has_include("shell/Handles.h")
 #include "shell/Handles.h"
-#else
-#include "forms/Handles.h"
-#endif
 
 #include <windows.h>
 
@@ -54,6 +50,8 @@ public:
     OwnedText Folder;     // after the drive, up to and including the last '\' or '/'
     OwnedText Drive;      // "X:" or empty
     OwnedText Command;
+    // When set, the file started, by its full path; Command then only begins the command line.
+    OwnedText ProgramFile;
     OwnedText Options;
     int32_t DriveIndex = -1;  // 0 for A .. 25 for Z; -1 without a drive letter
     OwnedText ErrorText;
@@ -69,7 +67,7 @@ private:
     // A running copy of the run command's program that this process did not start.
     struct Copy {
         DWORD id = 0;
-        forms::KernelHandle process;  // absent when the platform does not let us wait on it
+        KernelHandle process;  // absent when the platform does not let us wait on it
         std::string name;
     };
 
@@ -80,10 +78,10 @@ private:
     std::vector<DWORD> JobProcessIds() const;
     bool CopiesRunning();
     void LookForCopies();
-    bool IsProgramCopy(DWORD id, const char* exeFile, forms::KernelHandle& process) const;
+    bool IsProgramCopy(DWORD id, const char* exeFile, KernelHandle& process) const;
 
     Clock clock_;
-    forms::KernelHandle job_;  // absent when the platform refused one: the process alone is watched
+    KernelHandle job_;  // absent when the platform refused one: the process alone is watched
     std::string programPath_;  // full path of the started program; empty when unreadable
     std::string programName_;  // its file name
     bool watching_ = false;    // from a successful start until the end is seen or StopWaiting

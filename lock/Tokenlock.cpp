@@ -2,6 +2,7 @@
 #include "lock/Tokenlock.h"
 
 #include "shell/Handles.h"
+#include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
 #include <windows.h>
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr char kTokenSuffix[] = ".tokenlockforcarvelund";
-constexpr size_t kTokenSuffixLength = sizeof kTokenSuffix - 1;
 constexpr char kUnknownSince[] = "??/??/???? ??:??";
 
 // Two PCs may create their tokens in the same instant; the later look at the folder
@@ -83,108 +83,124 @@ std::string Upper(const char* text) {
 // File names compare as the file system compares them: ignoring letter case.
 bool SameFileName(const char* a, const char* b) { return Upper(a) == Upper(b); }
 
-// A pattern may also match through a short 8.3 alias, so the suffix is checked here.
-bool HasTokenSuffix(const char* fileName) {
-    const size_t n = std::strlen(fileName);
-    return n >= kTokenSuffixLength && SameFileName(fileName + n - kTokenSuffixLength, kTokenSuffix);
-}
-
-char* TokenLockPattern(const char* lockFolder) { return ConcatText(lockFolder, "\\*", kTokenSuffix); }
+constexpr wchar_t kTokenSuffixW[] = L".tokenlockforcarvelund";
+constexpr size_t kTokenSuffixLengthW = sizeof kTokenSuffixW / sizeof kTokenSuffixW[0] - 1;
 
 char* TokenLockPath(const char* lockFolder, const char* name) {
     return ConcatText(lockFolder, "\\", name, kTokenSuffix);
 }
 
-struct FoundToken {
-    std::string fileName;
-    uint16_t date = 0;
-    uint16_t time = 0;
+bool SameWideName(const std::wstring& a, const std::wstring& b) { return FoldedName(a) == FoldedName(b); }
+
+// A pattern may also match through a short 8.3 alias, so the suffix is checked here.
+bool HasTokenSuffixW(const std::wstring& fileName) {
+    return fileName.size() >= kTokenSuffixLengthW &&
+           SameWideName(fileName.substr(fileName.size() - kTokenSuffixLengthW), kTokenSuffixW);
+}
+
+// The owner as this code page can show it.
+std::string ShownOwner(const std::wstring& fileName) {
+    return Narrow(fileName.substr(0, fileName.size() - kTokenSuffixLengthW));
+}
+
+std::wstring TokenPathW(const char* lockFolder, const std::wstring& fileName) {
+    return JoinPath(Widen(OrEmpty(lockFolder)), fileName);
+}
+
+struct ListedToken {
+    std::wstring fileName;
+    FILETIME lastWrite{};
 };
 
-// Every visible token in listing order, until `visit` returns false.
-template <typename Visit>
-void ForEachToken(const char* lockFolder, Visit visit) {
-    OwnedText pattern(TokenLockPattern(lockFolder));
-    WIN32_FIND_DATAA data;
-    FindHandle search(FindFirstFileA(pattern.Str(), &data));
-    if (!search) return;
+// Every visible token in listing order. Names come from outside (other PCs), so the
+// wide calls list them: the ANSI listing turns what the code page lacks into '?'.
+std::vector<ListedToken> ListTokens(const char* lockFolder) {
+    std::vector<ListedToken> tokens;
+    if (!HasFolder(lockFolder)) return tokens;
+    const std::wstring pattern = Widen(lockFolder) + L"\\*" + kTokenSuffixW;
+    WIN32_FIND_DATAW data;
+    FindHandle search(Platform().findFirstFileW(pattern.c_str(), &data));
+    if (!search) return tokens;
+    constexpr DWORD kSkipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     do {
-        const DWORD skipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-        if ((data.dwFileAttributes & skipped) == 0 && HasTokenSuffix(data.cFileName) && !visit(data.cFileName)) return;
-    } while (FindNextFileA(search.Get(), &data));
+        if ((data.dwFileAttributes & kSkipped) == 0 && HasTokenSuffixW(data.cFileName))
+            tokens.push_back({data.cFileName, data.ftLastWriteTime});
+    } while (Platform().findNextFileW(search.Get(), &data));
+    return tokens;
+}
+
+// The token whose owner, as shown, is this name (letter case ignored, as the file
+// system does), when the lookups can see it.
+bool NamedToken(const char* lockFolder, const char* name, ListedToken& found) {
+    for (ListedToken& token : ListTokens(lockFolder))
+        if (SameFileName(ShownOwner(token.fileName).c_str(), name)) {
+            found = std::move(token);
+            return true;
+        }
+    return false;
+}
+
+std::string SinceText(const FILETIME& lastWrite) { return LocalTimeText(lastWrite, MonthWidth::TwoColumns, kUnknownSince); }
+
+TokenIdentity IdentityOf(HANDLE file, const std::wstring& fileName) {
+    TokenIdentity identity;
+    identity.fileName = fileName;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info)) {
+        identity.volumeSerial = info.dwVolumeSerialNumber;
+        identity.fileIndex = (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        identity.lastWrite = info.ftLastWriteTime;
+    }
+    return identity;
+}
+
+// Reading attributes needs no sharing, so a holder's open file can be identified too.
+bool ReadIdentity(const char* lockFolder, const std::wstring& fileName, TokenIdentity& identity) {
+    KernelHandle file(CreateFileW(TokenPathW(lockFolder, fileName).c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
+    identity = IdentityOf(file.Get(), fileName);
+    return true;
+}
+
+enum class Removal { Deleted, NotThere, NotThatFile, Failed };
+
+// Deletes the token only while it is that very file. Opened without delete sharing, it
+// cannot be deleted or replaced by anyone between the check and the delete.
+Removal RemoveIfSame(const char* lockFolder, const TokenIdentity& identity, DWORD& error) {
+    if (!HasFolder(lockFolder) || !identity.Known()) return Removal::NotThere;
+    KernelHandle file(CreateFileW(TokenPathW(lockFolder, identity.fileName).c_str(),
+                                         DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Removal::NotThere : Removal::Failed;
+    }
+    if (!IdentityOf(file.Get(), identity.fileName).SameFile(identity)) return Removal::NotThatFile;
+    // Archive alone, so that a read-only token can go; zero times stay as they are.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    SetFileInformationByHandle(file.Get(), FileBasicInfo, &basic, sizeof basic);
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+        error = GetLastError();
+        return Removal::Failed;
+    }
+    return Removal::Deleted;  // once the handle closes
 }
 
 // The first token in the folder, as the lookup of the search pattern finds it.
-bool FirstToken(const char* lockFolder, FoundToken& found) {
-    {
-        OwnedText pattern(TokenLockPattern(lockFolder));
-        const FindRecord* record = FindFirstEntry(pattern.Str());
-        if (!record) return false;
-        if (HasTokenSuffix(record->name)) {
-            found.fileName = record->name;
-            return true;
-        }
-    }
-    // The lookup stopped at an alias match; a real token may come later in the listing.
-    bool any = false;
-    ForEachToken(lockFolder, [&](const char* fileName) {
-        found.fileName = fileName;
-        any = true;
-        return false;
-    });
-    return any;
-}
-
-// The token of exactly this name, when the lookups can see it.
-bool NamedToken(const char* lockFolder, const char* name, FoundToken& found) {
-    if (!HasFolder(lockFolder) || !IsTokenName(name)) return false;
-    OwnedText path(TokenLockPath(lockFolder, name));
-    const FindRecord* record = FindFirstEntry(path.Str());
-    if (!record) return false;
-    const std::string expected = std::string(OrEmpty(name)) + kTokenSuffix;
-    if (!SameFileName(record->name, expected.c_str())) return false;
-    found.fileName = record->name;
-    found.date = record->date;
-    found.time = record->time;
+bool FirstToken(const char* lockFolder, ListedToken& found) {
+    std::vector<ListedToken> tokens = ListTokens(lockFolder);
+    if (tokens.empty()) return false;
+    found = std::move(tokens.front());
     return true;
 }
 
-// False with the platform's error code when the file system refuses the token.
-bool CreateToken(const char* path, DWORD& error) {
-    {
-        KernelHandle file(Platform().createFile(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                       FILE_ATTRIBUTE_ARCHIVE, nullptr));
-        if (!file) {
-            error = GetLastError();
-            return false;
-        }
-        DWORD written = 0;
-        WriteFile(file.Get(), "1", 1, &written, nullptr);
-    }  // closed before the attributes are set
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-    return true;
-}
-
-struct FolderAfterCreate {
-    bool ownVisible = false;
-    bool othersPresent = false;
-};
-
-FolderAfterCreate LookAgain(const char* lockFolder, const char* userName) {
-    const std::string own = std::string(OrEmpty(userName)) + kTokenSuffix;
-    FolderAfterCreate seen;
-    ForEachToken(lockFolder, [&](const char* fileName) {
-        if (SameFileName(fileName, own.c_str()))
-            seen.ownVisible = true;
-        else
-            seen.othersPresent = true;
-        return true;
-    });
-    return seen;
-}
-
-// Seeded per process and moment, so that takers started together pause differently.
-DWORD RandomPause(int attempt) {
+std::minstd_rand& Random() {
+    // Seeded per process and moment, so that PCs started together draw differently.
     static std::minstd_rand generator = [] {
         LARGE_INTEGER counter{};
         QueryPerformanceCounter(&counter);
@@ -192,22 +208,63 @@ DWORD RandomPause(int attempt) {
                           GetCurrentThreadId() ^ GetTickCount();
         return std::minstd_rand(seed ? seed : 1);
     }();
+    return generator;
+}
+
+// Now, with a random part below the millisecond that no since text shows: a file made
+// again in the same clock tick (by a PC of the same name, in a reused file number) is
+// still told from ours.
+FILETIME CreationStamp() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    ticks.QuadPart += std::uniform_int_distribution<ULONGLONG>(0, 9999)(Random());
+    return FILETIME{ticks.LowPart, ticks.HighPart};
+}
+
+// False with the platform's error code when the file system refuses the token.
+bool CreateToken(const char* lockFolder, const char* userName, TokenIdentity& identity, DWORD& error) {
+    OwnedText path(TokenLockPath(lockFolder, userName));
+    {
+        KernelHandle file(Platform().createFile(path.Str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                       CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        if (!file) {
+            error = GetLastError();
+            return false;
+        }
+        DWORD written = 0;
+        WriteFile(file.Get(), "1", 1, &written, nullptr);
+        const FILETIME stamp = CreationStamp();
+        SetFileTime(file.Get(), nullptr, nullptr, &stamp);
+    }  // closed before the attributes are set
+    SetFileAttributesA(path.Str(), FILE_ATTRIBUTE_ARCHIVE);
+    // Read once the file is closed: that last-write time is the one every later look sees.
+    if (ReadIdentity(lockFolder, Widen(OrEmpty(userName)) + kTokenSuffixW, identity)) return true;
+    // A token we cannot tell from another PC's is of no use to us.
+    error = GetLastError();
+    DeleteFileForced(path.Str());
+    return false;
+}
+
+DWORD RandomPause(int attempt) {
     const DWORD longest = std::min<DWORD>(kPauseMaxMs, kPauseMinMs + kPauseStepMs * static_cast<DWORD>(attempt));
     std::uniform_int_distribution<DWORD> pause(kPauseMinMs, longest);
-    return pause(generator);
+    return pause(Random());
 }
 
 // After a collision the token in the way may be a rival's that is backing off too: only
 // one that stays counts as a holder's.
 bool TokenInTheWay(const char* lockFolder, bool rivalsBackingOff, ULONGLONG deadline) {
-    FoundToken seen;
+    ListedToken seen;
     if (!FirstToken(lockFolder, seen)) return false;
     if (!rivalsBackingOff) return true;
     for (;;) {
         Sleep(kSettleMs);
-        FoundToken now;
+        ListedToken now;
         if (!FirstToken(lockFolder, now)) return false;
-        if (SameFileName(now.fileName.c_str(), seen.fileName.c_str()) || GetTickCount64() >= deadline) return true;
+        if (SameWideName(now.fileName, seen.fileName) || GetTickCount64() >= deadline) return true;
         seen = now;
     }
 }
@@ -222,22 +279,34 @@ TokenTake Outcome(TakeResult result, DWORD error = 0, std::string detail = {}) {
 
 }  // namespace
 
+bool TokenIdentity::SameFile(const TokenIdentity& other) const {
+    return SameWideName(fileName, other.fileName) && volumeSerial == other.volumeSerial &&
+           fileIndex == other.fileIndex && CompareFileTime(&lastWrite, &other.lastWrite) == 0;
+}
+
 TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName) {
     if (!HasFolder(lockFolder)) return Outcome(TakeResult::CreateFailed, ERROR_PATH_NOT_FOUND);
     if (const char* problem = NameProblem(userName)) return Outcome(TakeResult::NameRefused, 0, problem);
-    OwnedText path(TokenLockPath(lockFolder, userName));
     const ULONGLONG deadline = GetTickCount64() + kTakeBudgetMs;
     bool collided = false;
     for (int attempt = 1;; ++attempt) {
         if (TokenInTheWay(lockFolder, collided, deadline)) return Outcome(TakeResult::InTheWay);
+        TokenIdentity own;
         DWORD error = 0;
-        if (!CreateToken(path.Str(), error)) return Outcome(TakeResult::CreateFailed, error);
-        const FolderAfterCreate seen = LookAgain(lockFolder, userName);
-        if (seen.ownVisible && !seen.othersPresent) return Outcome(TakeResult::Taken);
+        if (!CreateToken(lockFolder, userName, own, error)) return Outcome(TakeResult::CreateFailed, error);
+        const TokenConflict seen = OtherTokens(lockFolder, own);
+        if (seen.Clear()) {
+            TokenTake take = Outcome(TakeResult::Taken);
+            take.identity = std::move(own);
+            return take;
+        }
         // A stray token of ours would lock everyone out, this PC included.
-        if (!DeleteFileForced(path.Str())) return Outcome(TakeResult::OwnTokenStuck, 0, path.Str());
+        if (DeleteOwnToken(lockFolder, own).result == TokenDelete::Failed) {
+            OwnedText path(TokenLockPath(lockFolder, userName));
+            return Outcome(TakeResult::OwnTokenStuck, 0, path.Str());
+        }
         // A token the lookups cannot see (hidden by the share) would lock nobody out.
-        if (!seen.ownVisible) return Outcome(TakeResult::Unseen);
+        if (!seen.ownListed) return Outcome(TakeResult::Unseen);
         collided = true;
         if (GetTickCount64() >= deadline) return Outcome(TakeResult::Busy);
         Sleep(RandomPause(attempt));
@@ -249,31 +318,85 @@ bool TakeTokenLock(const char* lockFolder, const char* userName) {
 }
 
 char* TokenLockOwner(const char* lockFolder) {
-    FoundToken token;
-    if (!HasFolder(lockFolder) || !FirstToken(lockFolder, token)) return nullptr;
-    token.fileName.erase(token.fileName.size() - kTokenSuffixLength);
-    return ConcatText(token.fileName.c_str());
+    ListedToken token;
+    if (!FirstToken(lockFolder, token)) return nullptr;
+    return ConcatText(ShownOwner(token.fileName).c_str());
 }
 
 char* TokenLockSince(const char* lockFolder, const char* ownerName) {
-    FoundToken token;
+    ListedToken token;
     if (!NamedToken(lockFolder, ownerName, token)) return ConcatText(kUnknownSince);
-    // The listing gives the local DOS time; back to UTC at the same offset that made it.
-    FILETIME local{}, utc{};
-    if (!DosDateTimeToFileTime(token.date, token.time, &local) || !LocalFileTimeToFileTime(&local, &utc))
-        return ConcatText(kUnknownSince);
-    return ConcatText(LocalTimeText(utc, MonthWidth::TwoColumns, kUnknownSince).c_str());
+    return ConcatText(SinceText(token.lastWrite).c_str());
 }
 
 bool OwnsTokenLock(const char* lockFolder, const char* userName) {
-    FoundToken token;
-    return NamedToken(lockFolder, userName, token);
+    ListedToken token;
+    return IsTokenName(userName) && NamedToken(lockFolder, userName, token);
 }
 
 bool DeleteTokenLock(const char* lockFolder, const char* name) {
     if (!HasFolder(lockFolder)) return true;
-    // Such a name cannot be shown to have no token here; never treat it as deleted.
-    if (!IsTokenName(name)) return false;
-    OwnedText path(TokenLockPath(lockFolder, name));
-    return DeleteFileForced(path.Str());
+    if (IsTokenName(name)) {
+        OwnedText path(TokenLockPath(lockFolder, name));
+        return DeleteFileForced(path.Str());
+    }
+    // A name shown with '?' for what the code page lacks: the listed token it shows.
+    ListedToken token;
+    TokenIdentity identity;
+    if (!NamedToken(lockFolder, name, token) || !ReadIdentity(lockFolder, token.fileName, identity)) return false;
+    DWORD error = 0;
+    return RemoveIfSame(lockFolder, identity, error) == Removal::Deleted;
+}
+
+TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own) {
+    TokenConflict conflict;
+    for (const ListedToken& token : ListTokens(lockFolder)) {
+        TokenIdentity found;
+        // Our name alone is not enough: another PC of that name may have made this file.
+        if (own.Known() && SameWideName(token.fileName, own.fileName) &&
+            ReadIdentity(lockFolder, token.fileName, found) && found.SameFile(own))
+            conflict.ownListed = true;
+        else
+            conflict.others.push_back(ShownOwner(token.fileName));
+    }
+    return conflict;
+}
+
+OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own) {
+    OwnTokenDelete outcome;
+    switch (RemoveIfSame(lockFolder, own, outcome.error)) {
+        case Removal::Deleted: outcome.result = TokenDelete::Deleted; break;
+        case Removal::NotThere: outcome.result = TokenDelete::Gone; break;
+        case Removal::NotThatFile: outcome.result = TokenDelete::Replaced; break;
+        case Removal::Failed: outcome.result = TokenDelete::Failed; break;
+    }
+    return outcome;
+}
+
+bool FirstShownToken(const char* lockFolder, ShownToken& shown) {
+    ListedToken token;
+    if (!FirstToken(lockFolder, token)) return false;
+    shown.owner = ShownOwner(token.fileName);
+    shown.since = SinceText(token.lastWrite);
+    if (!ReadIdentity(lockFolder, token.fileName, shown.identity)) {
+        shown.identity = TokenIdentity{};
+        shown.identity.fileName = token.fileName;
+        shown.identity.lastWrite = token.lastWrite;
+    }
+    return true;
+}
+
+ShownTokenDelete DeleteShownToken(const char* lockFolder, const ShownToken& shown) {
+    ShownTokenDelete outcome;
+    // Opened by its name in any letter case, "ann" is another file than the "Ann" shown.
+    const Removal removal = RemoveIfSame(lockFolder, shown.identity, outcome.error);
+    if (removal == Removal::Deleted) {
+        outcome.result = TokenDelete::Deleted;
+    } else if (removal == Removal::Failed) {
+        outcome.result = TokenDelete::Failed;
+    } else {
+        outcome.error = 0;
+        outcome.result = FirstShownToken(lockFolder, outcome.holder) ? TokenDelete::Replaced : TokenDelete::Gone;
+    }
+    return outcome;
 }

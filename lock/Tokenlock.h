@@ -5,6 +5,20 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+// What tells one token file from another of the same name: a PC of the same user name,
+// or one whose name differs only in letter case, makes a different file.
+struct TokenIdentity {
+    std::wstring fileName;  // as created or listed, suffix included; empty for none
+    DWORD volumeSerial = 0;
+    ULONGLONG fileIndex = 0;
+    FILETIME lastWrite{};
+
+    bool Known() const { return !fileName.empty(); }
+    // The same file: the name may differ in letter case, the rest must be equal.
+    bool SameFile(const TokenIdentity& other) const;
+};
 
 enum class TakeResult {
     Taken,
@@ -20,15 +34,64 @@ struct TokenTake {
     TakeResult result = TakeResult::Taken;
     DWORD error = 0;
     std::string detail;
+    TokenIdentity identity;  // of the token this take made, when Taken
 };
 
 // Takes the lock, or says why not. Takers that collide back off and try again, with
 // random pauses, for a few seconds. Nothing is shown to the user here.
 TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName);
 bool TakeTokenLock(const char* lockFolder, const char* userName);
-// The owner of the first token found, as a made text (caller frees), or null.
+// The owner of the first token found, as a made text (caller frees), or null. A name
+// outside the code page comes as the code page allows ('?' for what it lacks).
 char* TokenLockOwner(const char* lockFolder);
 // The since text of that owner's token, or "??/??/???? ??:??", as a made text.
 char* TokenLockSince(const char* lockFolder, const char* ownerName);
 bool OwnsTokenLock(const char* lockFolder, const char* userName);
+// Deletes whatever token has that name; prefer DeleteOwnToken and DeleteShownToken.
 bool DeleteTokenLock(const char* lockFolder, const char* name);
+
+// ---- Tokens known by identity ------------------------------------------------
+
+// What a listing of the lock folder shows about our token and the others. The listing
+// may come from a cache older than our create: then our token is not in it, and the
+// lock cannot be confirmed from it.
+struct TokenConflict {
+    bool ownListed = false;           // our very token is in the listing
+    std::vector<std::string> others;  // owners of every other token, in listing order
+
+    bool Clear() const { return ownListed && others.empty(); }
+};
+TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own);
+
+enum class TokenDelete {
+    Deleted,   // that very token is gone now
+    Gone,      // it was not there any more, and no other token is
+    Replaced,  // another token is there (`holder`); nothing was deleted
+    Failed,    // it is still there; `error` says why
+};
+
+// Deletes our token only while the file there is still the one this process created.
+struct OwnTokenDelete {
+    TokenDelete result = TokenDelete::Gone;
+    DWORD error = 0;
+};
+OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own);
+
+// A holder as a dialog shows it: the first token in the folder.
+struct ShownToken {
+    std::string owner;  // as the code page allows
+    std::string since;  // the since text
+    TokenIdentity identity;
+};
+// False when the folder holds no token.
+bool FirstShownToken(const char* lockFolder, ShownToken& shown);
+
+// Deletes the holder's token only while it is still the one that was shown (the same
+// name exactly, the same file written at the same time). When another token has taken
+// its place, nothing is deleted and `holder` shows the new one.
+struct ShownTokenDelete {
+    TokenDelete result = TokenDelete::Gone;
+    DWORD error = 0;
+    ShownToken holder;  // when Replaced
+};
+ShownTokenDelete DeleteShownToken(const char* lockFolder, const ShownToken& shown);

@@ -197,6 +197,26 @@ bool TCarvelund::CheckFields() {
             box = &tb_LocalFolder;
             message = "Local Data Folder NOT found!";
             break;
+        case 5:
+            box = &tb_SharedFolder;
+            message = "Remote Shared Data Folder can't be a drive root!";
+            break;
+        case 6:
+            box = &tb_LocalFolder;
+            message = "Local Data Folder can't be a drive root!";
+            break;
+        case 7:
+            box = &tb_SharedFolder;
+            message = "Remote Lock Folder and Remote Shared Data Folder overlap!";
+            break;
+        case 8:
+            box = &tb_LocalFolder;
+            message = "Remote Lock Folder and Local Data Folder overlap!";
+            break;
+        case 9:
+            box = &tb_LocalFolder;
+            message = "Remote Shared Data Folder and Local Data Folder overlap!";
+            break;
         case kRefusedProgramCode:
             message = "PILOT.exe does not work with Marrowkeep!";
             break;

@@ -9,11 +9,18 @@ const char* GetIniFileName();
 bool ReadSettings();
 // Null on success; otherwise the store's message, valid until the next failing write.
 const char* WriteSettings();
-// 0 when all four exist; 1 lock folder, 2 shared data folder, 3 local data folder, 4 run command.
+// 0 when all is well. Missing: 1 lock folder, 2 shared data folder, 3 local data folder,
+// 4 run command; then the folders' layout (CheckFolderLayout). The shared folder may be
+// missing while an interrupted transfer to it waits for its repair.
 int CheckSettings(const char* lockFolder, const char* sharedFolder, const char* localFolder,
-                  const char* runCommand);
+                  const char* runCommand, bool sharedAwaitsRepair = false);
+// On full paths, letter case ignored; the folders need not exist. 5 the shared data
+// folder is a root, 6 the local data folder is a root; overlapping (one equal to or
+// inside the other): 7 lock and shared, 8 lock and local, 9 shared and local.
+int CheckFolderLayout(const char* lockFolder, const char* sharedFolder, const char* localFolder);
 
-// Never null; one trailing '\' or '/' is removed from the stored value itself.
+// Never null; one trailing '\' or '/' is removed from the stored value itself, but a
+// drive root ("D:\") stays one.
 const char* GetRemoteLockFolder();
 const char* GetRemoteSharedDataFolder();
 const char* GetLocalDataFolder();

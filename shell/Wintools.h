@@ -135,5 +135,10 @@ struct PlatformCalls {
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
     // The lock token's create: a rival PC's token can appear at this very instant.
     HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;
+    // The lock folder's listing: on a share it may come from a cache seconds old.
+    HANDLE(WINAPI* findFirstFileW)(LPCWSTR, LPWIN32_FIND_DATAW) = FindFirstFileW;
+    BOOL(WINAPI* findNextFileW)(HANDLE, LPWIN32_FIND_DATAW) = FindNextFileW;
+    // Where the platform's own programs (the URL handler) are started from.
+    UINT(WINAPI* systemDirectory)(LPSTR, UINT) = GetSystemDirectoryA;
 };
 PlatformCalls& Platform();

@@ -28,7 +28,9 @@ protected:
                 return open;
             },
             file);
-        if (verdict == Verdict::AskUser) EXPECT_EQ(file, "C:\\Data\\notes.txt");
+        if (verdict == Verdict::AskUser) {
+            EXPECT_EQ(file, "C:\\Data\\notes.txt");
+        }
         return verdict;
     }
 };

@@ -1,5 +1,6 @@
 // The information window on real windows and real files: its edition, its look, the
 // home-page link that writes the shortcut file, and the ways it closes.
+#include "app/Clogo.h"
 #include "info/Creginfo.h"
 #include "support/Gui.h"
 #include "support/TempDir.h"
@@ -63,44 +64,70 @@ private:
     std::thread thread_;
 };
 
-// A recorder in place of the platform's URL handler. It sits in the current folder,
-// which the platform searches for "runDLL32.exe" before the system folder, and notes
-// the command line of every start.
+// Recorders in place of the platform's URL handler: one as runDLL32.exe in a folder
+// that the system-folder seam names, and a decoy of the same name in the current
+// folder, which a start through the search path would run first. Each start of either
+// notes the program's full path and its command line.
 class UrlHandlerStandIn {
 public:
-    UrlHandlerStandIn() : log_(dir_ / "starts.log") {
+    UrlHandlerStandIn() : log_(logDir_ / "starts.log"), previousSystemFolder_(Platform().systemDirectory) {
         char exe[MAX_PATH];
         const std::string self(exe, GetModuleFileNameA(nullptr, exe, MAX_PATH));
         const std::string recorder = self.substr(0, self.find_last_of("\\/")) + "\\url_handler_standin.exe";
-        EXPECT_TRUE(CopyFileA(recorder.c_str(), (dir_ / "runDLL32.exe").c_str(), FALSE)) << recorder;
+        EXPECT_TRUE(CopyFileA(recorder.c_str(), (system_ / "runDLL32.exe").c_str(), FALSE)) << recorder;
+        EXPECT_TRUE(CopyFileA(recorder.c_str(), (current_ / "runDLL32.exe").c_str(), FALSE)) << recorder;
+        systemFolder_ = system_.Path();
+        Platform().systemDirectory = SystemFolder;
         char previous[MAX_PATH];
         previousFolder_.assign(previous, GetCurrentDirectoryA(MAX_PATH, previous));
-        SetCurrentDirectoryA(dir_.Path().c_str());
+        SetCurrentDirectoryA(current_.Path().c_str());
         SetEnvironmentVariableA("CARVELUND_URL_LOG", log_.c_str());
     }
     ~UrlHandlerStandIn() {
         SetEnvironmentVariableA("CARVELUND_URL_LOG", nullptr);
         SetCurrentDirectoryA(previousFolder_.c_str());
+        Platform().systemDirectory = previousSystemFolder_;
     }
     UrlHandlerStandIn(const UrlHandlerStandIn&) = delete;
     UrlHandlerStandIn& operator=(const UrlHandlerStandIn&) = delete;
 
-    // The command lines of the starts so far, in order.
-    std::vector<std::string> Starts() const {
-        std::vector<std::string> starts;
+    // The starts so far, in order: the program that ran and its command line.
+    struct Start {
+        std::string program;
+        std::string commandLine;
+    };
+    std::vector<Start> Starts() const {
+        std::vector<Start> starts;
         const std::string text = ContentOf(log_);
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            starts.push_back(text.substr(start, end - start));
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string line = text.substr(start, end - start);
+            const size_t bar = line.find('|');
+            starts.push_back({line.substr(0, bar), bar == std::string::npos ? "" : line.substr(bar + 1)});
+        }
         return starts;
+    }
+    std::vector<std::string> CommandLines() const {
+        std::vector<std::string> lines;
+        for (const Start& s : Starts()) lines.push_back(s.commandLine);
+        return lines;
     }
     bool AwaitStarts(size_t count) const {
         return WaitFor([&] { return Starts().size() >= count; });
     }
+    std::string SystemHandler() const { return system_ / "runDLL32.exe"; }
 
 private:
-    TempDir dir_;
+    static UINT WINAPI SystemFolder(LPSTR buffer, UINT size) {
+        if (systemFolder_.size() >= size) return static_cast<UINT>(systemFolder_.size() + 1);
+        lstrcpynA(buffer, systemFolder_.c_str(), static_cast<int>(size));
+        return static_cast<UINT>(systemFolder_.size());
+    }
+
+    static inline std::string systemFolder_;
+    TempDir logDir_, system_, current_;
     std::string log_;
     std::string previousFolder_;
+    decltype(PlatformCalls::systemDirectory) previousSystemFolder_;
 };
 
 // A click on the window's own surface: above the memo, beside it, and below the link.
@@ -348,7 +375,9 @@ TEST(RegInfo, EveryClickOnTheLinkWritesTheFileAndStartsTheUrlHandler) {
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(Attributes(shortcut) & kAttributeMask, 0u);
     const std::string commandLine = "runDLL32.exe url.dll,OpenURL " + dir.Path() + "/Marrowkeep_HomePage.url";
-    EXPECT_EQ(handler.Starts(), (std::vector<std::string>{commandLine, commandLine}));
+    EXPECT_EQ(handler.CommandLines(), (std::vector<std::string>{commandLine, commandLine}));
+    // From the system folder, by its full path: never the runDLL32.exe in the current folder.
+    for (const auto& start : handler.Starts()) EXPECT_EQ(start.program, handler.SystemHandler());
 }
 
 // Root ignores read-only folders and files under Wine, so the file is made impossible
@@ -485,7 +514,7 @@ TEST(RegInfo, ShowRegInfoOpensTheWindowForTheTitleWindowAndDestroysIt) {
             ClickSurface(window);
             AwaitGone(window);
         });
-        ShowRegInfo(logo);
+        ShowRegInfo(logo, logo.TitlePath.Str());
     }
     EXPECT_TRUE(owned);
     EXPECT_TRUE(ownerDisabled);

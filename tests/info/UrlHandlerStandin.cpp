@@ -1,10 +1,9 @@
 // Stands in for the platform's URL handler in the information window's tests: each
-// start appends its command line, exactly as received, to the file that
-// CARVELUND_URL_LOG names, and ends.
+// start appends a line to the file that CARVELUND_URL_LOG names: its own full path,
+// a '|', and its command line exactly as received. Then it ends.
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 
 int main() {
     char log[MAX_PATH];
@@ -12,7 +11,9 @@ int main() {
     if (n == 0 || n >= sizeof log) return 1;
     FILE* f = std::fopen(log, "ab");
     if (!f) return 2;
-    const char* line = GetCommandLineA();
-    const bool written = std::fwrite(line, 1, std::strlen(line), f) == std::strlen(line) && std::fputc('\n', f) != EOF;
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) return 2;
+    const bool written = std::fprintf(f, "%s|%s\n", self, GetCommandLineA()) > 0;
     return std::fclose(f) == 0 && written ? 0 : 2;
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -352,6 +353,214 @@ TEST(Tokenlock, BackingOffFromARivalReportsAnOwnTokenThatCannotBeDeleted) {
     EXPECT_EQ(take.result, TakeResult::OwnTokenStuck);
     EXPECT_EQ(take.detail, locks.Path() + "\\Ann" + kSuffix);
     EXPECT_EQ(Entries(locks.Path()), (std::vector<std::string>{"Ann" + kSuffix, "Bob" + kSuffix}));
+}
+
+// ---- Tokens known by identity ------------------------------------------------
+
+const std::wstring kSuffixW = L".tokenlockforcarvelund";
+
+TokenIdentity Take(const TempDir& locks, const char* name) {
+    const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), name);
+    EXPECT_EQ(take.result, TakeResult::Taken) << name;
+    EXPECT_TRUE(take.identity.Known()) << name;
+    return take.identity;
+}
+
+// A file that keeps being open elsewhere, without delete sharing, until the case ends.
+struct HeldOpen {
+    KernelHandle handle;
+    void Hold(const std::string& path) {
+        handle.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(handle);
+    }
+};
+
+// The last PC to run Finish must not delete a token that another PC has made since,
+// under the same user name or the same name in another letter case.
+TEST(TokenIdentity, DeleteOwnTokenDeletesOnlyTheVeryFileThisTakeMade) {
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&, HeldOpen&)> meanwhile;
+        TokenDelete result;
+        DWORD error;
+        std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {"still ours", [](const TempDir&, HeldOpen&) {}, TokenDelete::Deleted, 0, {}},
+        {"ours, made read-only",
+         [](const TempDir& d, HeldOpen&) { SetFileAttributesA(TokenOf(d, "Ann").c_str(), FILE_ATTRIBUTE_READONLY); },
+         TokenDelete::Deleted, 0, {}},
+        {"deleted by another user", [](const TempDir& d, HeldOpen&) { DeleteTokenLock(d.Path().c_str(), "Ann"); },
+         TokenDelete::Gone, ERROR_FILE_NOT_FOUND, {}},
+        {"taken again by another PC of the same name",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Ann"));
+             ASSERT_TRUE(TakeTokenLock(d.Path().c_str(), "Ann"));
+         },
+         TokenDelete::Replaced, 0, {"Ann" + kSuffix}},
+        {"made by hand under the same name in the same instant",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteFileA(TokenOf(d, "Ann").c_str()));
+             WriteFile(TokenOf(d, "Ann"), "1");
+         },
+         TokenDelete::Replaced, 0, {"Ann" + kSuffix}},
+        {"taken by ann, another letter case",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Ann"));
+             ASSERT_TRUE(TakeTokenLock(d.Path().c_str(), "ann"));
+         },
+         TokenDelete::Replaced, 0, {"ann" + kSuffix}},
+        {"held open by another program", [](const TempDir& d, HeldOpen& h) { h.Hold(TokenOf(d, "Ann")); },
+         TokenDelete::Failed, ERROR_SHARING_VIOLATION, {"Ann" + kSuffix}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir locks;
+        const TokenIdentity own = Take(locks, "Ann");
+        HeldOpen held;
+        c.meanwhile(locks, held);
+        const OwnTokenDelete deleted = DeleteOwnToken(locks.Path().c_str(), own);
+        EXPECT_EQ(deleted.result, c.result);
+        EXPECT_EQ(deleted.error, c.error);
+        EXPECT_EQ(Entries(locks.Path()), c.left);
+    }
+}
+
+// Delete Lock in a conflict dialog deletes the holder it showed, never one that came after.
+TEST(TokenIdentity, DeleteShownTokenDeletesOnlyTheHolderThatWasShown) {
+    struct Case {
+        const char* name;
+        std::function<void(const TempDir&, HeldOpen&)> meanwhile;
+        TokenDelete result;
+        std::string holder;  // shown now, when replaced
+        std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {"unchanged", [](const TempDir&, HeldOpen&) {}, TokenDelete::Deleted, "", {}},
+        {"gone meanwhile", [](const TempDir& d, HeldOpen&) { ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Bob")); },
+         TokenDelete::Gone, "", {}},
+        {"another user took it",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Bob"));
+             ASSERT_TRUE(TakeTokenLock(d.Path().c_str(), "Carl"));
+         },
+         TokenDelete::Replaced, "Carl", {"Carl" + kSuffix}},
+        {"Bob's other PC took it again",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Bob"));
+             ASSERT_TRUE(TakeTokenLock(d.Path().c_str(), "Bob"));
+         },
+         TokenDelete::Replaced, "Bob", {"Bob" + kSuffix}},
+        {"bob took it, another letter case",
+         [](const TempDir& d, HeldOpen&) {
+             ASSERT_TRUE(DeleteTokenLock(d.Path().c_str(), "Bob"));
+             ASSERT_TRUE(TakeTokenLock(d.Path().c_str(), "bob"));
+         },
+         TokenDelete::Replaced, "bob", {"bob" + kSuffix}},
+        {"held open by another program", [](const TempDir& d, HeldOpen& h) { h.Hold(TokenOf(d, "Bob")); },
+         TokenDelete::Failed, "", {"Bob" + kSuffix}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir locks;
+        Take(locks, "Bob");
+        ShownToken shown;
+        ASSERT_TRUE(FirstShownToken(locks.Path().c_str(), shown));
+        EXPECT_EQ(shown.owner, "Bob");
+        EXPECT_EQ(shown.since, Since(locks.Path(), "Bob"));
+        HeldOpen held;
+        c.meanwhile(locks, held);
+        const ShownTokenDelete deleted = DeleteShownToken(locks.Path().c_str(), shown);
+        EXPECT_EQ(deleted.result, c.result);
+        EXPECT_EQ(deleted.holder.owner, c.holder);
+        if (c.result == TokenDelete::Replaced) EXPECT_EQ(deleted.holder.since, Since(locks.Path(), c.holder.c_str()));
+        EXPECT_EQ(Entries(locks.Path()), c.left);
+    }
+}
+
+TEST(TokenIdentity, OurTokenWithAnyOtherIsAConflict) {
+    TempDir locks;
+    const TokenIdentity own = Take(locks, "Ann");
+    TokenConflict seen = OtherTokens(locks.Path().c_str(), own);
+    EXPECT_TRUE(seen.Clear());
+
+    WriteFile(TokenOf(locks, "Bob"), "1");
+    seen = OtherTokens(locks.Path().c_str(), own);
+    EXPECT_TRUE(seen.ownListed);
+    EXPECT_EQ(seen.others, std::vector<std::string>{"Bob"});
+    EXPECT_FALSE(seen.Clear());
+
+    // Our name, but another PC's file: ours is gone, and that one is another holder.
+    ASSERT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Bob"));
+    ASSERT_TRUE(DeleteTokenLock(locks.Path().c_str(), "Ann"));
+    WriteFile(TokenOf(locks, "ANN"), "1");
+    seen = OtherTokens(locks.Path().c_str(), own);
+    EXPECT_FALSE(seen.ownListed);
+    EXPECT_EQ(seen.others, std::vector<std::string>{"ANN"});
+}
+
+// A share may list the folder from a cache up to ten seconds old: Bob's take sees no
+// token although Ann holds the lock, and his create-new (another name) succeeds. At the
+// check, a listing of any one moment never lets both of them through.
+TEST(TokenIdentity, TakersThroughAStaleListingNeverBothPassTheCheck) {
+    TempDir locks;
+    const TokenIdentity ann = Take(locks, "Ann");
+    TokenIdentity bob;
+    {
+        StaleListing bobsCache({L"Ann" + kSuffixW});
+        bob = Take(locks, "Bob");
+    }
+    ASSERT_EQ(Entries(locks.Path()), (std::vector<std::string>{"Ann" + kSuffix, "Bob" + kSuffix}));
+
+    struct Moment {
+        const char* name;
+        std::vector<std::wstring> notYetListed;
+        bool annListed, bobListed;
+        std::vector<std::string> annSees, bobSees;
+    } moments[] = {
+        {"before both tokens", {L"Ann" + kSuffixW, L"Bob" + kSuffixW}, false, false, {}, {}},
+        {"after Ann's token", {L"Bob" + kSuffixW}, true, false, {}, {"Ann"}},
+        {"after both tokens", {}, true, true, {"Bob"}, {"Ann"}},
+    };
+    for (const Moment& m : moments) {
+        SCOPED_TRACE(m.name);
+        StaleListing listing(m.notYetListed);
+        const TokenConflict annCheck = OtherTokens(locks.Path().c_str(), ann);
+        const TokenConflict bobCheck = OtherTokens(locks.Path().c_str(), bob);
+        EXPECT_FALSE(annCheck.Clear() && bobCheck.Clear());
+        EXPECT_EQ(annCheck.ownListed, m.annListed);
+        EXPECT_EQ(bobCheck.ownListed, m.bobListed);
+        EXPECT_EQ(annCheck.others, m.annSees);
+        EXPECT_EQ(bobCheck.others, m.bobSees);
+    }
+}
+
+// Names come from other PCs: one outside this PC's code page must still be seen as a
+// holder, shown, and be deletable, or the start dialog would come back for ever.
+TEST(TokenIdentity, ATokenNamedOutsideTheCodePageIsSeenShownAndDeleted) {
+    ASSERT_EQ(GetACP(), 1252u) << "Greek is outside code page 1252";
+    const std::string greek = "\xCE\x91\xCE\xBD\xCE\xBD\xCE\xB1";  // Αννα in UTF-8
+    for (bool throughTheShownToken : {true, false}) {
+        SCOPED_TRACE(throughTheShownToken ? "DeleteShownToken" : "DeleteTokenLock with the owner shown");
+        TempDir locks;
+        WriteFileUtf8(locks.Path(), greek + kSuffix, "1");
+
+        const std::string owner = Owner(locks.Path());
+        EXPECT_EQ(owner.size(), 4u) << owner;  // one character of the code page for each
+        EXPECT_NE(Since(locks.Path(), owner.c_str()), kUnknownSince);
+        EXPECT_EQ(TryTakeTokenLock(locks.Path().c_str(), "Bob").result, TakeResult::InTheWay);
+
+        if (throughTheShownToken) {
+            ShownToken shown;
+            ASSERT_TRUE(FirstShownToken(locks.Path().c_str(), shown));
+            EXPECT_EQ(shown.owner, owner);
+            EXPECT_EQ(DeleteShownToken(locks.Path().c_str(), shown).result, TokenDelete::Deleted);
+        } else {
+            EXPECT_TRUE(DeleteTokenLock(locks.Path().c_str(), owner.c_str()));
+        }
+        EXPECT_TRUE(Entries(locks.Path()).empty());
+        EXPECT_TRUE(TakeTokenLock(locks.Path().c_str(), "Bob"));
+    }
 }
 
 }  // namespace

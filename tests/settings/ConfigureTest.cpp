@@ -1,5 +1,6 @@
 // The configuration dialog on real windows, real folders and a real INI file, driven by a
 // "user" thread with clicks and keys while the test's thread runs the dialog modally.
+#include "app/Clogo.h"
 #include "settings/Configure.h"
 
 #include "settings/Persistentdata.h"
@@ -325,6 +326,11 @@ TEST_F(ConfigureTest, TheOfferedEditionProgramIsStoredBySave) {
     EXPECT_EQ(Lines(ini), IniLines(lock, shared, local, "c:\\Palm\\PALM.exe", "-q"));
 }
 
+std::string UpperCase(std::string text) {
+    CharUpperBuffA(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
 TEST_F(ConfigureTest, OnShowOnlyTheFirstProblemIsReportedWithTheFocusInItsBox) {
     enum Box { kLock, kShared, kLocal, kRun, kCancel };
     struct Case {
@@ -344,7 +350,14 @@ TEST_F(ConfigureTest, OnShowOnlyTheFirstProblemIsReportedWithTheFocusInItsBox) {
         {"run command empty", lock, shared, local, "", kRunMessage, kRun},
         {"all four missing", missing, missing + "2", missing + "3", missing + "4", kLockMessage, kLock},
         {"shared and run command missing", lock, missing, local, missing, kSharedMessage, kShared},
+        {"shared folder a drive root", lock, lock.substr(0, 3), local, program,
+         "Remote Shared Data Folder can't be a drive root!", kShared},
+        {"local folder inside the lock folder", lock, shared, lock + "\\Data", program,
+         "Remote Lock Folder and Local Data Folder overlap!", kLocal},
+        {"shared and local folder the same but for letter case", lock, shared, UpperCase(shared), program,
+         "Remote Shared Data Folder and Local Data Folder overlap!", kLocal},
     };
+    MakeFolder(lock + "\\Data");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Store(c.lockFolder, c.sharedFolder, c.localFolder, c.runCommand, "");

@@ -1,6 +1,8 @@
 // The settings store on real INI files.
 #include "settings/Persistentdata.h"
 
+#include "shell/Handles.h"
+#include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 #include "support/TempDir.h"
 
@@ -101,8 +103,9 @@ TEST_F(SettingsStore, MissingKeysReadAsEmpty) {
     EXPECT_STREQ(GetRunCommandOptions(), "");
 }
 
-// Any text goes in through the setters, out to the file, and back through the accessors.
-TEST_F(SettingsStore, ValuesSurviveTheFileAsTheProfileFunctionsReturnThem) {
+// Any text goes in through the setters, out to the file, and back through the accessors:
+// only blanks around it, a trailing separator and what is beyond 1023 characters go.
+TEST_F(SettingsStore, ValuesSurviveTheFileAsTyped) {
     const std::string long1023(1023, 'x');
     const std::string long2000 = "C:\\" + std::string(1997, 'y');
     struct Case {
@@ -110,15 +113,20 @@ TEST_F(SettingsStore, ValuesSurviveTheFileAsTheProfileFunctionsReturnThem) {
         std::string readBack;
     } cases[] = {
         {"\\\\server\\share\\locks\\", "\\\\server\\share\\locks"},
-        {"C:\\", "C:"},
+        {"C:\\", "C:\\"},  // a drive root stays a root: "C:" is the current folder on C:
+        {"D:/", "D:/"},
+        {"C:\\a\\", "C:\\a"},
         {"C:\\a\\\\", "C:\\a\\"},
         {"/x -y /", "/x -y "},
         {"", ""},
         {long1023, long1023},
         {long2000, long2000.substr(0, 1023)},
         {"  C:\\My Data  ", "C:\\My Data"},  // blanks around go, blanks inside stay
-        {"\"C:\\Program Files\\App\\app.exe\"", "C:\\Program Files\\App\\app.exe"},
-        {"'single'", "single"},
+        // Quotes are part of the value: the options of a command line need them.
+        {"\"C:\\Program Files\\App\\app.exe\"", "\"C:\\Program Files\\App\\app.exe\""},
+        {"\"C:\\My Data\\x.db\" /ro", "\"C:\\My Data\\x.db\" /ro"},
+        {"/ro \"C:\\My Data\\x.db\"", "/ro \"C:\\My Data\\x.db\""},
+        {"'single'", "'single'"},
         {"a;b=c#d [x]", "a;b=c#d [x]"},
         {"C:\\B\xfc\x63her\\\xe9t\xe9\x81\xff", "C:\\B\xfc\x63her\\\xe9t\xe9\x81\xff"},
     };
@@ -174,12 +182,18 @@ TEST_F(SettingsStore, WritingLeavesOtherSectionsAndKeysAlone) {
 }
 
 TEST_F(SettingsStore, CheckNamesTheFirstMissingPathInOrder) {
-    const std::string folder = temp_.Path();
+    const std::string lockFolder = temp_ / "locks", sharedFolder = temp_ / "shared", localFolder = temp_ / "local";
+    for (const auto& folder : {lockFolder, sharedFolder, localFolder}) MakeFolder(folder);
     const std::string file = temp_ / "prog.exe";
+    const std::string otherFile = temp_ / "other.txt";
     const std::string missing = temp_ / "missing";
     WriteFile(file, "");
-    const char* f = folder.c_str();
+    WriteFile(otherFile, "");
+    const char* l = lockFolder.c_str();
+    const char* s = sharedFolder.c_str();
+    const char* d = localFolder.c_str();
     const char* p = file.c_str();
+    const char* o = otherFile.c_str();
     const char* m = missing.c_str();
     struct Case {
         const char* lock;
@@ -188,19 +202,58 @@ TEST_F(SettingsStore, CheckNamesTheFirstMissingPathInOrder) {
         const char* run;
         int code;
     } cases[] = {
-        {m, f, f, m, 1},  // the lock folder comes before the run command
-        {f, m, m, p, 2},
-        {f, f, m, m, 3},
-        {f, f, f, m, 4},
-        {f, f, f, p, 0},
-        {f, f, f, f, 0},  // only existence counts: a folder passes as run command
-        {p, p, p, p, 0},  // and a file as a folder
-        {"", f, f, p, 1},
+        {m, s, d, m, 1},  // the lock folder comes before the run command
+        {l, m, m, p, 2},
+        {l, s, m, m, 3},
+        {l, s, d, m, 4},
+        {l, s, d, p, 0},
+        {l, s, d, l, 0},  // only existence counts: a folder passes as run command
+        {l, p, o, p, 0},  // and a file as a folder
+        {"", s, d, p, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         EXPECT_EQ(CheckSettings(c.lock, c.shared, c.local, c.run), c.code);
     }
+}
+
+// A transfer switches a data folder by renaming it, and the lock belongs beside the data,
+// not in it: a root as data folder and folders that overlap are refused.
+TEST_F(SettingsStore, CheckRefusesRootsAndOverlappingFolders) {
+    const std::string root = temp_.Path();
+    const std::string run = temp_ / "prog.exe";
+    WriteFile(run, "");
+    for (const char* folder : {"locks", "shared", "local", "shared\\inner", "Shared.saved"})
+        MakeFolder(temp_ / folder);
+    char drive[] = "X:\\";
+    drive[0] = root[0];  // the drive the test's folders are on
+    std::string unc = "\\\\localhost\\" + std::string(1, root[0]) + "$";
+    struct Case {
+        std::string lock, shared, local;
+        int code;
+    } cases[] = {
+        {root + "\\locks", root + "\\shared", root + "\\local", 0},
+        {root + "\\locks", root + "\\Shared.saved", root + "\\shared", 0},  // a common start is no overlap
+        {root + "\\locks", drive, root + "\\local", 5},
+        {root + "\\locks", std::string(drive, 2) + "/", root + "\\local", 5},
+        {root + "\\locks", root + "\\shared", drive, 6},
+        {root + "\\locks", root + "\\shared", unc, 6},
+        {root + "\\shared", root + "\\SHARED\\", root + "\\local", 7},
+        {root + "\\shared\\inner", root + "\\shared", root + "\\local", 7},
+        {root + "\\locks", root + "\\shared", root + "/locks", 8},
+        {root + "\\locks", root + "\\shared\\inner", root + "\\Shared", 9},
+        {root + "\\locks", root + "\\shared\\..\\local", root + "\\local", 9},  // compared as full paths
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lock + " | " + c.shared + " | " + c.local);
+        EXPECT_EQ(CheckFolderLayout(c.lock.c_str(), c.shared.c_str(), c.local.c_str()), c.code);
+        if (c.local != unc) EXPECT_EQ(CheckSettings(c.lock.c_str(), c.shared.c_str(), c.local.c_str(), run.c_str()), c.code);
+    }
+    // Existence is asked first; a shared folder awaiting its repair may be missing.
+    const std::string missing = temp_ / "missing";
+    EXPECT_EQ(CheckSettings(drive, missing.c_str(), drive, run.c_str()), 2);
+    EXPECT_EQ(CheckSettings((root + "\\locks").c_str(), missing.c_str(), (root + "\\local").c_str(), run.c_str(), true), 0);
+    EXPECT_EQ(CheckSettings((root + "\\locks").c_str(), missing.c_str(), (root + "\\locks").c_str(), run.c_str(), true), 8);
 }
 
 TEST_F(SettingsStore, RefusedWriteStopsAtTheFirstKeyWithTheErrorName) {
@@ -268,6 +321,69 @@ TEST(SettingsStoreFullDisk, LostWriteIsReportedAsAFailure) {
     const char* error = WriteSettings();
     ASSERT_NE(error, nullptr) << "the lost write went unnoticed";
     EXPECT_STREQ(error, "Error updating RemoteLockFolder - ERROR WRITE FAULT");
+}
+
+}  // namespace
+
+namespace {
+
+// Started by the test below, from a copy of this program in a folder outside the code page.
+TEST(SettingsOutsideTheCodePage, DISABLED_TheProgramReadsAndWritesTheIniBesideItself) {
+    OwnedText programPath(ProgramPath());
+    MakeIniFileName(programPath.Str());  // as the period's first step does
+    ASSERT_TRUE(ReadSettings());
+    EXPECT_STREQ(GetRemoteLockFolder(), "C:\\Locks");
+    EXPECT_STREQ(GetRunCommandOptions(), "\"C:\\My Data\\x.db\" /ro");
+    SetRunCommand("C:\\Other\\app.exe");
+    EXPECT_EQ(WriteSettings(), nullptr);
+}
+
+std::string ReadWide(const std::wstring& path) {
+    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return "<unreadable>";
+    std::string content(65536, '\0');
+    DWORD n = 0;
+    ::ReadFile(file.Get(), &content[0], static_cast<DWORD>(content.size()), &n, nullptr);
+    content.resize(n);
+    return content;
+}
+
+TEST(SettingsOutsideTheCodePage, AProgramInAGreekFolderReadsAndWritesItsIni) {
+    ASSERT_EQ(GetACP(), 1252u) << "Greek is outside code page 1252";
+    TempDir temp;
+    const std::wstring folder = Widen(temp.Path()) + L"\\\u0394\u03b5\u03b4\u03bf\u03bc\u03ad\u03bd\u03b1";
+    const std::wstring program = folder + L"\\Carvelund.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    wchar_t self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+    ASSERT_TRUE(CopyFileW(self, program.c_str(), FALSE));
+    {
+        KernelHandle ini(CreateFileW((folder + L"\\Carvelund.Ini").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(ini);
+        const std::string content =
+            "[RunTime]\r\nRemoteLockFolder=C:\\Locks\\\r\nRunCommandOptions=\"C:\\My Data\\x.db\" /ro\r\n";
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(ini.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    }
+
+    const std::string report = temp / "report.xml";
+    std::wstring commandLine = L"\"" + program + L"\" --gtest_also_run_disabled_tests " +
+                               L"--gtest_filter=SettingsOutsideTheCodePage.DISABLED_* --gtest_output=xml:" +
+                               Widen(report);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+    KernelHandle process(info.hProcess), thread(info.hThread);
+    ASSERT_EQ(WaitForSingleObject(process.Get(), 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(process.Get(), &code);
+    const std::string result = ReadFileOr(report, "<no report>");
+    EXPECT_EQ(code, 0u) << result;
+    EXPECT_NE(result.find("tests=\"1\" failures=\"0\""), std::string::npos) << result;
+    EXPECT_NE(ReadWide(folder + L"\\Carvelund.Ini").find("RunCommand=C:\\Other\\app.exe\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -33,6 +34,26 @@ private:
     static inline bool holdOurs_ = false;
     static inline int creates_ = 0;
     decltype(PlatformCalls::createFile) previous_;
+};
+
+// While it lives, listings of any folder are served as a cache made before the named
+// entries appeared: they are left out, as another PC's new token is for up to ten
+// seconds. What this process makes itself is listed, as its own cache would show it.
+class StaleListing {
+public:
+    explicit StaleListing(std::vector<std::wstring> notYetListed);
+    ~StaleListing();
+    StaleListing(const StaleListing&) = delete;
+    StaleListing& operator=(const StaleListing&) = delete;
+
+private:
+    static bool Withheld(const WIN32_FIND_DATAW& data);
+    static HANDLE WINAPI FindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+    static BOOL WINAPI FindNext(HANDLE search, LPWIN32_FIND_DATAW data);
+
+    static inline std::vector<std::wstring> withheld_;
+    decltype(PlatformCalls::findFirstFileW) previousFirst_;
+    decltype(PlatformCalls::findNextFileW) previousNext_;
 };
 
 }  // namespace testsupport
