@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Shared between the worker that transfers and the window that shows its progress;
@@ -40,8 +41,21 @@ struct TransferFigures {
     uint64_t bytesFromBackup = 0;
 };
 
+// How a transfer may build the new tree.
+struct TransferOptions {
+    // The destination's trees are never changed in place (the shared folder: only
+    // transfers write there), so an unchanged file may be a hard link to the previous
+    // tree's file where the file system allows: nothing is written for it.
+    bool linkUnchanged = false;
+    // Called on the worker once the new tree is whole, verified and on disk, just before
+    // the renames that make it current; false stops the transfer, changing nothing.
+    std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
+};
+
 struct TransferResult {
     bool ok = false;
+    // The source equals the destination: nothing was copied or rotated.
+    bool changedNothing = false;
     uint64_t sourceFingerprint = 0;  // the source tree as it was copied
     TransferFigures figures;
     Messages messages;  // on failure: the boxes to show, in order
@@ -50,7 +64,7 @@ struct TransferResult {
 // Makes `destination` a copy of `source`, keeping the previous tree as ".saved". On
 // failure the previous tree is whole under the destination, ".saved" or ".2delete".
 TransferResult TransferTree(const std::string& source, const std::string& destination,
-                            TransferProgress* progress = nullptr);
+                            TransferProgress* progress = nullptr, const TransferOptions& options = {});
 
 struct RepairResult {
     bool ok = false;

@@ -31,7 +31,7 @@ void SetTotals(const std::vector<TreeEntry>& sourceEntries, TransferProgress* pr
 
 // The steps in order; each failing one has told why in `result.messages`.
 bool Transfer(const std::string& source, const std::string& destination, TransferProgress* progress,
-              TransferResult& result) {
+              const TransferOptions& options, TransferResult& result) {
     Messages& messages = result.messages;
     const TransferNames names(destination);
     // Checked first: with a trailing separator even the repair would look inside the data.
@@ -53,6 +53,10 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
+    if (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint)) {
+        RemoveTreeDirect(Widen(names.incoming));
+        return CopyFailed(messages);
+    }
     return SwitchIn(names, messages);
 }
 
@@ -63,8 +67,9 @@ bool Fail(Messages& messages, const std::string& title, const std::string& text)
     return false;
 }
 
-TransferResult TransferTree(const std::string& source, const std::string& destination, TransferProgress* progress) {
+TransferResult TransferTree(const std::string& source, const std::string& destination, TransferProgress* progress,
+                            const TransferOptions& options) {
     TransferResult result;
-    result.ok = Transfer(source, destination, progress, result);
+    result.ok = Transfer(source, destination, progress, options, result);
     return result;
 }

@@ -53,7 +53,7 @@ TEST_F(InUseWaiting, AnOpenFileIsWaitedForThenTheUserIsAsked) {
     EXPECT_EQ(looks, 1);
     EXPECT_EQ(LookAt(start + InUseWait::kPatienceMs - 1), Verdict::Wait);
     EXPECT_EQ(looks, 2);
-    EXPECT_EQ(LookAt(start + InUseWait::kPatienceMs), Verdict::AskUser);
+    EXPECT_EQ(LookAt(start + InUseWait::kPatienceMs - 1 + InUseWait::kLookIntervalMs), Verdict::AskUser);
 }
 
 TEST_F(InUseWaiting, AFileClosedInTimeFreesTheData) {
@@ -75,7 +75,7 @@ TEST_F(InUseWaiting, RetryWaitsAnewBeforeAskingAgain) {
     const DWORD retried = start + InUseWait::kPatienceMs + 10;
     EXPECT_EQ(LookAt(retried), Verdict::Wait);
     EXPECT_EQ(LookAt(retried + InUseWait::kPatienceMs - 1), Verdict::Wait);
-    EXPECT_EQ(LookAt(retried + InUseWait::kPatienceMs), Verdict::AskUser);
+    EXPECT_EQ(LookAt(retried + InUseWait::kPatienceMs - 1 + InUseWait::kLookIntervalMs), Verdict::AskUser);
 }
 
 // The tick count wraps after 49.7 days: the differences still hold across it.
@@ -86,7 +86,7 @@ TEST_F(InUseWaiting, TheTickCountWrappingDoesNotCutTheWaitShort) {
     const DWORD first = ended + InUseWait::kHandOverMs;  // wrapped past 0
     EXPECT_EQ(LookAt(first), Verdict::Wait);
     EXPECT_EQ(LookAt(first + InUseWait::kPatienceMs - 1), Verdict::Wait);
-    EXPECT_EQ(LookAt(first + InUseWait::kPatienceMs), Verdict::AskUser);
+    EXPECT_EQ(LookAt(first + InUseWait::kPatienceMs - 1 + InUseWait::kLookIntervalMs), Verdict::AskUser);
 }
 
 }  // namespace
