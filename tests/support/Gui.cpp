@@ -55,15 +55,6 @@ BOOL CALLBACK MatchChild(HWND hwnd, LPARAM lp) {
     return FALSE;
 }
 
-bool AwaitCondition(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
 // Input goes through the thread that owns the window, as the system's own input would.
 void PostMouse(HWND window, UINT down, UINT up, int x, int y) {
     const LPARAM at = MAKELPARAM(x, y);
@@ -134,6 +125,15 @@ std::vector<uint8_t> EncodePng(int width, int height, const std::vector<uint8_t>
 }
 
 }  // namespace
+
+bool AwaitCondition(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
+}
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
     const DWORD start = GetTickCount();

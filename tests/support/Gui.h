@@ -13,6 +13,9 @@ constexpr DWORD kPatience = 30000;  // generous: Wine on a loaded CI machine is 
 // Pumps this thread's messages until `condition` holds or the time runs out.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = kPatience);
 
+// The same from a thread that does not own the windows: it only looks, every 10 ms.
+bool AwaitCondition(const std::function<bool()>& condition, DWORD timeoutMs = kPatience);
+
 // A visible top-level window of this class and/or caption (either may be null).
 HWND FindTopWindow(const char* className, const char* caption, DWORD processId = 0);
 HWND WaitForTopWindow(const char* className, const char* caption, DWORD processId = 0,
