@@ -1,0 +1,138 @@
+// The one progress display of a transfer, used as a user uses it: it counts the files as
+// they are placed, and its Cancel ends the transfer with both trees as they were.
+#include "app/Cprogress.h"
+
+#include "support/Gui.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr int kFiles = 100;
+
+// The copy stops before the file at each pause point until the test lets it go on: only
+// so can a test read the display at a known count. The copy itself stays the real one.
+class PausingCopy {
+public:
+    PausingCopy() : previous_(Platform().copyFile) {
+        active_ = this;
+        Platform().copyFile = Copy;
+    }
+    ~PausingCopy() {
+        Platform().copyFile = previous_;
+        active_ = nullptr;
+    }
+    // Waits until the copy stands before file `index` (1-based).
+    bool AwaitPause(int index) const {
+        return AwaitCondition([&] { return pausedBefore_ == index; });
+    }
+    void GoOn() { pausedBefore_ = 0; }
+    void PauseBefore(int first, int second) {
+        pauses_[0] = first;
+        pauses_[1] = second;
+    }
+
+private:
+    static BOOL WINAPI Copy(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE progress, LPVOID context, LPBOOL cancel,
+                            DWORD flags) {
+        PausingCopy& self = *active_;
+        const int index = ++self.calls_;
+        if (index == self.pauses_[0] || index == self.pauses_[1]) {
+            self.pausedBefore_ = index;
+            AwaitCondition([&] { return self.pausedBefore_ == 0; });
+        }
+        return self.previous_(from, to, progress, context, cancel, flags);
+    }
+
+    static PausingCopy* active_;
+    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD);
+    std::atomic<int> calls_{0};
+    std::atomic<int> pausedBefore_{0};
+    int pauses_[2] = {0, 0};
+};
+PausingCopy* PausingCopy::active_ = nullptr;
+
+forms::FormSpec OwnerSpec() {
+    forms::FormSpec params;
+    params.className = "TProgressOwner";
+    params.caption = "owner";
+    return params;
+}
+
+// The display's line that counts files, read as a user reads it.
+std::string FilesLine(HWND display) {
+    for (HWND child = GetWindow(display, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const std::string text = WindowText(child);
+        if (text.rfind("Files:", 0) == 0) return text;
+    }
+    return "";
+}
+
+TEST(ProgressDisplay, CountsRiseAndCancelLeavesBothTreesAsTheyWere) {
+    TempDir dir;
+    const std::string source = dir / "Shared", destination = dir / "Work";
+    MakeFolder(source + "\\sub");
+    MakeFolder(destination);
+    for (int i = 0; i < kFiles; ++i)
+        WriteFile(source + (i % 2 ? "\\sub" : "") + "\\f" + std::to_string(i) + ".txt", std::string(1000 + i, 's'));
+    WriteFile(destination + "\\mine.txt", "my work");
+    MakeFolder(destination + ".saved");
+    WriteFile(destination + ".saved\\older.txt", "older");
+    const auto destinationBefore = ListTree(destination);
+
+    forms::Form owner(OwnerSpec(), nullptr);
+    owner.Show();
+    PausingCopy copy;
+    copy.PauseBefore(21, 61);
+    std::string atTwenty, atSixty, caption;
+    bool cancelled = false;
+    std::thread user([&] {
+        HWND display = AwaitTopWindow("TProgress", nullptr, GetCurrentProcessId());
+        if (!display) return;
+        caption = WindowText(display);
+        if (copy.AwaitPause(21)) {
+            AwaitCondition([&] { return FilesLine(display) == "Files: 20 of 100"; });
+            atTwenty = FilesLine(display);
+            copy.GoOn();
+        }
+        if (copy.AwaitPause(61)) {
+            AwaitCondition([&] { return FilesLine(display) == "Files: 60 of 100"; });
+            atSixty = FilesLine(display);
+            HWND cancel = FindChild(display, "Button", "Cancel");
+            if (cancel) {
+                Click(cancel);
+                cancelled = AwaitCondition([&] { return !IsWindowEnabled(cancel); });
+            }
+            copy.GoOn();
+        }
+    });
+    const TransferResult result = RunWithProgress(
+        owner, [&](TransferProgress& progress) { return TransferTree(source, destination, &progress); });
+    user.join();
+
+    EXPECT_EQ(caption, "Copying share data");
+    EXPECT_EQ(atTwenty, "Files: 20 of 100");
+    EXPECT_EQ(atSixty, "Files: 60 of 100");
+    EXPECT_TRUE(cancelled);
+    EXPECT_FALSE(result.ok);
+    ASSERT_EQ(result.messages.size(), 2u);
+    EXPECT_EQ(result.messages[0].title, "Copying");
+    EXPECT_EQ(result.messages[0].text, "User aborted copy");
+    EXPECT_EQ(result.messages[1].text, "Error occuried during filecopy");
+    EXPECT_EQ(ListTree(destination), destinationBefore);
+    EXPECT_EQ(ReadFile(destination + "\\mine.txt"), "my work");
+    EXPECT_EQ(ReadFile(destination + ".saved\\older.txt"), "older");
+    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_EQ(ListTree(source).size(), static_cast<size_t>(kFiles + 1));
+    // The display is gone once the transfer has ended.
+    EXPECT_EQ(FindTopWindow("TProgress", nullptr, GetCurrentProcessId()), nullptr);
+}
+
+}  // namespace
