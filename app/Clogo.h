@@ -4,6 +4,7 @@
 #include "app/DataSafety.h"
 #include "app/PeriodClaim.h"
 #include "app/PeriodChoices.h"
+#include "app/UnsavedWork.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
@@ -16,6 +17,7 @@
 class AppControl;
 struct TokenTake;
 struct TransferResult;
+struct TransferOptions;
 
 enum PeriodState : int32_t {
     Initialise = 0,
@@ -112,7 +114,7 @@ private:
     void RunConfiguration();
     // A transfer on a worker, with the progress display; its boxes shown afterwards.
     bool TransferShown(const std::string& source, const std::string& destination,
-                       uint64_t* sourceFingerprint = nullptr);
+                       uint64_t* sourceFingerprint = nullptr, const TransferOptions* options = nullptr);
 
     // The lock conflicts (LockConflicts.cpp). Each answers for one attempt; a step that
     // must try again returns its own state, so that the next tick does.
@@ -130,8 +132,14 @@ private:
     Interruption SettleUnsavedWork();
     Interruption RecordUnsavedWork();
     // True when the shared data is as this period copied it in, or the user chose to
-    // copy back over another PC's save.
-    bool CopyBackAgreed();
+    // copy back over another PC's save; `otherSaveAside` then names where that save goes.
+    bool CopyBackAgreed(std::string& otherSaveAside);
+    // The copy back: another PC's save it replaces is set aside first, and the record
+    // learns, just before the switch, what is about to reach the share.
+    bool CopyWorkBack(const std::string& otherSaveAside);
+    // The share holds exactly the work the record names: a copy back was switched in and
+    // only the end of its period was cut short.
+    bool WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow);
     // After the application ended, a step of the wait for its files: empty while it
     // waits, otherwise where the period goes.
     Interruption WaitForDataClosed();

@@ -35,14 +35,19 @@ int Ask(HWND owner, const std::string& caption, const std::string& text, UINT st
 }  // namespace
 
 UnsavedChoice AskAboutUnsavedWork(HWND owner, const char* localFolder, const UnsavedWork& work, bool sharedChanged,
-                                  bool mayCopyBack) {
+                                  bool mayCopyBack, const std::string& otherSaveAside) {
     std::string text = std::string("The local data folder ") + localFolder + " holds work begun " +
                        LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
                        " that never reached the shared data folder.\n\n";
     text += sharedChanged ? "The shared data HAS CHANGED since that work began: another PC has saved there.\n\n"
                           : "The shared data has not changed since that work began.\n\n";
-    text += mayCopyBack ? "Yes: copy this work to the shared data folder now, then go on.\n"
-                        : "(Yes is not offered: this period does not hold the lock.)\n";
+    if (!mayCopyBack)
+        text += "(Yes is not offered: this period does not hold the lock.)\n";
+    else if (sharedChanged)
+        text += "Yes: copy this work to the shared data folder now, then go on; the other PC's version is set aside "
+                "in " + otherSaveAside + ", which Carvelund never deletes.\n";
+    else
+        text += "Yes: copy this work to the shared data folder now, then go on.\n";
     text += "No: set this work aside in a folder of its own, then go on.\nCancel: stop here and change nothing.";
     YesDisabled yesDisabled(!mayCopyBack);
     for (;;) {
@@ -61,11 +66,12 @@ void TellWorkSetAside(HWND owner, const std::string& folder) {
         MB_OK | MB_ICONINFORMATION);
 }
 
-bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder) {
+bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder, const std::string& otherSaveAside) {
     const std::string text =
         std::string("The shared data in ") + sharedFolder +
         " was changed by another PC while this PC did not hold the lock.\n\n"
-        "Yes: copy your work over it anyway; the other version is kept in " + sharedFolder + ".saved.\n"
+        "Yes: copy your work over it anyway; the other version is set aside in " + otherSaveAside +
+        ", which Carvelund never deletes.\n"
         "No: copy nothing; your work stays in the local data folder and is offered again at the next start.";
     return Ask(owner, "Shared Data Changed", text, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
 }

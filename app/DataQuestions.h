@@ -11,8 +11,9 @@ enum class UnsavedChoice { CopyBack, SetAside, Stop };
 
 // "Unsaved Local Data": work from an earlier period is still only in the local folder.
 // Yes (copy it back now) is offered only when this period holds the lock.
+// When the shared data changed, `otherSaveAside` names where Yes sets the other PC's save aside.
 UnsavedChoice AskAboutUnsavedWork(HWND owner, const char* localFolder, const UnsavedWork& work, bool sharedChanged,
-                                  bool mayCopyBack);
+                                  bool mayCopyBack, const std::string& otherSaveAside);
 void TellWorkSetAside(HWND owner, const std::string& folder);
 
 // "Local Data In Use": a file is still open after the application ended. True for
@@ -20,5 +21,6 @@ void TellWorkSetAside(HWND owner, const std::string& folder);
 bool RetryWhenDataClosed(HWND owner, const std::string& file);
 
 // "Shared Data Changed": another PC wrote to the shared data during this period. True
-// when the user still wants this PC's work copied over it.
-bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder);
+// when the user still wants this PC's work copied over it; the other PC's save is then
+// set aside in `otherSaveAside`, never deleted.
+bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder, const std::string& otherSaveAside);

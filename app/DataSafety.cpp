@@ -56,21 +56,28 @@ Interruption TLogo::SettleUnsavedWork() {
     UnsavedWork work;
     if (!ReadUnsavedWork(local, work)) return std::nullopt;
     uint64_t sharedNow = 0;
-    const bool sharedChanged = !SharedFingerprint(shared, sharedNow) || sharedNow != work.sharedFingerprint;
-    const UnsavedChoice choice = AskAboutUnsavedWork(Handle(), local, work, sharedChanged, !ReadOnlyFlag);
+    const bool sharedReadable = SharedFingerprint(shared, sharedNow);
+    if (sharedReadable && WorkReachedShare(work, sharedNow)) {
+        ClearUnsavedWork(local);
+        return std::nullopt;
+    }
+    const bool sharedChanged = !sharedReadable || sharedNow != work.sharedFingerprint;
+    const std::string otherSaveAside = sharedChanged ? FreeAsideFolder(shared) : "";
+    const UnsavedChoice choice =
+        AskAboutUnsavedWork(Handle(), local, work, sharedChanged, !ReadOnlyFlag, otherSaveAside);
     if (Ending()) return GoTo(Finish);
     switch (choice) {
         case UnsavedChoice::CopyBack:
-            if (!TransferShown(local, shared)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
-            ClearUnsavedWork(local);
+            if (!CopyWorkBack(otherSaveAside)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
             return std::nullopt;
         case UnsavedChoice::SetAside: {
-            std::string aside;
-            if (!SetWorkAside(local, aside))
+            const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(local, FreeAsideFolder(local), false); });
+            ShowMessages(nullptr, aside.messages);
+            if (!aside.ok)
                 return Fail("Unsaved Local Data",
                             std::string("The unsaved work could not be set aside; nothing was changed in ") + local);
             ClearUnsavedWork(local);
-            TellWorkSetAside(Handle(), aside);
+            TellWorkSetAside(Handle(), aside.folder);
             if (Ending()) return GoTo(Finish);
             return std::nullopt;
         }
@@ -91,12 +98,45 @@ Interruption TLogo::RecordUnsavedWork() {
     return Fail("Unsaved Local Data", "Cannot keep the record of unsaved work: " + detail);
 }
 
-bool TLogo::CopyBackAgreed() {
+bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
+    const std::string shared = GetRemoteSharedDataFolder();
     uint64_t sharedNow = 0;
     // Unreadable: the copy back itself will fail and say so.
-    if (!SharedFingerprint(GetRemoteSharedDataFolder(), sharedNow) || sharedNow == SharedAtCopyIn) return true;
-    const bool overwrite = CopyBackOverChangedShare(Handle(), GetRemoteSharedDataFolder());
+    if (!SharedFingerprint(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
+    otherSaveAside = FreeAsideFolder(shared);
+    const bool overwrite = CopyBackOverChangedShare(Handle(), shared.c_str(), otherSaveAside);
     return overwrite && !Ending();
+}
+
+bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
+    const std::string local = GetLocalDataFolder(), shared = GetRemoteSharedDataFolder();
+    if (!otherSaveAside.empty()) {
+        // Trees on the share are never changed in place: links keep the other save cheaply.
+        const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(shared, otherSaveAside, true); });
+        ShowMessages(nullptr, aside.messages);
+        if (!aside.ok) return false;
+    }
+    TransferOptions options;
+    options.linkUnchanged = true;
+    options.beforeSwitch = [&](uint64_t fingerprint) {
+        UnsavedWork work;
+        ReadUnsavedWork(local.c_str(), work);
+        work.sentFingerprint = fingerprint;
+        // Not kept: after a cut, the next start asks about work that is already there,
+        // and copying it again changes nothing. The work itself must still go back.
+        WriteUnsavedWork(local.c_str(), work);
+        return true;
+    };
+    if (!TransferShown(local, shared, nullptr, &options)) return false;
+    ClearUnsavedWork(local.c_str());
+    return true;
+}
+
+bool TLogo::WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow) {
+    if (work.sentFingerprint == 0 || sharedNow != work.sentFingerprint) return false;
+    uint64_t localNow = 0;
+    const std::string local = GetLocalDataFolder();
+    return RunOnWorker([&] { return FingerprintFolder(local, localNow); }) && localNow == work.sentFingerprint;
 }
 
 Interruption TLogo::WaitForDataClosed() {

@@ -1,5 +1,6 @@
 #include "app/UnsavedWork.h"
 
+#include "shell/FileSystem.h"
 #include "shell/Handles.h"
 #include "shell/Wintools.h"
 
@@ -60,6 +61,27 @@ bool ReadValue(const std::string& content, const char* key, uint64_t& value) {
     return false;
 }
 
+std::string FolderOfPath(const std::string& path) {
+    const size_t end = path.find_last_of("\\/");
+    return end == std::string::npos ? "." : path.substr(0, end);
+}
+
+std::string FreshRecordPath(const char* localFolder) { return UnsavedWorkRecordPath(localFolder) + ".new"; }
+
+// All that a whole record holds; a record cut short still stands for work.
+bool ReadRecord(const std::string& path, UnsavedWork& work, bool& whole) {
+    std::string content;
+    if (!ReadAll(path, content)) return false;
+    work = UnsavedWork{};
+    uint64_t began = 0;
+    const bool hasBegan = ReadValue(content, "Began", began);
+    if (hasBegan) work.began = AsFileTime(began);
+    const bool hasShared = ReadValue(content, "SharedFingerprint", work.sharedFingerprint);
+    const bool hasSent = ReadValue(content, "SentFingerprint", work.sentFingerprint);
+    whole = hasBegan && hasShared && hasSent;
+    return true;
+}
+
 }  // namespace
 
 std::string UnsavedWorkRecordPath(const char* localFolder) { return std::string(localFolder ? localFolder : "") + ".unsaved"; }
@@ -68,43 +90,45 @@ bool WriteUnsavedWork(const char* localFolder, const UnsavedWork& work) {
     const std::string path = UnsavedWorkRecordPath(localFolder);
     const std::string content = std::string(kSection) + "\r\nBegan=" + Hex(AsNumber(work.began)) +
                                 "\r\nBeganLocal=" + LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
-                                "\r\nSharedFingerprint=" + Hex(work.sharedFingerprint) + "\r\n";
+                                "\r\nSharedFingerprint=" + Hex(work.sharedFingerprint) +
+                                "\r\nSentFingerprint=" + Hex(work.sentFingerprint) + "\r\n";
     // Written aside, then put in place by one rename.
-    const std::string fresh = path + ".new";
+    const std::string fresh = FreshRecordPath(localFolder);
     if (!WriteAll(fresh, content)) {
         const DWORD error = GetLastError();
         DeleteFileA(fresh.c_str());
         SetLastError(error);
         return false;
     }
-    return MoveFileExA(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!MoveFileExA(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    // The rename itself on the disk too: the folder's entry is what a power cut would lose.
+    const FileOpResult flushed = FlushFolder(Widen(FullPathOf(FolderOfPath(path))));
+    if (!flushed) SetLastError(flushed.error);
+    return flushed.ok;
 }
 
 bool ReadUnsavedWork(const char* localFolder, UnsavedWork& work) {
-    std::string content;
-    uint64_t began = 0;
-    if (!ReadAll(UnsavedWorkRecordPath(localFolder), content)) return false;
-    // A record that cannot be read whole still stands for work: it began at an unknown time.
-    work = UnsavedWork{};
-    if (ReadValue(content, "Began", began)) work.began = AsFileTime(began);
-    ReadValue(content, "SharedFingerprint", work.sharedFingerprint);
-    return true;
+    // A write cut short before its rename leaves the new record beside the old one: the
+    // new one, when whole, is the later word; with no old one it stands for work anyway.
+    UnsavedWork fresh;
+    bool freshWhole = false, recordWhole = false;
+    const bool hasFresh = ReadRecord(FreshRecordPath(localFolder), fresh, freshWhole);
+    if (hasFresh && freshWhole) {
+        work = fresh;
+        return true;
+    }
+    if (ReadRecord(UnsavedWorkRecordPath(localFolder), work, recordWhole)) return true;
+    if (hasFresh) work = fresh;
+    return hasFresh;
 }
 
 bool ClearUnsavedWork(const char* localFolder) {
-    const std::string path = UnsavedWorkRecordPath(localFolder);
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path.c_str()) || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    bool cleared = true;
+    // The new record first: left alone, it would stand for the work again.
+    for (const std::string& path : {FreshRecordPath(localFolder), UnsavedWorkRecordPath(localFolder)}) {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        cleared = (DeleteFileA(path.c_str()) || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) && cleared;
+    }
+    return cleared;
 }
 
-bool SetWorkAside(const char* localFolder, std::string& folder) {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, ".setaside-%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
-    const std::string base = std::string(localFolder ? localFolder : "") + stamp;
-    folder = base;
-    for (int n = 2; GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) folder = base + "-" + std::to_string(n);
-    return CopyTreeContents(localFolder, folder.c_str());
-}

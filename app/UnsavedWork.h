@@ -12,18 +12,19 @@
 struct UnsavedWork {
     FILETIME began{};                 // when the work began, UTC
     uint64_t sharedFingerprint = 0;  // the shared tree as it was copied in
+    // The tree a copy back was about to switch in on the share, written just before the
+    // switch: a share found holding exactly it has the work, whatever cut the period short.
+    uint64_t sentFingerprint = 0;
 };
 
 // "<local data folder>.unsaved"
 std::string UnsavedWorkRecordPath(const char* localFolder);
 
-// Written whole or not at all: a crash while writing leaves the previous record.
+// Written whole or not at all, and on the disk when it returns true: a crash while
+// writing leaves the previous record, or the new one beside it (read as the record).
 bool WriteUnsavedWork(const char* localFolder, const UnsavedWork& work);
 // False when there is no record. A record that cannot be read whole still stands for
 // work, begun at an unknown time.
 bool ReadUnsavedWork(const char* localFolder, UnsavedWork& work);
 bool ClearUnsavedWork(const char* localFolder);
 
-// Copies the local tree into a new folder beside it, "<local>.setaside-<date>-<time>",
-// that the program never deletes; its path goes to `folder`.
-bool SetWorkAside(const char* localFolder, std::string& folder);

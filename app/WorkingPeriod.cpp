@@ -171,11 +171,10 @@ StepOutcome TLogo::StepCheckLock() {
 }
 
 StepOutcome TLogo::StepCopyBack() {
+    std::string otherSaveAside;
     // "No": nothing is copied and the work stays recorded as unsaved.
-    if (!CopyBackAgreed()) return GoTo(Finish);
-    if (!TransferShown(GetLocalDataFolder(), GetRemoteSharedDataFolder()))
-        return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
-    ClearUnsavedWork(GetLocalDataFolder());
+    if (!CopyBackAgreed(otherSaveAside)) return GoTo(Finish);
+    if (!CopyWorkBack(otherSaveAside)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
     return GoTo(Finish);
 }
 
@@ -192,9 +191,12 @@ StepOutcome TLogo::StepShowError() {
     return GoTo(Finish);
 }
 
-bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint) {
-    const TransferResult result =
-        RunWithProgress(*this, [&](TransferProgress& progress) { return TransferTree(source, destination, &progress); });
+bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint,
+                          const TransferOptions* options) {
+    const TransferOptions none;
+    const TransferResult result = RunWithProgress(*this, [&](TransferProgress& progress) {
+        return TransferTree(source, destination, &progress, options ? *options : none);
+    });
     ShowMessages(nullptr, result.messages);
     if (result.ok && sourceFingerprint) *sourceFingerprint = result.sourceFingerprint;
     return result.ok;

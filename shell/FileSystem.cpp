@@ -1,6 +1,8 @@
 // The file-system wrappers: errors as values, no boxes.
 #include "shell/FileSystem.h"
 
+#include "shell/Handles.h"
+
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
@@ -117,4 +119,12 @@ MadeFolders::MadeFolders(const std::string& path) {
 void MadeFolders::RemoveEmpty() {
     for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveDirectoryA(it->c_str());
     made_.clear();
+}
+
+FileOpResult FlushFolder(const std::wstring& folder) {
+    KernelHandle handle(CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle || !FlushFileBuffers(handle.Get())) return FileOpResult::Failed(GetLastError());
+    return FileOpResult::Done();
 }

@@ -59,6 +59,10 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context);
 
+// Puts a folder's entries on the disk (a rename in it, a file made in it): only then does
+// a power cut keep them. Under Wine this is fsync of the folder; NTFS flushes its log.
+FileOpResult FlushFolder(const std::wstring& folder);
+
 // Makes a folder and its missing parents, parents first (an existing one is fine), and
 // remembers which it made so that a failed copy leaves none of them behind.
 class MadeFolders {

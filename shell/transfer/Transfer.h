@@ -66,6 +66,20 @@ struct TransferResult {
 TransferResult TransferTree(const std::string& source, const std::string& destination,
                             TransferProgress* progress = nullptr, const TransferOptions& options = {});
 
+struct SetAsideResult {
+    bool ok = false;
+    std::string folder;  // where the tree was set aside
+    Messages messages;
+};
+// A free name for setting `source` aside: "<source>.setaside-YYYYMMDD-hhmmss", with
+// "-2", "-3"... when taken.
+std::string FreeAsideFolder(const std::string& source);
+// Copies the tree at `source` into the new folder `aside` beside it, which the program
+// never deletes. The copy is built as "<aside>.incoming" and named only once it is whole
+// and on disk, so a folder of the set-aside name is always whole. With `linkFiles` (a
+// tree never changed in place) files are hard links where the file system allows.
+SetAsideResult SetTreeAside(const std::string& source, const std::string& aside, bool linkFiles);
+
 struct RepairResult {
     bool ok = false;
     Messages messages;

@@ -3,7 +3,11 @@
 // program on real folders, with the helper program as the application.
 #include "app/PeriodFixture.h"
 
+#include "shell/transfer/Transfer.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace e2e;
 using namespace testsupport;
@@ -11,6 +15,12 @@ using namespace testsupport;
 namespace {
 
 const std::string kShared = "shared v1\r\n";
+
+std::string Hex(uint64_t n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(n));
+    return text;
+}
 
 class Safety : public PeriodFixture {
 protected:
@@ -149,14 +159,28 @@ TEST_F(Safety, SharedDataChangedAsksBeforeTheCopyBack) {
         ProgramRun run(pc.program, "Ann");
         run.Choose("TFinishLockGone", "Save Anyway");
         MessageBoxSeen box = run.Box("Shared Data Changed", overwrite ? "&Yes" : "&No");
-        EXPECT_NE(box.text.find(share.data + ".saved"), std::string::npos) << box.text;
+        // The other PC's save goes to a folder of its own, named in the box.
+        const size_t at = box.text.find(share.data + ".setaside-");
+        ASSERT_NE(at, std::string::npos) << box.text;
+        const std::string aside = box.text.substr(at, box.text.find(',', at) - at);
         ASSERT_TRUE(run.Ended());
         if (overwrite) {
             EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
             EXPECT_FALSE(Exists(share.data + "\\other.txt"));
-            EXPECT_EQ(ReadFileOr(share.data + ".saved\\other.txt", "<none>"), "bob");
+            EXPECT_EQ(ReadFileOr(aside + "\\other.txt", "<none>"), "bob");
+            EXPECT_EQ(ReadFileOr(aside + "\\notes.txt", "<none>"), kShared);
+            EXPECT_FALSE(Exists(aside + ".incoming"));
             EXPECT_FALSE(Exists(Record()));
+            // Two more periods rotate the backups; the other PC's save stays.
+            for (const char* period : {"second", "third"}) {
+                pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt " + period);
+                ProgramRun next(pc.program, "Ann");
+                ASSERT_TRUE(next.Ended()) << period;
+            }
+            EXPECT_EQ(ReadFileOr(aside + "\\other.txt", "<none>"), "bob");
+            RemoveTree(aside);
         } else {
+            EXPECT_FALSE(Exists(aside));
             EXPECT_EQ(SharedNotes(), kShared);
             EXPECT_EQ(ReadFileOr(share.data + "\\other.txt", "<none>"), "bob");
             EXPECT_FALSE(Exists(share.data + ".saved"));
@@ -250,6 +274,46 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
     EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "edited\r\n");
     EXPECT_TRUE(NoTransientFolders().empty());
     EXPECT_FALSE(Exists(Record()));
+}
+
+// A copy back that was switched in, cut short before its record was cleared (killed
+// while the old save was being deleted): the share holds exactly the recorded work, so
+// the next start neither asks nor reports another PC's save, and keeps the older backup.
+TEST_F(Safety, WorkThatReachedTheShareIsNotOfferedAgain) {
+    AppAppends("edited", "go1");
+    {
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+        LetAppEnd("go1");
+        ASSERT_TRUE(run.Ended());
+    }
+    ASSERT_EQ(SharedNotes(), kShared + "edited\r\n");
+    uint64_t sent = 0;
+    ASSERT_TRUE(FingerprintFolder(share.data, sent));
+    // The record as the copy back left it just before its switch.
+    WriteFile(Record(), "[UnsavedWork]\r\nBegan=01dd000000000000\r\nSharedFingerprint=0000000000000001\r\n"
+                        "SentFingerprint=" + Hex(sent) + "\r\n");
+
+    AppAppends("again", "go2");
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\nagain\r\n"));
+    LetAppEnd("go2");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "edited\r\nagain\r\n");
+    EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "edited\r\n");
+    EXPECT_FALSE(Exists(Record()));
+}
+
+// A record whose write was cut short before its rename still stands for the work.
+TEST_F(Safety, ARecordLeftUnderItsNewNameStillStandsForTheWork) {
+    KilledWhileTheAppRuns();
+    ASSERT_TRUE(MoveFileA(Record().c_str(), (Record() + ".new").c_str()));
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    run.Box("Unsaved Local Data", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(LocalNotes(), kShared + "first\r\n");
+    EXPECT_EQ(SharedNotes(), kShared);
 }
 
 // ---- Settings and shares that would lose data -------------------------------------------
