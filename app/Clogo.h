@@ -125,6 +125,9 @@ private:
     void ShowTakeProblem(const TokenTake& take);
 
     // The decisions that keep work safe (DataSafety.cpp).
+    // The copy in. Without the lock another PC may switch in its save while the copy
+    // runs: the copy counts only when the shared tree was the same before and after it.
+    bool CopySharedIn();
     // The shared folder is put right only here, once the lock is held.
     Interruption RepairSharedFolder();
     // Before the copy in replaces the local data: work an earlier period left unsaved is

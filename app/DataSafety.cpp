@@ -50,6 +50,21 @@ Interruption TLogo::RepairSharedFolder() {
     return Fail(kCopyInFailed.title, kCopyInFailed.message);
 }
 
+bool TLogo::CopySharedIn() {
+    const std::string shared = GetRemoteSharedDataFolder(), local = GetLocalDataFolder();
+    // A save by another PC takes a second or two to switch in: a few tries see it whole.
+    constexpr int kTries = 3;
+    for (int tried = 1;; ++tried) {
+        if (!TransferShown(shared, local, &SharedAtCopyIn)) return false;
+        uint64_t after = 0;
+        if (!ReadOnlyFlag || (SharedFingerprint(shared, after) && after == SharedAtCopyIn)) return true;
+        if (tried == kTries) break;
+    }
+    ShowErrorMessage(nullptr, "Copying",
+                     ("The shared data changed while it was being copied (another PC saved): " + shared).c_str());
+    return false;
+}
+
 Interruption TLogo::SettleUnsavedWork() {
     const char* local = GetLocalDataFolder();
     const std::string shared = GetRemoteSharedDataFolder();

@@ -117,8 +117,7 @@ StepOutcome TLogo::StepTakeLock() { return AcquireLock(); }
 StepOutcome TLogo::StepCopyIn() {
     if (Interruption repaired = RepairSharedFolder()) return *repaired;
     if (Interruption settled = SettleUnsavedWork()) return *settled;
-    if (!TransferShown(GetRemoteSharedDataFolder(), GetLocalDataFolder(), &SharedAtCopyIn))
-        return Fail(kCopyInFailed.title, kCopyInFailed.message);
+    if (!CopySharedIn()) return Fail(kCopyInFailed.title, kCopyInFailed.message);
     return GoTo(Launch);
 }
 

@@ -316,6 +316,34 @@ TEST_F(Safety, ARecordLeftUnderItsNewNameStillStandsForTheWork) {
     EXPECT_EQ(SharedNotes(), kShared);
 }
 
+// Without the lock, another PC may switch in its save while the copy in runs. Its files
+// have the same names and sizes, so the copy's own check cannot tell: the copy counts
+// only when the shared tree was the same before and after it.
+TEST_F(KilledDuringTransfer, AReadOnlyCopyInNeverMixesTwoSharedTrees) {
+    const std::string next = root / "next", old = root / "old";
+    MakeFolder(next + "\\big");
+    MakeFolder(next + "\\sub");
+    const std::string block(256 * 1024, 'N');
+    for (int i = 0; i < 120; ++i) WriteFile(next + "\\big\\file" + std::to_string(i) + ".bin", block);
+    WriteFile(next + "\\notes.txt", "shared v2\r\n");
+    WriteFile(next + "\\sub\\table.dat", std::string(5000, 'U'));
+    WriteFile(pc.Token("Bob"), "1");
+    ProgramRun switcher(pc.helper, "--wait-for " + pc.local + ".incoming 120000 --rename " + share.data + " " + old +
+                                       " --rename " + next + " " + share.data);
+    pc.WriteSetting("RunCommandOptions", "--sleep 10");
+    ProgramRun run(pc.program, "Ann");
+    run.Choose("TStartLock", "Proceed Read Only");
+    if (!run.Ended(20000)) { MessageBoxSeen b = AwaitMessageBox(nullptr, run.Pid(), 2000); fprintf(stderr, "DEBUG box %s: %s\n", b.caption.c_str(), b.text.c_str()); }
+    ASSERT_TRUE(run.Ended());
+    ASSERT_TRUE(switcher.Ended());
+    ASSERT_EQ(switcher.ExitCode(), 0u);
+    std::string toNew, toOld;
+    const bool wholeNew = SameTree(pc.local, share.data, &toNew);
+    const bool wholeOld = SameTree(pc.local, old, &toOld);
+    EXPECT_TRUE(wholeNew || wholeOld) << toNew << " / " << toOld;
+    EXPECT_TRUE(Holds("Bob"));
+}
+
 // ---- Settings and shares that would lose data -------------------------------------------
 
 TEST_F(Safety, AnEmptiedSharedFolderLeavesTheLocalDataAlone) {
