@@ -28,16 +28,6 @@ std::string Hex(uint64_t n) {
     return text;
 }
 
-bool WriteAll(const std::string& path, const std::string& content) {
-    KernelHandle file(
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    // On the disk before it counts: the record must survive a power cut.
-    return WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-           written == content.size() && FlushFileBuffers(file.Get());
-}
-
 bool ReadAll(const std::string& path, std::string& content) {
     KernelHandle file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -61,12 +51,8 @@ bool ReadValue(const std::string& content, const char* key, uint64_t& value) {
     return false;
 }
 
-std::string FolderOfPath(const std::string& path) {
-    const size_t end = path.find_last_of("\\/");
-    return end == std::string::npos ? "." : path.substr(0, end);
-}
-
-std::string FreshRecordPath(const char* localFolder) { return UnsavedWorkRecordPath(localFolder) + ".new"; }
+// Where a write cut short before its rename leaves the new record.
+std::string FreshRecordPath(const char* localFolder) { return Narrow(DurableTempName(Widen(UnsavedWorkRecordPath(localFolder)))); }
 
 // All that a whole record holds; a record cut short still stands for work.
 bool ReadRecord(const std::string& path, UnsavedWork& work, bool& whole) {
@@ -92,19 +78,10 @@ bool WriteUnsavedWork(const char* localFolder, const UnsavedWork& work) {
                                 "\r\nBeganLocal=" + LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
                                 "\r\nSharedFingerprint=" + Hex(work.sharedFingerprint) +
                                 "\r\nSentFingerprint=" + Hex(work.sentFingerprint) + "\r\n";
-    // Written aside, then put in place by one rename.
-    const std::string fresh = FreshRecordPath(localFolder);
-    if (!WriteAll(fresh, content)) {
-        const DWORD error = GetLastError();
-        DeleteFileA(fresh.c_str());
-        SetLastError(error);
-        return false;
-    }
-    if (!MoveFileExA(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
-    // The rename itself on the disk too: the folder's entry is what a power cut would lose.
-    const FileOpResult flushed = FlushFolder(Widen(FullPathOf(FolderOfPath(path))));
-    if (!flushed) SetLastError(flushed.error);
-    return flushed.ok;
+    // Written aside, flushed, then put in place by one rename that is flushed too.
+    const FileOpResult written = WriteFileDurably(Widen(path), content);
+    if (!written) SetLastError(written.error);
+    return written.ok;
 }
 
 bool ReadUnsavedWork(const char* localFolder, UnsavedWork& work) {

@@ -2,7 +2,6 @@
 #include "shell/FileSystem.h"
 
 #include "shell/Handles.h"
-
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
@@ -25,8 +24,10 @@ FileOpResult RunShellOperation(UINT function, FILEOP_FLAGS flags, const char* pr
     record.fFlags = flags;
     record.fAnyOperationsAborted = FALSE;
     record.lpszProgressTitle = progressTitle;
-    // The thread's last error, not the shell's own return code, names the failure.
-    if (Platform().shellFileOperation(&record) != 0) return FileOpResult::Failed(GetLastError());
+    // The thread's last error names the failure; the shell's own code is kept for when
+    // there is none.
+    const int shellResult = Platform().shellFileOperation(&record);
+    if (shellResult != 0) return FileOpResult::Failed(GetLastError(), shellResult);
     if (record.fAnyOperationsAborted) return FileOpResult::Cancelled();
     return FileOpResult::Done();
 }
@@ -45,25 +46,87 @@ size_t RootLength(const std::string& path) {
     return !path.empty() && IsSeparator(path[0]) ? 1 : 0;
 }
 
+// A folder link goes with RemoveDirectoryW, a file link with DeleteFileW: both take the
+// link itself. Its attributes are left alone unless they are in the way, since setting
+// them may reach the target.
+DWORD RemoveLink(const std::wstring& path, bool folder) {
+    const auto remove = [&] { return folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()); };
+    if (remove()) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED) return error;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return remove() ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD RemoveEntry(const std::wstring& path, bool folder) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) ? ERROR_SUCCESS : GetLastError();
+}
+
 // Deletes what is inside `folder`, then the folder; the first error stops it.
 DWORD RemoveTreeEntries(const std::wstring& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(folder, attributes & FILE_ATTRIBUTE_DIRECTORY);
     std::vector<TreeEntry> entries;
     std::string problem;
-    if (!ListTree(folder, entries, problem)) return GetLastError();
+    if (!ListTree(folder, entries, problem, Links::Keep)) return GetLastError();
     // Parents come before their contents in the listing: delete from the end.
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         const std::wstring path = JoinPath(folder, it->relative);
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!(it->folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()))) return GetLastError();
+        const DWORD error = IsLink(*it) ? RemoveLink(path, it->folder) : RemoveEntry(path, it->folder);
+        if (error != ERROR_SUCCESS) return error;
     }
-    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryW(folder.c_str()) ? ERROR_SUCCESS : GetLastError();
+    return RemoveEntry(folder, true);
+}
+
+// SystemErrorName's text for a code it does not know.
+constexpr char kUnknownErrorName[] = "*UnKnwon Error*";
+
+// What the shell's own result code means, for when the system gave no error. Codes not
+// listed are system error codes (Wine gives 183 for a taken name, which the shell's own
+// list would call "path too long").
+std::string ShellResultText(int code) {
+    static const struct {
+        int code;
+        const char* text;
+    } kShellResults[] = {
+        {0x71, "The source and the destination are the same file"},
+        {0x72, "Several sources were given for one destination"},
+        {0x73, "A rename cannot move to another folder"},
+        {0x74, "A root folder cannot be moved or renamed"},
+        {0x75, "The operation was cancelled"},
+        {0x76, "The destination is inside the source"},
+        {0x78, "Access to the source was denied"},
+        {0x79, "The path is too long"},
+        {0x7A, "Several destinations were given"},
+        {0x7C, "The source or destination path is not valid"},
+        {0x7D, "The source and the destination are in the same folder"},
+        {0x7E, "The destination is an existing file"},
+        {0x80, "The destination is an existing folder"},
+        {0x81, "The file name is too long"},
+        {0x85, "The file is too large for the destination"},
+        {0x402, "The source or destination path is not valid"},
+        {0x10000, "An error occurred at the destination"},
+        {0x10074, "The destination is a root folder"},
+    };
+    for (const auto& known : kShellResults)
+        if (known.code == code) return known.text;
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return "The disk is full";
+    const std::string name = SystemErrorName(code);
+    if (code != 0 && name != kUnknownErrorName) return name;
+    return "The operation failed without a reason from the system (result " + std::to_string(code) + ")";
+}
+
+FileOpResult FlushHandle(HANDLE handle) {
+    if (Platform().flushFile(handle)) return FileOpResult::Done();
+    return FileOpResult::Failed(GetLastError());
 }
 
 }  // namespace
 
 Message FailureMessage(const FailureWording& wording, const FileOpResult& result) {
     if (result.cancelled) return {wording.title, wording.cancelledText};
+    if (result.error == ERROR_SUCCESS) return {wording.title, ShellResultText(result.shellResult)};
     return {wording.title, SystemErrorName(static_cast<int32_t>(result.error))};
 }
 
@@ -98,6 +161,68 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder) {
     return error == ERROR_SUCCESS ? FileOpResult::Done() : FileOpResult::Failed(error);
 }
 
+FileOpResult FlushFile(const std::wstring& file) {
+    KernelHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (handle) return FlushHandle(handle.Get());
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(file.c_str());
+    // Windows will not open a read-only file for writing: lifted for the flush, then put back.
+    if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+        !(attributes & FILE_ATTRIBUTE_READONLY))
+        return FileOpResult::Failed(error);
+    SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    handle.Reset(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr));
+    const FileOpResult flushed = handle ? FlushHandle(handle.Get()) : FileOpResult::Failed(GetLastError());
+    handle.Reset();
+    SetFileAttributesW(file.c_str(), attributes);
+    return flushed;
+}
+
+FileOpResult FlushFolder(const std::wstring& folder) {
+    // Write access and backup semantics: the only way to a folder handle that can be flushed.
+    KernelHandle handle(CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return FileOpResult::Failed(GetLastError());
+    return FlushHandle(handle.Get());
+}
+
+std::wstring DurableTempName(const std::wstring& path) { return path + L".new"; }
+
+FileOpResult WriteFileDurably(const std::wstring& path, const std::string& content) {
+    const std::wstring temp = DurableTempName(path);
+    {
+        KernelHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        if (!file) return FileOpResult::Failed(GetLastError());
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) ||
+            written != content.size()) {
+            const DWORD error = GetLastError();
+            file.Reset();
+            DeleteFileW(temp.c_str());
+            return FileOpResult::Failed(error ? error : ERROR_WRITE_FAULT);
+        }
+        const FileOpResult flushed = FlushHandle(file.Get());
+        if (!flushed) {
+            file.Reset();
+            DeleteFileW(temp.c_str());
+            return flushed;
+        }
+    }
+    if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        // The rename on the disk too; a folder that cannot be flushed is as durable as it gets.
+        const size_t end = path.find_last_of(L"\\/");
+        if (end != std::wstring::npos) FlushFolder(path.substr(0, end));
+        return FileOpResult::Done();
+    }
+    const DWORD error = GetLastError();
+    DeleteFileW(temp.c_str());
+    return FileOpResult::Failed(error);
+}
+
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context) {
     if (Platform().copyFile(from.c_str(), to.c_str(), progress, context, nullptr, COPY_FILE_FAIL_IF_EXISTS))
@@ -119,12 +244,4 @@ MadeFolders::MadeFolders(const std::string& path) {
 void MadeFolders::RemoveEmpty() {
     for (auto it = made_.rbegin(); it != made_.rend(); ++it) RemoveDirectoryA(it->c_str());
     made_.clear();
-}
-
-FileOpResult FlushFolder(const std::wstring& folder) {
-    KernelHandle handle(CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle || !FlushFileBuffers(handle.Get())) return FileOpResult::Failed(GetLastError());
-    return FileOpResult::Done();
 }

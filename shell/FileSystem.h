@@ -16,15 +16,17 @@ struct FileOpResult {
     bool ok = true;
     DWORD error = ERROR_SUCCESS;  // failed: the system error that names the failure
     bool cancelled = false;       // failed: the user (or a progress record) cancelled
+    int shellResult = 0;          // failed in the shell: its own result code
 
     static FileOpResult Done() { return {}; }
-    static FileOpResult Failed(DWORD error) { return {false, error, false}; }
-    static FileOpResult Cancelled() { return {false, ERROR_CANCELLED, true}; }
+    static FileOpResult Failed(DWORD error, int shellResult = 0) { return {false, error, false, shellResult}; }
+    static FileOpResult Cancelled() { return {false, ERROR_CANCELLED, true, 0}; }
     explicit operator bool() const { return ok; }
 };
 
 // How a failed operation is worded in its box: the title, and the text when it was
-// cancelled; any other failure shows the name of its system error.
+// cancelled; any other failure shows the name of its system error or, when the system
+// gave none (the shell under Wine leaves the last error 0), what the shell's result says.
 struct FailureWording {
     const char* title;
     const char* cancelledText;
@@ -50,18 +52,25 @@ bool PathExists(const std::wstring& path);
 FileOpResult MakeFolder(const std::wstring& path);
 // Deletes a tree with everything in it, read-only entries included, without the shell
 // (whose delete costs as much as a copy). The first error stops it; a missing folder
-// counts as deleted.
+// counts as deleted. A link (junction, symbolic link) is removed as a link, never entered:
+// what it points to stays as it is.
 FileOpResult RemoveTreeDirect(const std::wstring& folder);
+// Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
+FileOpResult FlushFile(const std::wstring& file);
+// Puts a folder's entries (names made, renamed, removed) on disk. Not every file system
+// can (a share may refuse): callers take a failure as "as durable as it gets".
+FileOpResult FlushFolder(const std::wstring& folder);
+// Replaces `path` with `content` so that, whatever happens, it holds the old or the new
+// content whole: written to a temporary name beside it, flushed, then renamed over it.
+FileOpResult WriteFileDurably(const std::wstring& path, const std::string& content);
+// The temporary name WriteFileDurably writes to before the rename.
+std::wstring DurableTempName(const std::wstring& path);
 // Copies one file with CopyFileExW through Platform().copyFile, never over an existing
 // file; attributes and last-write time go with it. `progress` (may be null) is called as
 // the bytes go; its PROGRESS_CANCEL, or ERROR_REQUEST_ABORTED from the call, is a cancel.
 // Wine 8 never calls the routine: there the caller sees a cancel only between files.
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context);
-
-// Puts a folder's entries on the disk (a rename in it, a file made in it): only then does
-// a power cut keep them. Under Wine this is fsync of the folder; NTFS flushes its log.
-FileOpResult FlushFolder(const std::wstring& folder);
 
 // Makes a folder and its missing parents, parents first (an existing one is fine), and
 // remembers which it made so that a failed copy leaves none of them behind.

@@ -15,7 +15,7 @@ std::string CannotRead(const std::wstring& folder, DWORD error) {
 
 // Lists one folder into `entries`; subfolders are queued in `pending`.
 bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
-                std::vector<std::wstring>& pending, std::string& problem) {
+                std::vector<std::wstring>& pending, std::string& problem, Links links) {
     const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
     WIN32_FIND_DATAW data;
     FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
@@ -38,7 +38,7 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
         entry.size = entry.folder ? 0 : (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         entry.written = data.ftLastWriteTime;
         entry.attributes = data.dwFileAttributes;
-        if (entry.folder) pending.push_back(entry.relative);
+        if (entry.folder && (links == Links::Enter || !IsLink(entry))) pending.push_back(entry.relative);
         entries.push_back(std::move(entry));
     } while (FindNextFileW(search.Get(), &data));
     // A listing cut short by anything but its end is not a listing of the folder.
@@ -53,7 +53,7 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
 
 }  // namespace
 
-bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem) {
+bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem, Links links) {
     entries.clear();
     const DWORD attributes = GetFileAttributesW(root.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -66,7 +66,7 @@ bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::st
     while (!pending.empty()) {
         const std::wstring relative = pending.back();
         pending.pop_back();
-        if (!ListFolder(root, relative, entries, pending, problem)) return false;
+        if (!ListFolder(root, relative, entries, pending, problem, links)) return false;
     }
     return true;
 }

@@ -17,10 +17,18 @@ struct TreeEntry {
     DWORD attributes = 0;
 };
 
+// Whether a listing goes into a folder that is a link (junction, symbolic link: a reparse
+// point). A delete must not: what the link points to is not part of the tree.
+enum class Links { Enter, Keep };
+
 // Every entry below `root`, parents before their contents. False when any folder could
 // not be listed to its end; `problem` then names it (and the thread's last error is the
-// reason). A missing root is a problem too.
-bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem);
+// reason). A missing root is a problem too. With Links::Keep a link is listed as an entry
+// of its own and nothing behind it.
+bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem,
+              Links links = Links::Enter);
+// A junction or symbolic link rather than the thing it points to.
+inline bool IsLink(const TreeEntry& entry) { return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // The copy at `copyRoot` holds every entry of the listing `source` (of `sourceRoot`),
 // files with the same size; with `exact`, nothing else either. Otherwise `difference`

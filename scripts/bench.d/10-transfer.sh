@@ -67,3 +67,11 @@ awk '
 
 # What the safety checks of a period cost next to its two transfers.
 run_bench safety "$(win "$root/source")" "$(win "$root/safety")"
+
+# Putting the new tree on disk before the switch: full transfers, flushed and not.
+run_bench flush "$(win "$root/source")" "$(win "$root/flush")" "$runs"
+awk '
+  { sub(/\r$/, "") }
+  /^unflushed_seconds/ { u = $2 + 0 }
+  /^flushed_seconds/ { f = $2 + 0 }
+  END { printf "full transfer of the bench tree: unflushed %.3f s, flushed %.3f s (%.2f x)\n", u, f, f / u }' "$root/results"

@@ -36,9 +36,27 @@ bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& s
 bool VerifyIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
                     const TransferNames& names, Messages& messages);
 
+// The record beside a complete copy (names.check) of what it holds, written once the
+// incoming tree is verified and on disk, from its listing: a complete copy that no longer
+// matches it (cut short by a delete, a crash) is never switched in.
+bool WriteCheckRecord(const TransferNames& names, const std::vector<TreeEntry>& entries, Messages& messages);
+// The complete copy holds what its record says; false without a record.
+bool CompleteIsWhole(const TransferNames& names);
+bool CheckRecordPresent(const TransferNames& names);
+void RemoveCheckRecord(const TransferNames& names);
+
+// ---- Flush.cpp: the new tree on disk before a name calls it verified ---------------------
+// Every file of the tree at `root` flushed, then its folders, deepest first, the root last
+// (written all, then flushed in one pass: far cheaper than file by file). `entries` is the
+// tree as it was flushed.
+bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages);
+// The renames made in the folder that holds `path`, put on disk where the file system can.
+void FlushParentOf(const std::string& path);
+
 // ---- Switch.cpp: the renames that put the verified tree in place -----------------------
 // One rename through the shell; its failure ("renaming" and the error) is appended.
 bool RenameFolder(const std::string& from, const std::string& to, Messages& messages);
 // Incoming -> complete, save -> old save, destination -> save, complete -> destination,
-// then the old save goes. A failed rename is undone by the renames before it, in reverse.
+// then the old save goes. A failed rename is undone by the renames before it, in reverse,
+// and the new copy loses its verified name before it is deleted.
 bool SwitchIn(const TransferNames& names, Messages& messages);

@@ -1,6 +1,8 @@
 // Putting right a transfer that was interrupted. The switch to a new tree is a fixed
 // series of renames, so the folders present tell how far it got: a verified copy
-// (".complete") is switched in, anything else goes back to the last whole tree.
+// (".complete" that still matches its record) is switched in, anything else goes back to
+// the last whole tree. Only these traces of the program's own make a repair: a data
+// folder that is simply gone is not replaced by its save.
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
@@ -14,8 +16,11 @@ struct Present {
           save(PathExists(names.save.c_str())),
           oldSave(PathExists(names.oldSave.c_str())),
           incoming(PathExists(names.incoming.c_str())),
-          complete(PathExists(names.complete.c_str())) {}
-    bool destination, save, oldSave, incoming, complete;
+          complete(PathExists(names.complete.c_str())),
+          check(CheckRecordPresent(names)) {}
+    // What only an interrupted transfer leaves.
+    bool Traces() const { return incoming || complete || oldSave || check; }
+    bool destination, save, oldSave, incoming, complete, check;
 };
 
 enum class Step { Done, Failed, Again };
@@ -24,28 +29,49 @@ Step Outcome(bool succeeded) { return succeeded ? Step::Again : Step::Failed; }
 
 class Repairer {
 public:
-    explicit Repairer(Messages& messages) : messages_(messages) {}
+    Repairer(const TransferNames& names, Messages& messages) : names_(names), messages_(messages) {}
 
-    // One step towards the normal form: a destination, perhaps a save, nothing else.
-    Step RepairStep(const TransferNames& names) {
-        const Present is(names);
-        // A copy that was not verified is never used.
-        if (is.incoming) return Remove(names.incoming);
+    // One step towards the normal form: a destination, perhaps a save, nothing else. The
+    // destination is back before anything is deleted, so that a repair cut short still
+    // leaves traces for the next one.
+    Step RepairStep() {
+        const Present is(names_);
+        if (is.complete && !CompleteWhole()) {
+            // Not verified any more: it loses the name in one rename, and goes with the incoming.
+            return is.incoming ? Remove(names_.incoming) : Rename(names_.complete, names_.incoming);
+        }
         if (is.complete) {
             // A verified copy finishes the switch the interrupted transfer began.
-            if (is.destination && is.save) return is.oldSave ? Remove(names.oldSave) : Rename(names.save, names.oldSave);
-            if (is.destination) return Rename(names.destination, names.save);
-            return Rename(names.complete, names.destination);
+            if (is.destination && is.save)
+                return is.oldSave ? Remove(names_.oldSave) : Rename(names_.save, names_.oldSave);
+            if (is.destination) return Rename(names_.destination, names_.save);
+            return Rename(names_.complete, names_.destination);
         }
-        if (is.oldSave && is.destination && is.save) return Remove(names.oldSave);
-        if (is.oldSave && is.destination) return Rename(names.oldSave, names.save);
-        if (!is.destination && is.save) return Rename(names.save, names.destination);
-        if (!is.destination && is.oldSave) return Rename(names.oldSave, names.destination);
+        if (!is.destination && is.save) return Rename(names_.save, names_.destination);
+        if (!is.destination && is.oldSave) return Rename(names_.oldSave, names_.destination);
+        if (is.oldSave && !is.save) return Rename(names_.oldSave, names_.save);
+        if (is.oldSave) return Remove(names_.oldSave);
+        if (is.incoming) return Remove(names_.incoming);
+        if (is.check) {
+            RemoveCheckRecord(names_);
+            return Outcome(!CheckRecordPresent(names_));
+        }
         return Step::Done;
     }
 
 private:
-    Step Rename(const std::string& from, const std::string& to) { return Outcome(RenameFolder(from, to, messages_)); }
+    // Listed once: the copy does not change while the repair works.
+    bool CompleteWhole() {
+        if (!completeChecked_) completeWhole_ = CompleteIsWhole(names_);
+        completeChecked_ = true;
+        return completeWhole_;
+    }
+
+    Step Rename(const std::string& from, const std::string& to) {
+        const bool renamed = RenameFolder(from, to, messages_);
+        if (renamed) FlushParentOf(names_.destination);
+        return Outcome(renamed);
+    }
 
     Step Remove(const std::string& folder) {
         const FileOpResult removed = RemoveTreeDirect(Widen(folder));
@@ -53,7 +79,9 @@ private:
         return Outcome(removed.ok);
     }
 
+    const TransferNames& names_;
     Messages& messages_;
+    bool completeChecked_ = false, completeWhole_ = false;
 };
 
 }  // namespace
@@ -61,21 +89,26 @@ private:
 bool TransferInterrupted(const std::string& destination) {
     const TransferNames names(destination);
     if (names.EndsInSeparator()) return false;
-    const Present is(names);
-    return is.incoming || is.complete || is.oldSave || (is.save && !is.destination);
+    return Present(names).Traces();
 }
 
 RepairResult RepairTransfer(const std::string& destination) {
     RepairResult result;
     const TransferNames names(destination);
-    if (names.EndsInSeparator()) {
-        result.ok = true;
+    const Present is(names);
+    if (names.EndsInSeparator() || !is.Traces()) {
+        // A folder deleted or moved by mistake is the user's to find, not ours to replace.
+        result.ok = is.destination || !is.save || names.EndsInSeparator();
+        if (!result.ok)
+            Fail(result.messages, "Repairing interrupted transfer",
+                 "The data folder " + names.destination + " is missing. Its last backup is " + names.save +
+                     "; nothing was replaced.");
         return result;
     }
     // Each step removes one left-over or makes one rename; a handful always suffices.
-    Repairer repairer(result.messages);
+    Repairer repairer(names, result.messages);
     Step step = Step::Again;
-    for (int n = 0; n < 8 && step == Step::Again; ++n) step = repairer.RepairStep(names);
+    for (int n = 0; n < 12 && step == Step::Again; ++n) step = repairer.RepairStep();
     result.ok = step == Step::Done;
     if (!result.ok)
         Fail(result.messages, "Repairing interrupted transfer",

@@ -35,15 +35,6 @@ FileOpResult PlaceFile(const std::wstring& from, const std::wstring& to, bool li
     return CopyOneFile(from, to, nullptr, nullptr);
 }
 
-// On the disk before the copy takes its own name: a power cut must not leave a folder
-// that looks whole with empty files in it.
-FileOpResult FlushFile(const std::wstring& path) {
-    KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    if (!file || !FlushFileBuffers(file.Get())) return FileOpResult::Failed(GetLastError());
-    return FileOpResult::Done();
-}
-
 bool BuildCopy(const std::wstring& source, const std::vector<TreeEntry>& entries, const std::wstring& copy, bool link,
                Messages& messages) {
     if (FileOpResult made = MakeFolder(copy); !made) return Fail(messages, kTitle, FailureMessage(kCopyWording, made).text);
@@ -55,6 +46,8 @@ bool BuildCopy(const std::wstring& source, const std::vector<TreeEntry>& entries
                         "Cannot copy " + Narrow(JoinPath(source, entry.relative)) + " (" +
                             SystemErrorName(static_cast<int32_t>(placed.error)) + ")");
     }
+    // On the disk before the copy takes its own name: a power cut must not leave a folder
+    // that looks whole with empty files in it.
     for (const TreeEntry& entry : entries) {
         if (entry.folder) continue;
         const FileOpResult flushed = FlushFile(JoinPath(copy, entry.relative));

@@ -15,6 +15,18 @@ struct Move {
     const char* failureTitle;
 };
 
+// The new copy after a failed switch. A delete can be cut short, so the copy first loses
+// its verified name in one rename: a partial tree under ".incoming" is never used. One
+// that cannot be renamed stays whole, with its record, for the next repair to finish.
+void DropNewCopy(const TransferNames& names, Messages& messages) {
+    if (PathExists(names.complete.c_str())) {
+        if (PathExists(names.incoming.c_str()) && !RemoveTreeDirect(Widen(names.incoming))) return;
+        if (!RenameFolder(names.complete, names.incoming, messages)) return;
+    }
+    RemoveCheckRecord(names);
+    RemoveTreeDirect(Widen(names.incoming));
+}
+
 }  // namespace
 
 bool RenameFolder(const std::string& from, const std::string& to, Messages& messages) {
@@ -34,12 +46,15 @@ bool SwitchIn(const TransferNames& names, Messages& messages) {
         if (RenameFolder(moves[done].from, moves[done].to, messages)) continue;
         // The first move only named the copy as verified: it needs no undoing.
         for (size_t undo = done; undo-- > 1;) RenameFolder(moves[undo].to, moves[undo].from, messages);
-        RemoveTreeDirect(Widen(names.incoming));
-        RemoveTreeDirect(Widen(names.complete));
+        DropNewCopy(names, messages);
+        FlushParentOf(names.destination);
         return Fail(messages, moves[done].failureTitle, kRenameFailed);
     }
-    // The new tree is in place: the save before last goes. Should that fail, the next
-    // transfer's repair removes it before anything else.
+    // The new tree is in place, and that is on disk before anything is let go.
+    FlushParentOf(names.destination);
+    RemoveCheckRecord(names);
+    // The save before last goes. Should that fail, the next transfer's repair removes it
+    // before anything else.
     RemoveTreeDirect(Widen(names.oldSave));
     return true;
 }

@@ -53,7 +53,11 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
-    if (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint)) {
+    // Whole and on disk, with a record of what it holds, before a name calls it verified.
+    std::vector<TreeEntry> flushed;
+    if (!FlushTree(names.incoming, flushed, messages) || !WriteCheckRecord(names, flushed, messages) ||
+        (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
+        RemoveCheckRecord(names);
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }

@@ -206,8 +206,13 @@ std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::s
     return seen[0].second;
 }
 
+bool NamesTheFailure(const std::string& text, const ShellCall& call) {
+    if (call.lastError != 0) return text == SystemErrorName(static_cast<int32_t>(call.lastError));
+    return !text.empty() && text != SystemErrorName(0) && text != SystemErrorName(-12345);
+}
+
 bool IsFailureText(const std::string& text, const ShellCall& call, const std::string& path) {
-    if (call.result != 0) return text == SystemErrorName(static_cast<int32_t>(call.lastError));
+    if (call.result != 0) return NamesTheFailure(text, call);
     return text.find(path) != std::string::npos &&
            (text.rfind("Not copied: ", 0) == 0 || text.rfind("Copied with a different size: ", 0) == 0 ||
             text.rfind("Cannot read folder: ", 0) == 0 || text.rfind("Not a folder: ", 0) == 0);

@@ -137,5 +137,8 @@ std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::s
 // The text the shell-operation box shows for a recorded failure: the name of the last
 // error when the shell reported it, else the copy check's text, which names a path.
 bool IsFailureText(const std::string& text, const ShellCall& call, const std::string& path);
+// The box of a failed shell call names a failure: the last error's name when there is one,
+// else something other than "no error".
+bool NamesTheFailure(const std::string& text, const ShellCall& call);
 
 }  // namespace shelltest

@@ -5,6 +5,8 @@
 //   transfer_bench changes SOURCE WORK      the full transfer of before against the transfer
 //                                           that moves only what changed, for several changes
 //   transfer_bench safety  SOURCE WORK      what the safety checks of a period cost
+//   transfer_bench flush   SOURCE WORK RUNS a full transfer with the new tree flushed to
+//                                           disk before the switch, against one without
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
 #include "app/UnsavedWork.h"
@@ -289,6 +291,37 @@ int Safety(const std::string& source, const std::string& work) {
     return 0;
 }
 
+BOOL WINAPI NoFlush(HANDLE) { return TRUE; }
+
+// Full transfers into an empty destination, so that every file is written and flushed:
+// what putting the new tree on disk costs.
+int Flush(const std::string& source, const std::string& work, int runs) {
+    CreateDirectoryA(work.c_str(), nullptr);
+    const std::string destination = work + "\\Data";
+    const auto realFlush = Platform().flushFile;
+    std::vector<double> flushed, unflushed;
+    for (int i = 0; i < runs; ++i) {
+        for (const bool flush : {false, true}) {
+            for (const char* suffix : {"", ".saved"}) {
+                OwnedText old(ConcatText(destination.c_str(), suffix));
+                if (PathExists(old.Get())) DeleteTree(old.Get());
+            }
+            CreateDirectoryA(destination.c_str(), nullptr);
+            Platform().flushFile = flush ? realFlush : NoFlush;
+            const double start = Now();
+            const bool ok = Transfer(source, destination).ok;
+            (flush ? flushed : unflushed).push_back(Now() - start);
+            Platform().flushFile = realFlush;
+            if (!ok) return 1;
+        }
+        std::printf("run %d: full transfer unflushed %.3f s, flushed %.3f s\n", i + 1, unflushed.back(),
+                    flushed.back());
+    }
+    std::printf("unflushed_seconds %.3f\n", Median(unflushed));
+    std::printf("flushed_seconds %.3f\n", Median(flushed));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,9 +332,10 @@ int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "measure") rc = Measure(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (argc == 4 && std::string(argv[1]) == "changes") rc = Changes(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "safety") rc = Safety(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "flush") rc = Flush(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (rc == 2)
         std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS | changes SOURCE WORK | "
-                             "safety SOURCE WORK\n");
+                             "safety SOURCE WORK | flush SOURCE WORK RUNS\n");
     // A run ended from outside exits 0 silently: the script looks for this line.
     if (rc == 0) std::printf("transfer bench done\n");
     return rc;

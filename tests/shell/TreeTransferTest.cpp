@@ -1,4 +1,5 @@
 #include "ShellTestKit.h"
+#include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
@@ -49,8 +50,11 @@ public:
     const std::string oldSave = destination + ".2delete";
     const std::string incoming = destination + ".incoming";
     const std::string complete = destination + ".complete";
+    const std::string check = complete + ".check";
 
-    bool NoTransientLeft() const { return !Exists(oldSave) && !Exists(incoming) && !Exists(complete); }
+    bool NoTransientLeft() const {
+        return !Exists(oldSave) && !Exists(incoming) && !Exists(complete) && !Exists(check) && !Exists(check + ".new");
+    }
 };
 
 TEST_F(TreeTransfer, FirstTransferKeepsTheDestinationAsSave) {
@@ -228,11 +232,9 @@ TEST_F(TreeTransfer, AnInterruptedTransferIsRepairedFromWhatItLeft) {
     };
     const Case cases[] = {
         {"while copying", {{"", "local"}, {".saved", "older"}, {".incoming", "partial"}}, "local", "older"},
-        {"after the check", {{"", "local"}, {".saved", "older"}, {".complete", "shared"}}, "shared", "local"},
-        {"after the save moved", {{"", "local"}, {".2delete", "older"}, {".complete", "shared"}}, "shared", "local"},
-        {"after the destination moved", {{".saved", "local"}, {".2delete", "older"}, {".complete", "shared"}}, "shared", "local"},
-        {"first transfer, after the check", {{"", "local"}, {".complete", "shared"}}, "shared", "local"},
-        {"first transfer, after the destination moved", {{".saved", "local"}, {".complete", "shared"}}, "shared", "local"},
+        // A copy named complete without the record of what it held is not trusted.
+        {"complete copy without its record", {{"", "local"}, {".saved", "older"}, {".complete", "shared"}}, "local", "older"},
+        {"first transfer, complete copy without its record", {{".saved", "local"}, {".complete", "shared"}}, "local", nullptr},
         {"while the old save goes", {{"", "shared"}, {".saved", "local"}, {".2delete", "partial"}}, "shared", "local"},
         {"old save left alone", {{"", "local"}, {".2delete", "older"}}, "local", "older"},
         {"destination missing", {{".saved", "local"}, {".2delete", "older"}}, "local", "older"},
@@ -268,6 +270,278 @@ TEST_F(TreeTransfer, AnInterruptedTransferIsRepairedFromWhatItLeft) {
             EXPECT_FALSE(TransferInterrupted(destination.c_str()));
             EXPECT_EQ(boxes.Count(), 0u);
         }
+    }
+}
+
+// ---- Killed between two renames -------------------------------------------------------
+// A transfer runs in this process, so a kill is shown by what it leaves on disk: the work
+// folder is copied at each moment a kill could strike, then each copy is put back and
+// repaired, or taken by the next transfer.
+
+class KilledTransfer : public TreeTransfer {
+public:
+    // Runs `work` with a copy of the work folder taken before each rename and after the
+    // last one; `refused` (1-based, 0 for none) is a rename the shell refuses.
+    std::vector<std::string> Moments(const std::function<void()>& work, int refused = 0) {
+        std::vector<std::string> moments;
+        const auto take = [&] {
+            moments.push_back(dir / ("moments\\" + std::to_string(taken++)));
+            CopyTree(dir / "Work", moments.back());
+        };
+        {
+            ShellCalls shell;
+            int renames = 0;
+            shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
+                if (op->wFunc != FO_RENAME) return ShellCalls::Real(op);
+                take();
+                if (++renames == refused) return RefuseWith(ERROR_ACCESS_DENIED);
+                return ShellCalls::Real(op);
+            });
+            work();
+        }
+        take();
+        return moments;
+    }
+    void PutBack(const std::string& moment) {
+        RemoveTree(dir / "Work");
+        CopyTree(moment, dir / "Work");
+    }
+    // The trees as they stand before the transfer: the new one "shared", the last whole
+    // "local", and the one before that "older" (absent at a first transfer).
+    void Start(bool withSave) {
+        RemoveTree(dir / "Shared");
+        RemoveTree(dir / "Work");
+        RemoveTree(dir / "reference");
+        Put(source, kSharedTree, "shared");
+        Put(destination, kLocalTree, "local");
+        if (withSave) Put(save, kOlderTree, "older");
+    }
+    // After the repair of a moment: the new tree when it got as far as its verified name
+    // (or further), else the last whole one; the one before it as the save.
+    void ExpectWhole(bool newTreeReached, bool withSave) {
+        if (newTreeReached) {
+            EXPECT_TRUE(Holds(destination, "shared"));
+            EXPECT_TRUE(Holds(save, "local"));
+        } else {
+            EXPECT_TRUE(Holds(destination, "local"));
+            if (withSave) EXPECT_TRUE(Holds(save, "older"));
+            else EXPECT_FALSE(Exists(save));
+        }
+        EXPECT_TRUE(NoTransientLeft());
+    }
+    // Each moment put back, then repaired at start or taken over by the next transfer.
+    void ExpectEachMomentRepaired(const std::vector<std::string>& moments, bool withSave) {
+        for (const auto& moment : moments) {
+            PutBack(moment);
+            const bool newTreeReached = Exists(complete) || Holds(destination, "shared");
+            for (const bool byTransfer : {false, true}) {
+                SCOPED_TRACE(moment + (byTransfer ? ", then the next transfer" : ", then the repair"));
+                PutBack(moment);
+                MessageBoxWatcher boxes;
+                if (!byTransfer) {
+                    EXPECT_TRUE(RepairShown(destination));
+                    ExpectWhole(newTreeReached, withSave);
+                } else {
+                    RemoveTree(dir / "Next");
+                    MakeTree(dir / "Next", {{"next.txt", "the next tree"}});
+                    EXPECT_TRUE(TransferShown(dir / "Next", destination));
+                    EXPECT_TRUE(SameTree(dir / "Next", destination));
+                    EXPECT_TRUE(Holds(save, newTreeReached ? "shared" : "local"));
+                    EXPECT_TRUE(NoTransientLeft());
+                }
+                EXPECT_EQ(boxes.Count(), 0u);
+            }
+        }
+    }
+    int taken = 0;
+};
+
+TEST_F(KilledTransfer, AtAnyPointOfTheSwitchTheNextStartHasWholeTrees) {
+    for (const bool withSave : {true, false}) {
+        SCOPED_TRACE(withSave ? "with a save" : "first transfer");
+        Start(withSave);
+        const auto moments = Moments([&] { EXPECT_TRUE(Transfer()); });
+        ASSERT_EQ(moments.size(), withSave ? 5u : 4u);
+        // Before the first rename the new copy is not yet verified; from then on it is.
+        PutBack(moments[0]);
+        EXPECT_TRUE(Exists(incoming) && Exists(check));
+        PutBack(moments[1]);
+        EXPECT_TRUE(Exists(complete) && Exists(check));
+        ExpectEachMomentRepaired(moments, withSave);
+    }
+}
+
+// A rename of the switch fails and the clean-up after it is killed at any point.
+TEST_F(KilledTransfer, InTheCleanUpOfAFailedSwitchTheNextStartHasWholeTrees) {
+    Start(true);
+    MessageBoxWatcher boxes;
+    // The fourth rename (the new copy to the destination's name) is refused: the undo and
+    // the copy's loss of its verified name follow.
+    const auto moments = Moments([&] { EXPECT_FALSE(Transfer()); }, 4);
+    ASSERT_EQ(moments.size(), 8u);
+    EXPECT_TRUE(Holds(destination, "local"));
+    EXPECT_TRUE(Holds(save, "older"));
+    EXPECT_TRUE(NoTransientLeft());
+    ExpectEachMomentRepaired(moments, true);
+}
+
+// The repair is killed too: whatever it leaves, the next one ends with whole trees.
+TEST_F(KilledTransfer, AKilledRepairLeavesWorkForTheNext) {
+    Start(true);
+    const auto switchMoments = Moments([&] { EXPECT_TRUE(Transfer()); });
+    for (const bool damaged : {false, true}) {
+        // Killed after the destination moved away: the switch is finished by the repair,
+        // or, with the copy cut short, taken back.
+        PutBack(switchMoments[3]);
+        ASSERT_TRUE(Exists(complete) && !Exists(destination));
+        if (damaged) RemoveTree(complete + "\\sub");
+        const auto repairMoments = Moments([&] { EXPECT_TRUE(RepairShown(destination)); });
+        ASSERT_GE(repairMoments.size(), 2u);
+        ExpectWhole(!damaged, true);
+        // Every moment but the last, when the repair was done.
+        for (size_t i = 0; i + 1 < repairMoments.size(); ++i) {
+            const std::string& moment = repairMoments[i];
+            SCOPED_TRACE(moment);
+            PutBack(moment);
+            EXPECT_TRUE(TransferInterrupted(destination)) << "a repair cut short leaves its traces";
+            MessageBoxWatcher boxes;
+            EXPECT_TRUE(RepairShown(destination));
+            ExpectWhole(!damaged, true);
+            EXPECT_EQ(boxes.Count(), 0u);
+        }
+    }
+}
+
+// A copy named complete that is no longer whole (a delete cut short, a crash) is never
+// switched in: the destination and its save stay the last whole trees.
+TEST_F(KilledTransfer, APartialCompleteCopyIsNeverSwitchedIn) {
+    Start(true);
+    const auto moments = Moments([&] { EXPECT_TRUE(Transfer()); });
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+    } damages[] = {
+        {"a subfolder missing", [&] { RemoveTree(complete + "\\sub"); }},
+        {"a file missing", [&] { DeleteFileA((complete + "\\shared.txt").c_str()); }},
+        {"a file cut short", [&] { WriteFile(complete + "\\sub\\deeper\\y.txt", "y"); }},
+        {"an empty folder missing", [&] { RemoveTree(complete + "\\empty"); }},
+    };
+    // Killed after the check, and after the destination was renamed away.
+    for (const size_t moment : {size_t(1), size_t(3)}) {
+        for (const auto& d : damages) {
+            SCOPED_TRACE(std::string(d.what) + ", moment " + std::to_string(moment));
+            PutBack(moments[moment]);
+            d.damage();
+            EXPECT_TRUE(TransferInterrupted(destination));
+            MessageBoxWatcher boxes;
+            EXPECT_TRUE(RepairShown(destination));
+            ExpectWhole(false, true);
+            EXPECT_EQ(boxes.Count(), 0u);
+            EXPECT_TRUE(Transfer());
+            EXPECT_TRUE(SameTree(source, destination));
+            EXPECT_TRUE(Holds(save, "local"));
+        }
+    }
+}
+
+// A data folder deleted or moved by mistake is no interrupted switch: its save, one
+// generation old, does not quietly become the data.
+TEST_F(TreeTransfer, AMissingDataFolderIsNotReplacedByItsSave) {
+    Put(source, kSharedTree, "shared");
+    Put(save, kLocalTree, "local");
+    EXPECT_FALSE(TransferInterrupted(destination));
+    const Boxes told{{"Repairing interrupted transfer", "The data folder " + destination +
+                                                            " is missing. Its last backup is " + save +
+                                                            "; nothing was replaced."}};
+    {
+        MessageBoxWatcher boxes;
+        EXPECT_FALSE(RepairShown(destination));
+        EXPECT_EQ(boxes.CaptionsAndTexts(), told);
+    }
+    {
+        MessageBoxWatcher boxes;
+        ShellCalls shell;
+        EXPECT_FALSE(Transfer());
+        EXPECT_EQ(boxes.CaptionsAndTexts(), told);
+        EXPECT_TRUE(shell.Calls().empty());
+    }
+    EXPECT_FALSE(Exists(destination));
+    EXPECT_TRUE(Holds(save, "local"));
+    EXPECT_TRUE(NoTransientLeft());
+}
+
+// Every file of the new tree is on disk before the first rename names it verified, and
+// the renames are on disk once the switch is done.
+TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
+    Put(source, kSharedTree, "shared");
+    Put(destination, kLocalTree, "local");
+    Put(save, kOlderTree, "older");
+    static std::vector<std::string>* events = nullptr;
+    std::vector<std::string> seen;
+    events = &seen;
+    const auto previous = Platform().flushFile;
+    Platform().flushFile = [](HANDLE handle) -> BOOL {
+        wchar_t name[MAX_PATH * 2];
+        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
+        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
+        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
+        CharUpperA(&path[0]);
+        events->push_back("flush " + path);
+        return FlushFileBuffers(handle);
+    };
+    {
+        ShellCalls shell;
+        shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
+            if (op->wFunc == FO_RENAME) seen.push_back("rename");
+            return ShellCalls::Real(op);
+        });
+        EXPECT_TRUE(Transfer());
+    }
+    Platform().flushFile = previous;
+    events = nullptr;
+
+    const auto firstRename = std::find(seen.begin(), seen.end(), "rename");
+    ASSERT_NE(firstRename, seen.end());
+    const auto flushedBefore = [&](std::string path) {
+        CharUpperA(&path[0]);
+        return std::find(seen.begin(), firstRename, "flush " + path) != firstRename;
+    };
+    for (const auto& file : {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"})
+        EXPECT_TRUE(flushedBefore(incoming + "\\" + file)) << file;
+    for (const auto& folder : {"sub", "sub\\deeper", "empty"})
+        EXPECT_TRUE(flushedBefore(incoming + "\\" + folder)) << folder;
+    EXPECT_TRUE(flushedBefore(incoming));
+    // The folder that holds the renamed trees, after the last rename.
+    std::string parent = dir / "Work";
+    CharUpperA(&parent[0]);
+    const auto lastRename = std::find(seen.rbegin(), seen.rend(), "rename");
+    EXPECT_NE(std::find(seen.rbegin(), lastRename, "flush " + parent), lastRename);
+    EXPECT_TRUE(SameTree(source, destination));
+}
+
+// A link in the data points at a folder outside it: deleting the old tree takes the
+// link, never what it points to.
+TEST_F(TreeTransfer, DeletingAnOldTreeNeverFollowsALink) {
+    MakeTree(dir / "Elsewhere", {{"keep.txt", "keep"}, {"inner\\keep too.txt", "keep too"}});
+    MakeTree(Reference("elsewhere"), {{"keep.txt", "keep"}, {"inner\\keep too.txt", "keep too"}});
+    Put(source, kSharedTree, "shared");
+    Put(destination, kLocalTree, "local");
+    if (!MakeLink(destination + "\\linked", dir / "Elsewhere", true)) GTEST_SKIP() << "no symbolic link can be made";
+    for (int i = 0; i < 2; ++i) {
+        // The tree with the link becomes the save, then the save before last, and goes.
+        MakeTree(source, {{"round " + std::to_string(i) + ".txt", "more"}});
+        EXPECT_TRUE(TransferShown(source, destination)) << i;
+        EXPECT_TRUE(Holds(dir / "Elsewhere", "elsewhere")) << i;
+    }
+    // Windows removes the link itself. Wine 8 has no call that does (each one deletes the
+    // target instead): there the delete stops at the link, the old save stays, and a
+    // delete asked again says why.
+    if (Exists(oldSave)) {
+        const FileOpResult removed = RemoveTreeDirect(Widen(oldSave));
+        EXPECT_FALSE(removed.ok);
+        EXPECT_NE(FailureMessage(kDeleteWording, removed).text, SystemErrorName(0));
+        EXPECT_TRUE(Holds(dir / "Elsewhere", "elsewhere"));
+        RemoveLink(oldSave + "\\linked");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -165,9 +166,12 @@ unsigned long Attributes(const std::string& path) { return GetFileAttributesA(No
 
 namespace {
 
+void RemoveLinkW(const std::wstring& p);
+
 void RemoveTreeW(const std::wstring& p) {
     const DWORD a = GetFileAttributesW(p.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLinkW(p);  // never what it points to
     SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(p.c_str());
@@ -185,9 +189,93 @@ void RemoveTreeW(const std::wstring& p) {
     RemoveDirectoryW(p.c_str());
 }
 
+// Wine's own name of a path on the Unix side; empty on Windows.
+std::string UnixName(const std::wstring& path) {
+    using UnixNameCall = char*(CDECL*)(LPCWSTR);
+    const auto call = reinterpret_cast<UnixNameCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!call) return "";
+    char* name = call(path.c_str());
+    if (!name) return "";
+    std::string unix = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return unix;
+}
+
+// Runs a Unix program through Wine (it starts ELF programs as it starts Windows ones).
+bool RunUnix(const std::string& commandLine) {
+    std::string line = commandLine;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Wine's process end comes before the Unix program's work is seen: wait for the result.
+bool WaitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 3000; ++i) {
+        if (done()) return true;
+        Sleep(10);
+    }
+    return done();
+}
+
+void RemoveLinkW(const std::wstring& p) {
+    const std::string unix = UnixName(p);
+    if (unix.empty()) {
+        const DWORD a = GetFileAttributesW(p.c_str());
+        (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(p.c_str()) : DeleteFileW(p.c_str());
+        return;
+    }
+    RunUnix("Z:\\bin\\rm -f \"" + unix + "\"");
+    WaitUntil([&] { return GetFileAttributesW(p.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+void CopyTreeW(const std::wstring& from, const std::wstring& to) {
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((from + L"\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CopyTreeW(from + L"\\" + name, to + L"\\" + name);
+        else if (!CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), TRUE))
+            throw std::runtime_error("cannot copy " + Utf8(from + L"\\" + name));
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+}
+
 }  // namespace
 
 void RemoveTree(const std::string& path) { RemoveTreeW(Widen(Normalised(path))); }
+
+void CopyTree(const std::string& from, const std::string& to) {
+    RemoveTree(to);
+    MakeFolder(to);
+    CopyTreeW(Widen(Normalised(from)), Widen(Normalised(to)));
+}
+
+bool MakeLink(const std::string& link, const std::string& target, bool folder) {
+    const std::wstring at = Widen(Normalised(link)), to = Widen(Normalised(target));
+    const auto made = [&] {
+        const DWORD a = GetFileAttributesW(at.c_str());
+        return a != INVALID_FILE_ATTRIBUTES && (!folder || (a & FILE_ATTRIBUTE_REPARSE_POINT));
+    };
+    const DWORD flags = (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | 0x2;  // unprivileged create
+    if (CreateSymbolicLinkW(at.c_str(), to.c_str(), flags) && made()) return true;
+    const std::string unixLink = UnixName(at), unixTarget = UnixName(to);
+    if (unixLink.empty() || unixTarget.empty()) return false;
+    return RunUnix("Z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") && WaitUntil(made);
+}
+
+void RemoveLink(const std::string& link) { RemoveLinkW(Widen(Normalised(link))); }
 
 std::vector<TreeEntry> ListTree(const std::string& root) { return ListSorted(root).entries; }
 

@@ -48,6 +48,19 @@ bool SameTree(const std::string& a, const std::string& b, std::string* firstDiff
 // The same, and every entry with the same attributes and every file with the same
 // last-write time: what a full copy gives.
 bool SameTreeExactly(const std::string& a, const std::string& b, std::string* firstDifference = nullptr);
+// Copies the tree at `from` to `to` (made anew), files with their attributes and times:
+// a snapshot of the folders as they are at one moment.
+void CopyTree(const std::string& from, const std::string& to);
+
+// A symbolic link at `link` to the folder or file `target`, as a user or another program
+// might put one into the data: CreateSymbolicLinkW where it makes one (Windows), else
+// `ln -s` on the Unix side (Wine 8's CreateSymbolicLinkW answers success and makes
+// nothing). Waits until the link is seen; false when no link could be made.
+bool MakeLink(const std::string& link, const std::string& target, bool folder);
+// Removes such a link itself: under Wine every Windows call that deletes a link deletes
+// what it points to, so this goes through the Unix side there.
+void RemoveLink(const std::string& link);
+
 // A file in `folder` whose name is given in UTF-8 (any script); parents are made.
 void WriteFileUtf8(const std::string& folder, const std::string& utf8Name, const std::string& content);
 
