@@ -112,7 +112,10 @@ private:
     StepOutcome StepFinish();
     StepOutcome StepShowError();
     void RunConfiguration();
-    // A transfer on a worker, with the progress display; its boxes shown afterwards.
+    // A transfer on a worker, with the progress display.
+    TransferResult TransferWithProgress(const std::string& source, const std::string& destination,
+                                        const TransferOptions* options = nullptr);
+    // The same, its boxes shown afterwards.
     bool TransferShown(const std::string& source, const std::string& destination,
                        uint64_t* sourceFingerprint = nullptr, const TransferOptions* options = nullptr);
 

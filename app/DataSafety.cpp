@@ -52,14 +52,22 @@ Interruption TLogo::RepairSharedFolder() {
 
 bool TLogo::CopySharedIn() {
     const std::string shared = GetRemoteSharedDataFolder(), local = GetLocalDataFolder();
-    // A save by another PC takes a second or two to switch in: a few tries see it whole.
+    // A save by another PC takes a moment to switch in: a few tries, a second apart, see
+    // one tree whole. A copy that met the switch may also have failed: it is tried again.
     constexpr int kTries = 3;
-    for (int tried = 1;; ++tried) {
-        if (!TransferShown(shared, local, &SharedAtCopyIn)) return false;
+    TransferResult result;
+    for (int tried = 1; tried <= kTries; ++tried) {
+        if (tried > 1) RunOnWorker([] { return SleepEx(1000, FALSE); });
+        result = TransferWithProgress(shared, local);
         uint64_t after = 0;
-        if (!ReadOnlyFlag || (SharedFingerprint(shared, after) && after == SharedAtCopyIn)) return true;
-        if (tried == kTries) break;
+        if (!ReadOnlyFlag || result.cancelled ||
+            (SharedFingerprint(shared, after) && after == result.sourceFingerprint && result.sourceFingerprint)) {
+            ShowMessages(nullptr, result.messages);
+            if (result.ok) SharedAtCopyIn = result.sourceFingerprint;
+            return result.ok;
+        }
     }
+    ShowMessages(nullptr, result.messages);
     ShowErrorMessage(nullptr, "Copying",
                      ("The shared data changed while it was being copied (another PC saved): " + shared).c_str());
     return false;

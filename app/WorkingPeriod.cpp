@@ -190,12 +190,17 @@ StepOutcome TLogo::StepShowError() {
     return GoTo(Finish);
 }
 
-bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint,
-                          const TransferOptions* options) {
+TransferResult TLogo::TransferWithProgress(const std::string& source, const std::string& destination,
+                                           const TransferOptions* options) {
     const TransferOptions none;
-    const TransferResult result = RunWithProgress(*this, [&](TransferProgress& progress) {
+    return RunWithProgress(*this, [&](TransferProgress& progress) {
         return TransferTree(source, destination, &progress, options ? *options : none);
     });
+}
+
+bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint,
+                          const TransferOptions* options) {
+    const TransferResult result = TransferWithProgress(source, destination, options);
     ShowMessages(nullptr, result.messages);
     if (result.ok && sourceFingerprint) *sourceFingerprint = result.sourceFingerprint;
     return result.ok;

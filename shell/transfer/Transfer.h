@@ -56,6 +56,8 @@ struct TransferResult {
     bool ok = false;
     // The source equals the destination: nothing was copied or rotated.
     bool changedNothing = false;
+    // Failed because the user (through the progress record) cancelled it.
+    bool cancelled = false;
     uint64_t sourceFingerprint = 0;  // the source tree as it was copied
     TransferFigures figures;
     Messages messages;  // on failure: the boxes to show, in order

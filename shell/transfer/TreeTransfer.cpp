@@ -75,5 +75,6 @@ TransferResult TransferTree(const std::string& source, const std::string& destin
                             const TransferOptions& options) {
     TransferResult result;
     result.ok = Transfer(source, destination, progress, options, result);
+    result.cancelled = !result.ok && progress && progress->Cancelled();
     return result;
 }

@@ -333,7 +333,6 @@ TEST_F(KilledDuringTransfer, AReadOnlyCopyInNeverMixesTwoSharedTrees) {
     pc.WriteSetting("RunCommandOptions", "--sleep 10");
     ProgramRun run(pc.program, "Ann");
     run.Choose("TStartLock", "Proceed Read Only");
-    if (!run.Ended(20000)) { MessageBoxSeen b = AwaitMessageBox(nullptr, run.Pid(), 2000); fprintf(stderr, "DEBUG box %s: %s\n", b.caption.c_str(), b.text.c_str()); }
     ASSERT_TRUE(run.Ended());
     ASSERT_TRUE(switcher.Ended());
     ASSERT_EQ(switcher.ExitCode(), 0u);
