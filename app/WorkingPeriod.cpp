@@ -100,6 +100,13 @@ StepOutcome TLogo::StepEnsureSettings() {
                           "\n\nThis start ends and changes nothing.").c_str());
         return GoTo(Finish);
     }
+    // A data folder gone by mistake: its backup is never quietly taken in its place.
+    for (const std::string& folder : {local, std::string(GetRemoteSharedDataFolder())}) {
+        Message lost;
+        if (!DataFolderLost(folder, lost)) continue;
+        ShowMessages(Handle(), {lost});
+        return GoTo(Finish);
+    }
     // The local folder is this PC's own: an interrupted transfer to it is put right
     // before anything looks at it.
     const RepairResult repair = RunOnWorker([&] {

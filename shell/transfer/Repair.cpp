@@ -92,17 +92,27 @@ bool TransferInterrupted(const std::string& destination) {
     return Present(names).Traces();
 }
 
+bool DataFolderLost(const std::string& destination, Message& message) {
+    const TransferNames names(destination);
+    const Present is(names);
+    if (names.EndsInSeparator() || is.Traces() || is.destination || !is.save) return false;
+    message = {"Repairing interrupted transfer", "The data folder " + names.destination +
+                                                     " is missing. Its last backup is " + names.save +
+                                                     "; nothing was replaced."};
+    return true;
+}
+
 RepairResult RepairTransfer(const std::string& destination) {
     RepairResult result;
     const TransferNames names(destination);
-    const Present is(names);
-    if (names.EndsInSeparator() || !is.Traces()) {
-        // A folder deleted or moved by mistake is the user's to find, not ours to replace.
-        result.ok = is.destination || !is.save || names.EndsInSeparator();
-        if (!result.ok)
-            Fail(result.messages, "Repairing interrupted transfer",
-                 "The data folder " + names.destination + " is missing. Its last backup is " + names.save +
-                     "; nothing was replaced.");
+    // A folder deleted or moved by mistake is the user's to find, not ours to replace.
+    Message lost;
+    if (DataFolderLost(destination, lost)) {
+        result.messages.push_back(lost);
+        return result;
+    }
+    if (names.EndsInSeparator() || !Present(names).Traces()) {
+        result.ok = true;
         return result;
     }
     // Each step removes one left-over or makes one rename; a handful always suffices.

@@ -90,6 +90,10 @@ struct RepairResult {
 // lost): afterwards the last whole tree is under the destination's name and ".saved" is
 // the one before. ok when nothing was left to do or all was put right.
 RepairResult RepairTransfer(const std::string& destination);
+// A data folder that is gone while its ".saved" is there, with no trace of a transfer:
+// deleted or moved by mistake, the user's to find, never replaced by the backup. True
+// then, with the box that says so.
+bool DataFolderLost(const std::string& destination, Message& message);
 // Whether an interrupted transfer left its traces beside `destination`.
 bool TransferInterrupted(const std::string& destination);
 

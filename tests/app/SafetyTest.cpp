@@ -361,6 +361,28 @@ TEST_F(Safety, AnEmptiedSharedFolderLeavesTheLocalDataAlone) {
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
+// A shared data folder deleted or moved by mistake is not an interrupted transfer: its
+// backup, one generation old, must not quietly become the data.
+TEST_F(Safety, ASharedFolderThatIsGoneIsReportedNotReplaced) {
+    AppAppends("edited", "go1");
+    {
+        ProgramRun run(pc.program, "Ann");
+        LetAppEnd("go1");
+        ASSERT_TRUE(run.Ended());
+    }
+    ASSERT_TRUE(Exists(share.data + ".saved"));
+    ASSERT_TRUE(MoveFileA(share.data.c_str(), (root / "moved by mistake").c_str()));
+    ProgramRun run(pc.program, "Ann");
+    MessageBoxSeen box = run.Box("Repairing interrupted transfer");
+    EXPECT_NE(box.text.find(share.data + " is missing"), std::string::npos) << box.text;
+    EXPECT_NE(box.text.find(share.data + ".saved"), std::string::npos) << box.text;
+    ASSERT_TRUE(run.Ended());
+    EXPECT_FALSE(Exists(share.data));
+    EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared);
+    EXPECT_EQ(LocalNotes(), kShared + "edited\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
 // Relative folders mean the folders beside the folder the program was started in, for
 // every step: the launch moves the current folder to the run command's.
 TEST_F(Safety, RelativeFoldersMeanTheSameFoldersInEveryStep) {
