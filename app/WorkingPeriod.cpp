@@ -193,8 +193,12 @@ StepOutcome TLogo::StepShowError() {
 }
 
 bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint) {
-    const TransferResult result =
-        RunWithProgress(*this, [&](TransferProgress& progress) { return TransferTree(source, destination, &progress); });
+    TransferOptions options;
+    // Only transfers write into the shared folder, never a program: a file unchanged there
+    // may be one file in two trees. Locally the application edits files in place.
+    options.linkUnchanged = destination == GetRemoteSharedDataFolder();
+    const TransferResult result = RunWithProgress(
+        *this, [&](TransferProgress& progress) { return TransferTree(source, destination, &progress, options); });
     ShowMessages(nullptr, result.messages);
     if (result.ok && sourceFingerprint) *sourceFingerprint = result.sourceFingerprint;
     return result.ok;

@@ -132,6 +132,8 @@ struct PlatformCalls {
     // The transfer's copy of one file (wide: names outside the code page), with the
     // progress routine that counts its bytes and carries the user's cancel.
     BOOL(WINAPI* copyFile)(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD) = CopyFileExW;
+    // The transfer's link to an unchanged file: FAT, exFAT and some servers refuse it.
+    BOOL(WINAPI* createHardLink)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = CreateHardLinkW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
     // The lock token's create: a rival PC's token can appear at this very instant.
     HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;

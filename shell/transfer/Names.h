@@ -9,7 +9,8 @@ struct TransferNames {
           save(destination + ".saved"),
           oldSave(destination + ".2delete"),
           incoming(destination + ".incoming"),
-          complete(destination + ".complete") {}
+          complete(destination + ".complete"),
+          manifest(destination + ".manifest") {}
 
     // "X\" would put every sibling inside X itself: such a destination is refused.
     bool EndsInSeparator() const {
@@ -21,4 +22,5 @@ struct TransferNames {
     std::string oldSave;   // the save before last, while it is being let go
     std::string incoming;  // a copy being made: never trusted, never used
     std::string complete;  // a copy made and verified, waiting to be switched in
+    std::string manifest;  // a file: what the destination's tree was made from (Manifest.cpp)
 };
