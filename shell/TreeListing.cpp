@@ -13,10 +13,36 @@ std::string CannotRead(const std::wstring& folder, DWORD error) {
     return "Cannot read folder: " + Narrow(folder) + " (" + SystemErrorName(static_cast<int32_t>(error)) + ")";
 }
 
-// Lists one folder into `entries`; subfolders are queued in `pending`.
-bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
-                std::vector<std::wstring>& pending, std::string& problem, Links links) {
-    const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
+TreeEntry MakeEntry(const std::wstring& relative, const wchar_t* name, DWORD attributes) {
+    TreeEntry entry;
+    entry.relative = relative.empty() ? name : JoinPath(relative, name);
+    entry.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.attributes = attributes;
+    return entry;
+}
+
+FILETIME AsFileTime(const LARGE_INTEGER& time) {
+    return {static_cast<DWORD>(time.LowPart), static_cast<DWORD>(time.HighPart)};
+}
+
+// A listing cut short by anything but its end is not a listing of the folder.
+bool ListedToTheEnd(const std::wstring& folder, DWORD error, std::string& problem) {
+    if (error == ERROR_NO_MORE_FILES) return true;
+    problem = CannotRead(folder, error);
+    SetLastError(error);
+    return false;
+}
+
+// The file systems that cannot list file IDs and change times (FAT through some
+// redirectors, older servers) answer the first query with one of these.
+bool NotSupported(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_LEVEL ||
+           error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// One folder through FindFirstFileW: names, sizes, times and attributes only.
+bool FindInFolder(const std::wstring& folder, const std::wstring& relative, std::vector<TreeEntry>& entries,
+                  std::string& problem) {
     WIN32_FIND_DATAW data;
     FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
     if (!search) {
@@ -32,23 +58,58 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
     }
     do {
         if (IsDots(data.cFileName)) continue;
-        TreeEntry entry;
-        entry.relative = relative.empty() ? data.cFileName : JoinPath(relative, data.cFileName);
-        entry.folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        TreeEntry entry = MakeEntry(relative, data.cFileName, data.dwFileAttributes);
         entry.size = entry.folder ? 0 : (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         entry.written = data.ftLastWriteTime;
-        entry.attributes = data.dwFileAttributes;
-        if (entry.folder && (links == Links::Enter || !IsLink(entry))) pending.push_back(entry.relative);
         entries.push_back(std::move(entry));
     } while (FindNextFileW(search.Get(), &data));
-    // A listing cut short by anything but its end is not a listing of the folder.
-    const DWORD error = GetLastError();
-    if (error != ERROR_NO_MORE_FILES) {
+    return ListedToTheEnd(folder, GetLastError(), problem);
+}
+
+// Appends the entries of one block of FILE_ID_BOTH_DIR_INFO records.
+void TakeBlock(const unsigned char* block, const std::wstring& relative, std::vector<TreeEntry>& entries) {
+    for (;;) {
+        const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(block);
+        const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+        if (!IsDots(name.c_str())) {
+            TreeEntry entry = MakeEntry(relative, name.c_str(), info->FileAttributes);
+            entry.size = entry.folder ? 0 : static_cast<uint64_t>(info->EndOfFile.QuadPart);
+            entry.written = AsFileTime(info->LastWriteTime);
+            entry.fileId = static_cast<uint64_t>(info->FileId.QuadPart);
+            entry.changed = AsFileTime(info->ChangeTime);
+            entries.push_back(std::move(entry));
+        }
+        if (!info->NextEntryOffset) return;
+        block += info->NextEntryOffset;
+    }
+}
+
+// Lists one folder into `entries`, with file IDs and change times in the same pass
+// (as cheap as FindFirstFileW); where the file system cannot, without them.
+bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
+                std::string& problem) {
+    const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
+    KernelHandle handle(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        const DWORD error = GetLastError();
         problem = CannotRead(folder, error);
         SetLastError(error);
         return false;
     }
-    return true;
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));  // 8-byte aligned records
+    for (bool first = true;; first = false) {
+        if (!GetFileInformationByHandleEx(handle.Get(), first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
+                                          buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(LONGLONG)))) {
+            const DWORD error = GetLastError();
+            if (first && NotSupported(error)) return FindInFolder(folder, relative, entries, problem);
+            // An empty folder has no "." on some file systems: that is no error.
+            if (first && error == ERROR_FILE_NOT_FOUND) return true;
+            return ListedToTheEnd(folder, error, problem);
+        }
+        TakeBlock(reinterpret_cast<const unsigned char*>(buffer.data()), relative, entries);
+    }
 }
 
 }  // namespace
@@ -66,7 +127,11 @@ bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::st
     while (!pending.empty()) {
         const std::wstring relative = pending.back();
         pending.pop_back();
-        if (!ListFolder(root, relative, entries, pending, problem, links)) return false;
+        const size_t before = entries.size();
+        if (!ListFolder(root, relative, entries, problem)) return false;
+        for (size_t i = before; i < entries.size(); ++i)
+            if (entries[i].folder && (links == Links::Enter || !IsLink(entries[i])))
+                pending.push_back(entries[i].relative);
     }
     return true;
 }

@@ -15,16 +15,21 @@ struct TreeEntry {
     uint64_t size = 0;
     FILETIME written{};
     DWORD attributes = 0;
+    // Zero where the file system gives none. The change time moves with every write,
+    // also when a program puts the last-write time back afterwards.
+    uint64_t fileId = 0;
+    FILETIME changed{};
 };
 
 // Whether a listing goes into a folder that is a link (junction, symbolic link: a reparse
 // point). A delete must not: what the link points to is not part of the tree.
 enum class Links { Enter, Keep };
 
-// Every entry below `root`, parents before their contents. False when any folder could
-// not be listed to its end; `problem` then names it (and the thread's last error is the
-// reason). A missing root is a problem too. With Links::Keep a link is listed as an entry
-// of its own and nothing behind it.
+// Every entry below `root`, parents before their contents, with file IDs and change
+// times where the file system lists them. False when any folder could not be listed to
+// its end; `problem` then names it (and the thread's last error is the reason). A
+// missing root is a problem too. With Links::Keep a link is listed as an entry of its
+// own and nothing behind it.
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem,
               Links links = Links::Enter);
 // A junction or symbolic link rather than the thing it points to.

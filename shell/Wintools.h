@@ -135,6 +135,8 @@ struct PlatformCalls {
     // Puts a file's (or a folder's) data on disk: whether it happened cannot be seen from
     // outside, so tests record the calls here.
     BOOL(WINAPI* flushFile)(HANDLE) = FlushFileBuffers;
+    // The transfer's link to an unchanged file: FAT, exFAT and some servers refuse it.
+    BOOL(WINAPI* createHardLink)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = CreateHardLinkW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
     // The lock token's create: a rival PC's token can appear at this very instant.
     HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;

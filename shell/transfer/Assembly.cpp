@@ -1,6 +1,7 @@
 // Assembling the new tree at the incoming name from the previous tree and the source:
 // only what changed crosses from the source; the rest is copied on the destination's
-// own side. Every file is counted into the progress record as it is placed, and the
+// own side, or hard-linked to the previous tree's file where the caller allows it. Every
+// file is counted into the progress record as it is placed, and the
 // user's cancel is looked at between files and, through the copy's progress routine,
 // inside each one.
 #include "shell/transfer/Parts.h"
@@ -8,35 +9,11 @@
 #include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 
-#include <map>
-
 namespace {
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
-// Only an exact match may stand in for the source's file.
-bool Unchanged(const TreeEntry& source, const TreeEntry* previous) {
-    return previous && !previous->folder && previous->size == source.size &&
-           SameTime(previous->written, source.written) &&
-           (previous->attributes & kKeptAttributes) == (source.attributes & kKeptAttributes);
-}
-
-std::map<std::wstring, const TreeEntry*> FilesByName(const std::vector<TreeEntry>& entries) {
-    std::map<std::wstring, const TreeEntry*> files;
-    for (const auto& entry : entries)
-        if (!entry.folder) files[FoldedName(entry.relative)] = &entry;
-    return files;
-}
-
-// The previous tree's entries; none when it cannot be listed whole (then all is copied).
-std::vector<TreeEntry> PreviousEntries(const std::wstring& previous) {
-    std::vector<TreeEntry> entries;
-    std::string problem;
-    if (!ListTree(previous, entries, problem)) entries.clear();
-    return entries;
-}
+// Attributes belong to the file, which every link shares, and deleting an old tree clears
+// them: a file that has any is copied, never linked.
+bool MayLink(const TreeEntry& entry) { return !(entry.attributes & kKeptAttributes); }
 
 // One file's bytes, counted into the progress record as they are copied.
 struct FileCount {
@@ -60,24 +37,23 @@ DWORD CALLBACK CountBytes(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGE
 
 class Assembler {
 public:
-    Assembler(const std::string& source, const TransferNames& names, TransferProgress* progress,
-              TransferFigures& figures, Messages& messages)
+    Assembler(const std::string& source, const TransferNames& names, const TransferOptions& options,
+              TransferProgress* progress, TransferFigures& figures, Messages& messages)
         : sourceRoot_(Widen(source)),
           previousRoot_(Widen(names.destination)),
           target_(Widen(names.incoming)),
+          link_(options.linkUnchanged),
           progress_(progress),
           figures_(figures),
           messages_(messages) {}
 
-    bool Assemble(const std::vector<TreeEntry>& sourceEntries) {
-        const std::vector<TreeEntry> previousEntries = PreviousEntries(previousRoot_);
-        const auto previousFiles = FilesByName(previousEntries);
+    bool Assemble(const std::vector<TreeEntry>& sourceEntries, const std::map<std::wstring, TreeEntry>& unchanged) {
         if (!MakeFolders(sourceEntries)) return false;
         for (const auto& entry : sourceEntries) {
             if (entry.folder) continue;
             if (Cancelled()) return CancelledCopy();
-            const auto found = previousFiles.find(FoldedName(entry.relative));
-            if (!Place(entry, found == previousFiles.end() ? nullptr : found->second)) return false;
+            const auto found = unchanged.find(FoldedName(entry.relative));
+            if (!Place(entry, found == unchanged.end() ? nullptr : &found->second)) return false;
         }
         if (Cancelled()) return CancelledCopy();
         CopyFolderAttributes(sourceEntries);
@@ -103,8 +79,15 @@ private:
         const std::wstring to = JoinPath(target_, entry.relative);
         FileCount count;
         count.progress = progress_;
-        if (Unchanged(entry, before)) {
-            const FileOpResult local = CopyOneFile(JoinPath(previousRoot_, before->relative), to, CountBytes, &count);
+        if (before) {
+            const std::wstring previous = JoinPath(previousRoot_, before->relative);
+            // FAT and exFAT refuse links, and so may a server: then the file is copied.
+            if (link_ && MayLink(entry) && Platform().createHardLink(to.c_str(), previous.c_str(), nullptr)) {
+                ++figures_.filesLinked;
+                figures_.bytesLinked += entry.size;
+                return Placed(entry, count);
+            }
+            const FileOpResult local = CopyOneFile(previous, to, CountBytes, &count);
             if (local) {
                 ++figures_.filesFromBackup;
                 figures_.bytesFromBackup += entry.size;
@@ -143,6 +126,7 @@ private:
     }
 
     const std::wstring sourceRoot_, previousRoot_, target_;
+    const bool link_;
     TransferProgress* progress_;
     TransferFigures& figures_;
     Messages& messages_;
@@ -151,7 +135,8 @@ private:
 }  // namespace
 
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                      const TransferNames& names, TransferProgress* progress, TransferFigures& figures,
+                      const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
+                      const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
                       Messages& messages) {
-    return Assembler(source, names, progress, figures, messages).Assemble(sourceEntries);
+    return Assembler(source, names, options, progress, figures, messages).Assemble(sourceEntries, unchanged);
 }

@@ -15,6 +15,15 @@ void Mix(uint64_t& hash, const void* bytes, size_t count) {
     }
 }
 
+// Files that Explorer (thumbnail caches, folder settings) and macOS (Finder settings,
+// resource forks on foreign volumes) write into folders someone merely looked at.
+bool IsLitter(const TreeEntry& entry) {
+    if (entry.folder) return false;
+    const size_t separator = entry.relative.find_last_of(L"\\/");
+    const std::wstring name = FoldedName(separator == std::wstring::npos ? entry.relative : entry.relative.substr(separator + 1));
+    return name == L"THUMBS.DB" || name == L"DESKTOP.INI" || name == L".DS_STORE" || name.rfind(L"._", 0) == 0;
+}
+
 }  // namespace
 
 bool ReadSource(const std::string& source, const TransferNames& names, std::vector<TreeEntry>& entries,
@@ -34,7 +43,8 @@ bool ReadSource(const std::string& source, const TransferNames& names, std::vect
 uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries) {
     std::vector<const TreeEntry*> sorted;
     sorted.reserve(entries.size());
-    for (const auto& e : entries) sorted.push_back(&e);
+    for (const auto& e : entries)
+        if (!IsLitter(e)) sorted.push_back(&e);
     std::sort(sorted.begin(), sorted.end(),
               [](const TreeEntry* a, const TreeEntry* b) { return FoldedName(a->relative) < FoldedName(b->relative); });
     uint64_t hash = 14695981039346656037ull;

@@ -10,7 +10,8 @@ struct TransferNames {
           oldSave(destination + ".2delete"),
           incoming(destination + ".incoming"),
           complete(destination + ".complete"),
-          check(complete + ".check") {}
+          check(complete + ".check"),
+          manifest(destination + ".manifest") {}
 
     // "X\" would put every sibling inside X itself: such a destination is refused.
     bool EndsInSeparator() const {
@@ -23,4 +24,5 @@ struct TransferNames {
     std::string incoming;  // a copy being made: never trusted, never used
     std::string complete;  // a copy made and verified, waiting to be switched in
     std::string check;     // what the complete copy holds: without it, it is not trusted
+    std::string manifest;  // a file: what the destination's tree was made from (Manifest.cpp)
 };

@@ -7,6 +7,8 @@
 #include "shell/transfer/Names.h"
 #include "shell/transfer/Transfer.h"
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,17 +20,57 @@ bool Fail(Messages& messages, const std::string& title, const std::string& text)
 // while the destination holds data (an empty source never replaces data).
 bool ReadSource(const std::string& source, const TransferNames& names, std::vector<TreeEntry>& entries,
                 Messages& messages);
-// Relative names, kinds, sizes and last-write times, independent of listing order.
+// Relative names, kinds, sizes and last-write times, independent of listing order. The
+// files that Explorer and macOS leave in folders they show are not counted.
 uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);
 
+// ---- Manifest.cpp: what each file of a tree was made from -------------------------------
+// A file's content as one file (volume, file ID) held it at one change time. A copy that a
+// transfer makes carries the token of the file it was made from, for as long as neither
+// is written; any other file carries its own. Equal tokens mean equal content, whatever
+// the sizes and times say, and no clock is ever compared.
+struct ContentToken {
+    uint32_t volume = 0;
+    uint64_t fileId = 0;
+    uint64_t changed = 0;
+    bool operator==(const ContentToken& o) const {
+        return volume == o.volume && fileId == o.fileId && changed == o.changed;
+    }
+};
+using ContentTokens = std::map<std::wstring, ContentToken>;  // by FoldedName of the relative name
+
+// The tokens the files of the tree at `root` (listed as `entries`) carry now: a file still
+// as the manifest beside the tree recorded it carries the recorded token, any other its
+// own. None at all where the file system keeps no change times.
+ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry>& entries);
+// Records beside names.destination, for the tree now there, the token each of its files
+// was given (by name; a file without one carries its own). False when it could not be
+// written: the next transfer then trusts less and copies more.
+bool WriteManifest(const TransferNames& names, const ContentTokens& given);
+
+// ---- Changes.cpp: what changed since the destination's tree was made ------------------
+struct Changes {
+    ContentTokens tokens;                         // the source's files, as they are now
+    std::map<std::wstring, TreeEntry> unchanged;  // by folded name: the destination's equal file
+    bool nothing = false;                         // the destination is the source already
+};
+// A source file is unchanged only where the destination's file has its name, size,
+// last-write time and attributes and the same content token; without tokens, all changed.
+Changes FindChanges(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
+                    const TransferNames& names);
+// Lists the source again and drops the tokens of files that moved meanwhile: their copy
+// may hold neither the old content nor the new.
+void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& sourceEntries, ContentTokens& tokens);
+
 // ---- Assembly.cpp: the new tree at the incoming name -----------------------------------
-// Builds a copy of the source at names.incoming (which must not exist): files that the
-// previous tree at the destination holds unchanged (same name, size, last-write time and
-// attributes) are copied there on the destination's own side, the rest cross from the
-// source. Counts every file placed into `progress` (may be null) and `figures`, and stops
-// at its cancel.
+// Builds a copy of the source at names.incoming (which must not exist): files of
+// `unchanged` are taken from the destination's present tree on its own side (hard-linked
+// with options.linkUnchanged where the file system allows, else copied), the rest cross
+// from the source. Counts every file placed into `progress` (may be null) and `figures`,
+// and stops at its cancel.
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                      const TransferNames& names, TransferProgress* progress, TransferFigures& figures,
+                      const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
+                      const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
                       Messages& messages);
 
 // ---- Verify.cpp: the check of the copy ---------------------------------------------------

@@ -32,13 +32,16 @@ private:
     std::atomic<bool> cancelled_{false};
 };
 
-// What a transfer moved: files and bytes read from the source (what crosses the network)
-// and taken from the destination's previous tree on its own side.
+// What a transfer moved: files and bytes read from the source (what crosses the network),
+// copied from the destination's previous tree on its own side, and hard-linked to the
+// previous tree's files (nothing written). Every file of the new tree is in one of the three.
 struct TransferFigures {
     uint64_t filesFromSource = 0;
     uint64_t bytesFromSource = 0;
     uint64_t filesFromBackup = 0;
     uint64_t bytesFromBackup = 0;
+    uint64_t filesLinked = 0;
+    uint64_t bytesLinked = 0;
 };
 
 // How a transfer may build the new tree.
@@ -48,13 +51,15 @@ struct TransferOptions {
     // tree's file where the file system allows: nothing is written for it.
     bool linkUnchanged = false;
     // Called on the worker once the new tree is whole, verified and on disk, just before
-    // the renames that make it current; false stops the transfer, changing nothing.
+    // the renames that make it current; false stops the transfer, changing nothing. Not
+    // called when nothing changed: then nothing is switched.
     std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
 };
 
 struct TransferResult {
     bool ok = false;
-    // The source equals the destination: nothing was copied or rotated.
+    // The source equals the destination (names, sizes, times, attributes, and no file
+    // written since the last transfer made it): nothing was copied or rotated.
     bool changedNothing = false;
     // Failed because the user (through the progress record) cancelled it.
     bool cancelled = false;
@@ -99,5 +104,7 @@ bool TransferInterrupted(const std::string& destination);
 
 // The fingerprint of the tree at `folder`: relative names, kinds, sizes and last-write
 // times, independent of listing order; the same as TransferResult::sourceFingerprint
-// gives for that tree. False when the tree cannot be listed whole.
+// gives for that tree. Thumbs.db, desktop.ini, .DS_Store and "._" files, which Explorer
+// and macOS leave in folders they show, do not count. False when the tree cannot be
+// listed whole.
 bool FingerprintFolder(const std::string& folder, uint64_t& fingerprint);

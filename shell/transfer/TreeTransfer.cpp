@@ -47,12 +47,20 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);
     result.sourceFingerprint = TreeFingerprint(sourceEntries);
+    Changes changes = FindChanges(source, sourceEntries, names);
+    // Rotating an equal tree in would only push the last real change out of the save.
+    if (changes.nothing) {
+        result.changedNothing = true;
+        return true;
+    }
     SetTotals(sourceEntries, progress);
-    if (!AssembleIncoming(source, sourceEntries, names, progress, result.figures, messages) ||
+    if (!AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress, result.figures,
+                          messages) ||
         !VerifyIncoming(source, sourceEntries, names, messages)) {
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
+    ForgetMovedFiles(source, sourceEntries, changes.tokens);
     // Whole and on disk, with a record of what it holds, before a name calls it verified.
     std::vector<TreeEntry> flushed;
     if (!FlushTree(names.incoming, flushed, messages) || !WriteCheckRecord(names, flushed, messages) ||
@@ -61,7 +69,10 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
-    return SwitchIn(names, messages);
+    if (!SwitchIn(names, messages)) return false;
+    // Without a manifest the next transfer copies more, but the tree is whole: no failure.
+    WriteManifest(names, changes.tokens);
+    return true;
 }
 
 }  // namespace

@@ -22,6 +22,16 @@ std::string SinceOf(const std::string& token) {
     return text;
 }
 
+DWORD LinkCount(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return info.nNumberOfLinks;
+}
+
 const char* kSharedBefore = "shared v1\r\n";
 const char* kLocalBefore = "local before\r\n";
 
@@ -66,6 +76,32 @@ TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
 }
 
 // ---- Settings ----------------------------------------------------------------
+
+// A period in which the application only looks changes nothing: the saves still hold the
+// trees before the last real change. Files the share already held are linked, not copied.
+TEST_F(Period, APeriodThatOnlyLooksKeepsTheSavesOfTheLastChange) {
+    {
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(AppStarted());
+        pc.AppEnds();
+        ASSERT_TRUE(run.Ended());
+    }
+    EXPECT_EQ(ReadFile(share.data + ".saved\\notes.txt"), kSharedBefore);
+    EXPECT_EQ(LinkCount(share.data + "\\sub\\table.dat"), 2u) << "one file in the share's two trees";
+    EXPECT_EQ(LinkCount(pc.local + "\\sub\\table.dat"), 1u) << "local trees are copied";
+
+    DeleteFileA(pc.go.c_str());
+    pc.WriteSetting("RunCommandOptions", "--wait-for " + pc.go + " 120000");
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(WaitFor([&] { return Holds("Ann"); }));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_EQ(ReadFile(share.data + ".saved\\notes.txt"), kSharedBefore);
+    EXPECT_EQ(ReadFile(pc.local + ".saved\\notes.txt"), kLocalBefore);
+    EXPECT_FALSE(Holds("Ann"));
+}
 
 TEST_F(Period, WithoutAUserNameOnlyTheConfigurationIsShown) {
     for (const char* button : {"Cancel", "Save"}) {

@@ -604,13 +604,13 @@ TEST_F(TreeTransfer, AnEmptySourceNeverReplacesData) {
     EXPECT_TRUE(Holds(destination, "local"));
     EXPECT_TRUE(Holds(save, "older"));
 
-    // Empty over empty is no loss.
+    // Empty over empty is no loss, and no change: the save stays the older tree.
     RemoveTree(destination);
     MakeFolder(destination);
     MessageBoxWatcher boxes;
     EXPECT_TRUE(Transfer());
     EXPECT_TRUE(ListTree(destination).empty());
-    EXPECT_TRUE(ListTree(save).empty());
+    EXPECT_TRUE(Holds(save, "older"));
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
