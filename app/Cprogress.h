@@ -1,7 +1,7 @@
 // Cprogress: the one progress display of a transfer, with its Cancel.
 #pragma once
 
-#include "app/Worker.h"
+#include "forms/Worker.h"
 #include "forms/Form.h"
 #include "shell/transfer/Transfer.h"
 

@@ -6,7 +6,7 @@
 #include "app/DataQuestions.h"
 #include "app/PeriodTexts.h"
 #include "app/UnsavedWork.h"
-#include "app/Worker.h"
+#include "forms/Worker.h"
 #include "settings/Persistentdata.h"
 #include "shell/transfer/Transfer.h"
 

@@ -5,7 +5,7 @@
 #include "app/Cprogress.h"
 #include "app/PeriodTexts.h"
 #include "app/UnsavedWork.h"
-#include "app/Worker.h"
+#include "forms/Worker.h"
 #include "info/Creginfo.h"
 #include "launcher/Winappcontrol.h"
 #include "lock/Tokenlock.h"

@@ -1,6 +1,10 @@
 #include "settings/Configure.h"
 
 #include "settings/Persistentdata.h"
+
+#include "forms/Worker.h"
+#include "lock/Tokenlock.h"
+#include "shell/TreeListing.h"
 #include "shell/transfer/Transfer.h"
 
 #include <commdlg.h>
@@ -276,6 +280,54 @@ bool TCarvelund::FolderHasFiles(const char* folder) {
     return FindFirstEntry(pattern.c_str()) != nullptr;
 }
 
+bool TCarvelund::FolderHasEntries(const char* folder) {
+    std::string path(folder ? folder : "");
+    if (!path.empty() && IsSeparator(path.back())) path.pop_back();
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW((Widen(path) + L"\\*").c_str(), &data));
+    if (!search) return false;
+    do {
+        if (lstrcmpW(data.cFileName, L".") && lstrcmpW(data.cFileName, L"..")) return true;
+    } while (FindNextFileW(search.Get(), &data));
+    return false;
+}
+
+namespace {
+
+// The name the fill's lock token carries: the Windows user, so that other PCs see who.
+std::string FillerName() {
+    char name[257] = "";
+    DWORD size = sizeof name;
+    if (!GetUserNameA(name, &size) || !name[0]) return "Carvelund setup";
+    return name;
+}
+
+}  // namespace
+
+bool TCarvelund::FillSharedFolder() {
+    // Another PC may be saving into the shared folder right now: the fill takes the lock
+    // as a period does, and leaves the folder alone while someone holds it.
+    const TokenTake take = TryTakeTokenLock(GetRemoteLockFolder(), FillerName().c_str());
+    if (take.result != TakeResult::Taken) {
+        OwnedText holder(TokenLockOwner(GetRemoteLockFolder()));
+        const std::string reason = holder ? std::string("Locked by ") + holder.Str() + ": nothing was copied"
+                                          : std::string("Can't create lock : ") + SystemErrorName(static_cast<int32_t>(take.error));
+        lb_error.SetText(reason.c_str());
+        return false;
+    }
+    // No second Save or Cancel while the copy runs.
+    HWND focus = GetFocus();
+    EnableWindow(Handle(), FALSE);
+    const std::string local = GetLocalDataFolder(), shared = GetRemoteSharedDataFolder();
+    const TransferResult copied = RunOnWorker([&] { return TransferTree(local, shared); });
+    DeleteOwnToken(GetRemoteLockFolder(), take.identity);
+    ShowMessages(nullptr, copied.messages);
+    EnableWindow(Handle(), TRUE);
+    if (focus && IsWindow(focus)) ::SetFocus(focus);
+    if (!copied.ok) lb_error.SetText("Error copying local data to Remote Shared Data Folder");
+    return copied.ok;
+}
+
 void TCarvelund::bt_CancelClick() {
     TitleWindow.SetCancel();
     Close();
@@ -300,22 +352,10 @@ void TCarvelund::bt_SaveClick() {
 
     OwnedText localFolder(tb_LocalFolder.GetText());
     OwnedText sharedFolder(tb_SharedFolder.GetText());
-    if (FolderHasFiles(localFolder.Str()) && !FolderHasFiles(sharedFolder.Str())) {
+    if (FolderHasFiles(localFolder.Str()) && !FolderHasEntries(sharedFolder.Str())) {
         const int answer = Platform().messageBox(Handle(), "Copy files from Local to Remote Shared Data folder",
                                                  "Remote Shared folder empty", MB_YESNO | MB_ICONEXCLAMATION);
-        if (answer == IDYES) {
-            // The shell may run messages during the copy: no second Save or Cancel meanwhile.
-            HWND focus = GetFocus();
-            EnableWindow(Handle(), FALSE);
-            const TransferResult copied = TransferTree(GetLocalDataFolder(), GetRemoteSharedDataFolder());
-            ShowMessages(nullptr, copied.messages);
-            EnableWindow(Handle(), TRUE);
-            if (focus && IsWindow(focus)) ::SetFocus(focus);
-            if (!copied.ok) {
-                lb_error.SetText("Error copying local data to Remote Shared Data Folder");
-                return;
-            }
-        }
+        if (answer == IDYES && !FillSharedFolder()) return;
     }
     Close();
 }

@@ -45,6 +45,11 @@ private:
     // The open-file dialog for the run command; false when the user cancels.
     bool FindRunProg(OwnedText& chosen);
     static bool FolderHasFiles(const char* folder);
+    // Anything at all in it, a subfolder or a hidden file too: data that a fill would bury.
+    static bool FolderHasEntries(const char* folder);
+    // The first fill of the shared folder from the local one, under the lock, on a worker.
+    // False with the reason in lb_error.
+    bool FillSharedFolder();
 
     void bt_CancelClick();
     void bt_SaveClick();

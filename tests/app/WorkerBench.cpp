@@ -3,7 +3,7 @@
 //
 //   worker_bench FOLDER [FILES] [ROUNDS]   builds a tree of FILES files (default 2,000)
 //                                          and times each way, in turns, ROUNDS times
-#include "app/Worker.h"
+#include "forms/Worker.h"
 #include "shell/transfer/Transfer.h"
 
 #include <algorithm>

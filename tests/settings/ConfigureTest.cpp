@@ -527,7 +527,8 @@ TEST_F(ConfigureTest, AFailingIniWriteIsShownAndTheDialogStaysOpen) {
     EXPECT_STREQ(GetRunCommandOptions(), "-new");
 }
 
-TEST_F(ConfigureTest, FirstCopyIsOfferedOnlyWhenLocalHoldsAFileAndSharedNone) {
+// Anything in the shared folder is data a fill would bury: a subfolder, even empty, too.
+TEST_F(ConfigureTest, FirstCopyIsOfferedOnlyWhenLocalHoldsAFileAndSharedNothing) {
     struct Case {
         const char* what;
         std::vector<std::string> localFiles, sharedFiles;
@@ -535,7 +536,8 @@ TEST_F(ConfigureTest, FirstCopyIsOfferedOnlyWhenLocalHoldsAFileAndSharedNone) {
     };
     const Case cases[] = {
         {"local file, shared empty", {"a.dat"}, {}, true},
-        {"local file, shared only a subfolder with files", {"a.dat"}, {"old\\b.dat"}, true},
+        {"local file, shared only a subfolder with files", {"a.dat"}, {"old\\b.dat"}, false},
+        {"local file, shared only an empty subfolder", {"a.dat"}, {"old\\"}, false},
         {"local only a subfolder with files", {"sub\\a.dat"}, {}, false},
         {"local file, shared file", {"a.dat"}, {"b.dat"}, false},
         {"both empty", {}, {}, false},
@@ -553,7 +555,7 @@ TEST_F(ConfigureTest, FirstCopyIsOfferedOnlyWhenLocalHoldsAFileAndSharedNone) {
         }
         for (const auto& f : c.sharedFiles) {
             MakeFolder(Parent(shared + "\\" + f));
-            WriteFile(shared + "\\" + f, "shared");
+            if (f.back() != '\\') WriteFile(shared + "\\" + f, "shared");
         }
         const auto sharedBefore = ListTree(shared);
         TCarvelund dialog(logo);
@@ -580,8 +582,6 @@ TEST_F(ConfigureTest, YesCopiesLocalToSharedKeepingTheOldSharedTreeAsSaved) {
     WriteFile(local + "\\a.dat", "alpha");
     MakeFolder(local + "\\sub");
     WriteFile(local + "\\sub\\b.dat", "beta");
-    MakeFolder(shared + "\\old");
-    WriteFile(shared + "\\old\\c.dat", "old shared");
     const auto sharedBefore = ListTree(shared);
     TCarvelund dialog(logo);
     MessageBoxWatcher boxes("&Yes");
@@ -597,11 +597,40 @@ TEST_F(ConfigureTest, YesCopiesLocalToSharedKeepingTheOldSharedTreeAsSaved) {
     EXPECT_FALSE(logo.CancelFlag);
 }
 
+// The fill writes into the shared folder as a period's copy back does: under the lock,
+// which it lets go afterwards, and never while another PC holds it.
+TEST_F(ConfigureTest, TheFirstCopyTakesTheLockAndLeavesAHeldShareAlone) {
+    WriteFile(local + "\\a.dat", "alpha");
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held by Bob" : "free");
+        if (held) WriteFile(lock + "\\Bob.tokenlockforcarvelund", "1");
+        TCarvelund dialog(logo);
+        MessageBoxWatcher boxes("&Yes");
+        std::string shown = "?";
+        const bool closed = RunDialog(dialog, [&](HWND) {
+            Click(dialog.bt_Save.Handle());
+            if (!held) return;
+            AwaitText(dialog.lb_error, "Locked by Bob: nothing was copied");
+            shown = Text(dialog.lb_error);
+            Click(dialog.bt_Cancel.Handle());
+        });
+        EXPECT_TRUE(closed);
+        if (held) {
+            EXPECT_EQ(shown, "Locked by Bob: nothing was copied");
+            EXPECT_TRUE(ListTree(shared).empty());
+            EXPECT_TRUE(Exists(lock + "\\Bob.tokenlockforcarvelund"));
+            EXPECT_EQ(ListTree(lock).size(), 1u);
+            DeleteFileA((lock + "\\Bob.tokenlockforcarvelund").c_str());
+        } else {
+            EXPECT_EQ(ReadFile(shared + "\\a.dat"), "alpha");
+            EXPECT_TRUE(ListTree(lock).empty());
+        }
+    }
+}
+
 TEST_F(ConfigureTest, AFailedFirstCopyIsShownTheDialogStaysOpenAndNothingIsLost) {
     WriteFile(local + "\\a.dat", "alpha");
     WriteFile(local + "\\held.dat", "held open without sharing");
-    MakeFolder(shared + "\\old");
-    WriteFile(shared + "\\old\\c.dat", "old shared");
     const auto localBefore = ListTree(local);
     const auto sharedBefore = ListTree(shared);
     // Nobody else may read it: the copy cannot take it.
