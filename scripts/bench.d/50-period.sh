@@ -48,6 +48,8 @@ reaped() {
     my $reaper = syscall(157, 36, 1, 0, 0, 0) == 0;
     my $pid = fork() // die "fork: $!";
     if (!$pid) { exec { $ARGV[0] } @ARGV or die "exec: $!" }
+    $SIG{ALRM} = sub { kill "KILL", $pid };  # a driver that hangs itself
+    alarm 600;
     my $rc = 1;
     while ((my $p = wait()) != -1) { if ($p == $pid) { $rc = $? >> 8; last } }
     # The program may end a moment after its driver has seen it end.
@@ -138,6 +140,17 @@ for variant in now before; do
   # shellcheck disable=SC2046
   printf "$row" "$variant" $(for c in 2 3 4 5 6; do column_median "$variant" "$c"; done) \
     "$(awk -v b="$(column_median "$variant" 7)" 'BEGIN { print b / 1e6 }')"
+done
+
+# The same periods as lengths of their stages.
+awk '{ print $1, $3, $4 - $3, $5 - $4, $6 - $5, $2 - $6 }' "$root/results" >"$root/stages"
+stage_median() { awk -v v="$1" -v c="$2" '$1 == v { print $c }' "$root/stages" | median; }
+echo
+echo "median length of each stage, seconds:"
+printf '%-10s %12s %11s %11s %16s %13s\n' "program" "to the lock" "copy in" "application" "to the release" "to the end"
+for variant in now before; do
+  # shellcheck disable=SC2046
+  printf '%-10s %12.3f %11.3f %11.3f %16.3f %13.3f\n' "$variant" $(for c in 2 3 4 5 6; do stage_median "$variant" "$c"; done)
 done
 
 now_median="$(column_median now 2)"
