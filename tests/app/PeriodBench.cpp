@@ -1,0 +1,246 @@
+// Benchmark, not a test: one whole working period of a real program, timed from outside.
+//
+//   period_bench layout WORK PROGRAM HELPER
+//       a share (WORK\share\locks; WORK\share\data must hold the tree already) and one
+//       PC (WORK\pc\prog with PROGRAM as Carvelund.exe, its INI and HELPER as the run
+//       command; WORK\pc\data, empty). The application appends a line to the tree's
+//       1 MB file and ends, writing a marker before and after.
+//   period_bench run WORK LABEL
+//       starts the program with a user name and prints, in seconds from its start, when
+//       the lock token appears, the application starts and ends, the token goes and
+//       the program ends. Anything else it shows, a time-out or a period that did not
+//       reach the share is printed as a problem; the program and its application are
+//       then ended and the exit code is 1.
+//
+// scripts/bench.d/50-period.sh runs both programs, the one of before and the one of now,
+// in turns, and prints the figures.
+#include "support/Gui.h"
+#include "support/TempDir.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+constexpr const char* kUser = "Bench";
+constexpr const char* kChangedFile = "group 0\\one megabyte.dat";
+constexpr DWORD kPeriodPatienceMs = 240000;
+
+struct Work {
+    explicit Work(const std::string& root)
+        : locks(root + "\\share\\locks"),
+          shared(root + "\\share\\data"),
+          prog(root + "\\pc\\prog"),
+          program(prog + "\\Carvelund.exe"),
+          ini(prog + "\\Carvelund.Ini"),
+          helper(prog + "\\cvhelper.exe"),
+          local(root + "\\pc\\data"),
+          marks(root + "\\marks"),
+          started(marks + "\\app started"),
+          ended(marks + "\\app ended"),
+          token(locks + "\\" + kUser + ".tokenlockforcarvelund") {}
+    std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token;
+};
+
+double Now() {
+    static const LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+long long SizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+int Layout(const Work& w, const std::string& program, const std::string& helper) {
+    if (SizeOf(w.shared + "\\" + kChangedFile) != 1 << 20) {
+        std::printf("problem: %s\\%s is not the 1 MB file of the bench tree\n", w.shared.c_str(), kChangedFile);
+        return 1;
+    }
+    MakeFolder(w.locks);
+    MakeFolder(w.prog);
+    MakeFolder(w.local);
+    MakeFolder(w.marks);
+    if (!CopyFileA(program.c_str(), w.program.c_str(), FALSE) || !CopyFileA(helper.c_str(), w.helper.c_str(), FALSE)) {
+        std::printf("problem: cannot copy %s and %s into %s\n", program.c_str(), helper.c_str(), w.prog.c_str());
+        return 1;
+    }
+    const std::pair<const char*, std::string> settings[] = {
+        {"RemoteLockFolder", w.locks},
+        {"RemoteSharedDataFolder", w.shared},
+        {"LocalDataFolder", w.local},
+        {"RunCommand", w.helper},
+        {"RunCommandOptions", "--write \"" + w.started + "\" x --append-line \"" + w.local + "\\" + kChangedFile +
+                                  "\" \"one more period\" --write \"" + w.ended + "\" x"},
+    };
+    for (const auto& [key, value] : settings)
+        if (!WritePrivateProfileStringA("RunTime", key, value.c_str(), w.ini.c_str())) {
+            std::printf("problem: cannot write %s\n", w.ini.c_str());
+            return 1;
+        }
+    std::printf("laid out %s\n", w.prog.c_str());
+    return 0;
+}
+
+// A visible window of the program other than its title window, its tooltip and its
+// progress display: a question or a failure, which a timed period must not meet.
+std::string Interruption(DWORD pid) {
+    struct Look {
+        DWORD pid;
+        std::string seen;
+    } look{pid, ""};
+    EnumWindows(
+        [](HWND window, LPARAM lp) -> BOOL {
+            auto* l = reinterpret_cast<Look*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            char cls[64] = "";
+            GetClassNameA(window, cls, sizeof cls);
+            if (owner != l->pid || !IsWindowVisible(window)) return TRUE;
+            for (const char* usual : {"TLogo", "TProgress", "tooltips_class32"})
+                if (!lstrcmpA(cls, usual)) return TRUE;
+            l->seen = std::string(cls) + " \"" + WindowText(window) + "\"";
+            if (HWND text = GetDlgItem(window, 0xFFFF)) l->seen += ": " + WindowText(text);
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&look));
+    return look.seen;
+}
+
+// Ends every process running this PC's copy of the helper: only this period started them.
+void EndHelpers(const std::string& helper) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "cvhelper.exe") != 0) continue;
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        char image[MAX_PATH];
+        DWORD size = sizeof image;
+        if (QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(image, helper.c_str()) == 0) {
+            TerminateProcess(process, 9);
+            WaitForSingleObject(process, 10000);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+int Run(const Work& w, const std::string& label) {
+    DeleteFileA(w.started.c_str());
+    DeleteFileA(w.ended.c_str());
+    if (Exists(w.token)) {
+        std::printf("problem: a token is left from before: %s\n", w.token.c_str());
+        return 1;
+    }
+    const long long sizeBefore = SizeOf(w.shared + "\\" + kChangedFile);
+
+    struct Stage {
+        const char* name;
+        bool (*reached)(const Work&);
+        double at;
+    };
+    Stage stages[] = {
+        {"token_in", [](const Work& x) { return Exists(x.token); }, -1},
+        {"app_start", [](const Work& x) { return Exists(x.started); }, -1},
+        {"app_end", [](const Work& x) { return Exists(x.ended); }, -1},
+        {"token_out", [](const Work& x) { return !Exists(x.token); }, -1},
+    };
+    constexpr size_t kStages = sizeof stages / sizeof stages[0];
+
+    std::string commandLine = "\"" + w.program + "\" " + kUser;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const double start = Now();
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, w.prog.c_str(), &startup,
+                        &info)) {
+        std::printf("problem: cannot start %s (error %lu)\n", w.program.c_str(), GetLastError());
+        return 1;
+    }
+    CloseHandle(info.hThread);
+
+    size_t next = 0;
+    double end = -1;
+    double lastLook = start;
+    std::string problem;
+    // The stages come in this order; a poll every millisecond or so sees each one.
+    for (;;) {
+        const bool exited = WaitForSingleObject(info.hProcess, 1) == WAIT_OBJECT_0;
+        const double now = Now();
+        while (next < kStages && stages[next].reached(w)) stages[next++].at = now;
+        if (exited) {
+            end = now;
+            break;
+        }
+        if (now - lastLook > 0.1) {
+            lastLook = now;
+            problem = Interruption(info.dwProcessId);
+            if (!problem.empty()) break;
+        }
+        if (now - start > kPeriodPatienceMs / 1000.0) {
+            problem = "no end after " + std::to_string(kPeriodPatienceMs / 1000) + " s";
+            break;
+        }
+    }
+
+    DWORD code = 0;
+    if (end < 0) {
+        TerminateProcess(info.hProcess, 9);
+        WaitForSingleObject(info.hProcess, 10000);
+        EndHelpers(w.helper);
+    } else {
+        GetExitCodeProcess(info.hProcess, &code);
+    }
+    CloseHandle(info.hProcess);
+
+    std::printf("period %s seconds: total %.3f", label.c_str(), end < 0 ? -1.0 : end - start);
+    for (const Stage& s : stages) std::printf(" %s %.3f", s.name, s.at < 0 ? -1.0 : s.at - start);
+    std::printf("\n");
+
+    const long long sizeAfter = SizeOf(w.shared + "\\" + kChangedFile);
+    if (problem.empty() && code != 0) problem = "exit code " + std::to_string(code);
+    if (problem.empty() && next < kStages) problem = std::string("never saw ") + stages[next].name;
+    if (problem.empty() && (sizeAfter <= sizeBefore || sizeAfter != SizeOf(w.local + "\\" + kChangedFile)))
+        problem = "the changed file did not reach the share";
+    if (!problem.empty()) {
+        std::printf("problem: period %s: %s\n", label.c_str(), problem.c_str());
+        DeleteFileA(w.token.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    int rc = 2;
+    if (command == "layout" && argc == 5)
+        rc = Layout(Work(argv[2]), argv[3], argv[4]);
+    else if (command == "run" && argc == 4)
+        rc = Run(Work(argv[2]), argv[3]);
+    else
+        std::fprintf(stderr, "usage: period_bench layout WORK PROGRAM HELPER | run WORK LABEL\n");
+    // A run ended from outside exits 0 without this line.
+    if (rc != 2) std::printf("period bench done %d\n", rc);
+    std::fflush(stdout);
+    return rc;
+}
