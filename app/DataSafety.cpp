@@ -4,7 +4,7 @@
 #include "app/Clogo.h"
 
 #include "app/DataQuestions.h"
-#include "app/PeriodTexts.h"
+#include "shell/SystemTexts.h"
 #include "app/UnsavedWork.h"
 #include "forms/Worker.h"
 #include "settings/Persistentdata.h"

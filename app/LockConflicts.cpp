@@ -3,7 +3,7 @@
 // for another attempt it returns its own step's state, and the next tick tries again.
 #include "app/Clogo.h"
 
-#include "app/PeriodTexts.h"
+#include "shell/SystemTexts.h"
 #include "lock/Cfinishlockgone.h"
 #include "lock/Cfinishlockstolen.h"
 #include "lock/Cstartlock.h"

@@ -3,7 +3,7 @@
 #include "app/Clogo.h"
 
 #include "app/Cprogress.h"
-#include "app/PeriodTexts.h"
+#include "shell/SystemTexts.h"
 #include "app/UnsavedWork.h"
 #include "forms/Worker.h"
 #include "info/Creginfo.h"

@@ -25,7 +25,8 @@ struct Present {
 
 enum class Step { Done, Failed, Again };
 
-Step Outcome(bool succeeded) { return succeeded ? Step::Again : Step::Failed; }
+// After one step that worked, the repair looks again; one that failed ends it.
+Step LookAgainUnless(bool failed) { return failed ? Step::Failed : Step::Again; }
 
 class Repairer {
 public:
@@ -54,7 +55,7 @@ public:
         if (is.incoming) return Remove(names_.incoming);
         if (is.check) {
             RemoveCheckRecord(names_);
-            return Outcome(!CheckRecordPresent(names_));
+            return LookAgainUnless(CheckRecordPresent(names_));
         }
         return Step::Done;
     }
@@ -70,13 +71,13 @@ private:
     Step Rename(const std::string& from, const std::string& to) {
         const bool renamed = RenameFolder(from, to, messages_);
         if (renamed) FlushParentOf(names_.destination);
-        return Outcome(renamed);
+        return LookAgainUnless(!renamed);
     }
 
     Step Remove(const std::string& folder) {
         const FileOpResult removed = RemoveTreeDirect(Widen(folder));
         if (!removed) messages_.push_back(FailureMessage(kDeleteWording, removed));
-        return Outcome(removed.ok);
+        return LookAgainUnless(!removed.ok);
     }
 
     const TransferNames& names_;

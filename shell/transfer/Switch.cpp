@@ -3,11 +3,11 @@
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
+#include "shell/SystemTexts.h"
 #include "shell/Wintools.h"
 
 namespace {
 
-constexpr char kRenameFailed[] = "Error occuried during rename";
 
 struct Move {
     const std::string& from;
@@ -38,17 +38,17 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 // A failed rename is undone by the renames before it, in reverse, and the new copy goes;
 // what cannot be undone here is left in a state that the next repair finishes.
 bool SwitchIn(const TransferNames& names, Messages& messages) {
-    std::vector<Move> moves{{names.incoming, names.complete, "Renaming new copy to folder"}};
-    if (PathExists(names.save.c_str())) moves.push_back({names.save, names.oldSave, "Renaming save to old save"});
-    moves.push_back({names.destination, names.save, "Renaming folder to save"});
-    moves.push_back({names.complete, names.destination, "Renaming new copy to folder"});
+    std::vector<Move> moves{{names.incoming, names.complete, kRenameCopyTitle}};
+    if (PathExists(names.save.c_str())) moves.push_back({names.save, names.oldSave, kRenameSaveTitle});
+    moves.push_back({names.destination, names.save, kRenameFolderTitle});
+    moves.push_back({names.complete, names.destination, kRenameCopyTitle});
     for (size_t done = 0; done < moves.size(); ++done) {
         if (RenameFolder(moves[done].from, moves[done].to, messages)) continue;
         // The first move only named the copy as verified: it needs no undoing.
         for (size_t undo = done; undo-- > 1;) RenameFolder(moves[undo].to, moves[undo].from, messages);
         DropNewCopy(names, messages);
         FlushParentOf(names.destination);
-        return Fail(messages, moves[done].failureTitle, kRenameFailed);
+        return Fail(messages, moves[done].failureTitle, kRenameFailedText);
     }
     // The new tree is in place, and that is on disk before anything is let go.
     FlushParentOf(names.destination);

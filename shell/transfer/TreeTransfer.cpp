@@ -6,16 +6,17 @@
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
+#include "shell/SystemTexts.h"
 #include "shell/Wintools.h"
 
 namespace {
 
-bool CopyFailed(Messages& messages) { return Fail(messages, "Copying", "Error occuried during filecopy"); }
+bool CopyFailed(Messages& messages) { return Fail(messages, kCopyStepFailed.title, kCopyStepFailed.message); }
 
 // The destination cannot become the save: nothing is touched.
 bool DestinationRefused(DWORD error, Messages& messages) {
     messages.push_back({kRenameWording.title, SystemErrorName(static_cast<int32_t>(error))});
-    return Fail(messages, "Renaming folder to save", "Error occuried during rename");
+    return Fail(messages, kRenameFolderTitle, kRenameFailedText);
 }
 
 void SetTotals(const std::vector<TreeEntry>& sourceEntries, TransferProgress* progress) {
