@@ -5,6 +5,7 @@
 #include "app/PeriodClaim.h"
 #include "app/PeriodChoices.h"
 #include "app/UnsavedWork.h"
+#include "lock/Tokenlock.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
@@ -15,7 +16,6 @@
 #include <vector>
 
 class AppControl;
-struct TokenTake;
 struct TransferResult;
 struct TransferOptions;
 
@@ -75,6 +75,13 @@ public:
     // The shared tree as this period copied it in; a different one before the copy
     // back means another PC wrote while the lock was not ours.
     uint64_t SharedAtCopyIn = 0;
+    // The token this period created (none: it holds no lock), and when (tick count).
+    TokenIdentity OwnToken;
+    ULONGLONG OwnTokenTakenAt = 0;
+    // The window was asked to close during the period.
+    bool CloseAsked = false;
+    // The holder the start-lock dialog showed: only that very token may be deleted.
+    ShownToken ShownHolder;
     // After the application ended: the wait for its data files to be closed.
     InUseWait DataInUse;
     // This period's claim on the local data folder, held until the program ends.
@@ -123,6 +130,12 @@ private:
     // must try again returns its own state, so that the next tick does.
     StepOutcome AcquireLock();
     StepOutcome ConfirmLock();
+    // The lock-lost dialogs; each returns where the period goes.
+    StepOutcome AskAboutStolenLock(const ShownToken& holder, bool ownListed);
+    StepOutcome AskAboutLostLock();
+    // Takes the lock again for the copy back after the user's word.
+    StepOutcome TakeLockForCopyBack();
+    void RememberOwnToken(const TokenTake& take);
     void ShowStartLock();
     // Why the lock could not be taken when no holder is in the way.
     void ShowTakeProblem(const TokenTake& take);
@@ -149,6 +162,10 @@ private:
     // After the application ended, a step of the wait for its files: empty while it
     // waits, otherwise where the period goes.
     Interruption WaitForDataClosed();
+
+    // Closing the title window ends a period only through Finish, and not while the
+    // application runs.
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
     // The window is gone or the program is ending: a step must not go on.
     bool Ending() const;

@@ -3,34 +3,47 @@
 // for another attempt it returns its own step's state, and the next tick tries again.
 #include "app/Clogo.h"
 
-#include "shell/SystemTexts.h"
+#include "forms/Worker.h"
 #include "lock/Cfinishlockgone.h"
 #include "lock/Cfinishlockstolen.h"
 #include "lock/Cstartlock.h"
 #include "lock/Tokenlock.h"
 #include "settings/Persistentdata.h"
+#include "shell/SystemTexts.h"
 
 #include <string>
+
+void TLogo::RememberOwnToken(const TokenTake& take) {
+    OwnToken = take.identity;
+    OwnTokenTakenAt = GetTickCount64();
+}
 
 StepOutcome TLogo::AcquireLock() {
     LockFolder = GetRemoteLockFolder();
     const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
-    if (take.result == TakeResult::Taken) return GoTo(CopyIn);
+    if (take.result == TakeResult::Taken) {
+        RememberOwnToken(take);
+        return GoTo(CopyIn);
+    }
     // The start-lock dialog is for a real holder; anything else the user is told.
     if (take.result != TakeResult::InTheWay) {
         ShowTakeProblem(take);
         return GoTo(Finish);
     }
+    // Gone meanwhile: another attempt.
+    if (!FirstShownToken(LockFolder, ShownHolder)) return GoTo(TakeLock);
     ShowStartLock();
     if (Ending() || CancelFlag) return GoTo(Finish);
     if (ReadOnlyFlag) return GoTo(CopyIn);  // on without the lock
     if (DeleteLockFlag) {
-        // The holder is read again: it may have changed while the dialog was open.
-        OwnedText holder(TokenLockOwner(LockFolder));
-        DeleteTokenLock(LockFolder, holder.Get());
         DeleteLockFlag = false;
+        // Only the token the user saw: one that took its place meanwhile is shown next time.
+        const ShownTokenDelete deleted = DeleteShownToken(LockFolder, ShownHolder);
+        if (deleted.result == TokenDelete::Failed)
+            return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + ShownHolder.owner + " (" +
+                                                     SystemErrorName(static_cast<int32_t>(deleted.error)) + ")");
     }
-    // Deleted, or the dialog closed without a choice: another attempt.
+    // Deleted, replaced, or the dialog closed without a choice: another attempt.
     return GoTo(TakeLock);
 }
 
@@ -52,41 +65,82 @@ void TLogo::ShowTakeProblem(const TokenTake& take) {
 }
 
 void TLogo::ShowStartLock() {
-    OwnedText owner(TokenLockOwner(LockFolder));
-    OwnedText since(TokenLockSince(LockFolder, owner.Get()));
     TStartLock dialog(*this);
-    dialog.SetLockInfo(owner.Get(), since.Get());
+    dialog.SetLockInfo(ShownHolder.owner.c_str(), ShownHolder.since.c_str());
+    // The user's own name may be another PC's too (one office account), or a period of
+    // this PC that ended without letting go: the dialog says so.
+    if (lstrcmpiA(ShownHolder.owner.c_str(), UserName.Str()) == 0) dialog.ShowOwnNameNotice();
     dialog.ShowModal();
 }
 
+namespace {
+
+// The SMB client serves a folder listing from a cache up to 10 s old: a rival's token
+// made just after ours may not show in a listing before then. Local folders have none.
+constexpr ULONGLONG kListingCacheMs = 10000;
+
+bool OnNetwork(const char* folder) {
+    const std::string path = FullPathOf(folder ? folder : "");
+    if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) return true;
+    const std::string root = path.substr(0, 3);
+    return GetDriveTypeA(root.c_str()) == DRIVE_REMOTE;
+}
+
+}  // namespace
+
 StepOutcome TLogo::ConfirmLock() {
-    if (OwnsTokenLock(LockFolder, UserName.Str())) return GoTo(CopyBack);
-    OwnedText holder(TokenLockOwner(LockFolder));
-    // A lock-lost dialog closed without a choice is no confirmation: nothing is copied
-    // back over the shared data without the user's word.
-    bool chosen = false;
-    if (holder) {
-        OwnedText since(TokenLockSince(LockFolder, holder.Get()));
-        TFinishLockStolen dialog(*this);
-        dialog.SetLockInfo(holder.Get(), since.Get());
-        dialog.ShowModal();
-        chosen = !dialog.ClosedFromOutside();
+    // A listing taken sooner after our take could still hide a rival's token.
+    const ULONGLONG since = GetTickCount64() - OwnTokenTakenAt;
+    if (OwnToken.Known() && since < kListingCacheMs && OnNetwork(LockFolder))
+        RunOnWorker([&] { return SleepEx(static_cast<DWORD>(kListingCacheMs - since), FALSE); });
+    // A lock folder that cannot be read says nothing about the lock: no loss is assumed.
+    if (GetFileAttributesA(LockFolder) == INVALID_FILE_ATTRIBUTES) {
+        const std::string text = std::string("The lock folder ") + LockFolder + " cannot be read (" +
+                                 SystemErrorName(static_cast<int32_t>(GetLastError())) +
+                                 ").\n\nRetry once it can be reached again. Cancel copies nothing back; your work "
+                                 "stays here and is offered again at the next start.";
+        const int answer = Platform().messageBox(Handle(), text.c_str(), "Lock Folder Unreadable",
+                                                 MB_RETRYCANCEL | MB_ICONWARNING | MB_TASKMODAL);
         if (Ending()) return GoTo(Finish);
-        if (chosen && DeleteLockFlag) {
-            if (!DeleteTokenLock(LockFolder, holder.Get()))
-                return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + std::string(holder.Str()));
-            DeleteLockFlag = false;
-        }
-    } else {
-        TFinishLockGone dialog(*this);
-        dialog.ShowModal();
-        chosen = !dialog.ClosedFromOutside();
-        if (Ending()) return GoTo(Finish);
+        return GoTo(answer == IDRETRY ? CheckLock : Finish);
     }
-    if (!chosen || CancelFlag) return GoTo(Finish);
+    const TokenConflict seen = OtherTokens(LockFolder, OwnToken);
+    if (seen.Clear()) return GoTo(CopyBack);
+    if (!seen.others.empty()) return AskAboutStolenLock(seen.firstOther, seen.ownListed);
+    return AskAboutLostLock();
+}
+
+StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) {
+    TFinishLockStolen dialog(*this);
+    dialog.SetLockInfo(holder.owner.c_str(), holder.since.c_str());
+    dialog.ShowModal();
+    // Closed without a choice is no confirmation: nothing is copied back without the user's word.
+    if (Ending() || dialog.ClosedFromOutside() || CancelFlag) return GoTo(Finish);
+    if (!DeleteLockFlag) return GoTo(Finish);
+    DeleteLockFlag = false;
+    const ShownTokenDelete deleted = DeleteShownToken(LockFolder, holder);
+    if (deleted.result == TokenDelete::Failed)
+        return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + holder.owner);
+    // Another token took its place while the dialog was open: that one is asked about next.
+    if (deleted.result == TokenDelete::Replaced) return GoTo(CheckLock);
+    // Ours still there: the lock is ours again; otherwise it is taken anew.
+    return ownListed ? GoTo(CheckLock) : TakeLockForCopyBack();
+}
+
+StepOutcome TLogo::AskAboutLostLock() {
+    TFinishLockGone dialog(*this);
+    dialog.ShowModal();
+    if (Ending() || dialog.ClosedFromOutside() || CancelFlag) return GoTo(Finish);
+    return TakeLockForCopyBack();
+}
+
+StepOutcome TLogo::TakeLockForCopyBack() {
     // The copy back runs under this user's token: it is taken again first.
     const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
-    if (take.result == TakeResult::Taken) return GoTo(CopyBack);
+    if (take.result == TakeResult::Taken) {
+        RememberOwnToken(take);
+        return GoTo(CopyBack);
+    }
     // Another user's token appeared meanwhile: the lock-stolen dialog decides, next tick.
     if (take.result == TakeResult::InTheWay) return GoTo(CheckLock);
     ShowTakeProblem(take);

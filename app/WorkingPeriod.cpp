@@ -55,6 +55,9 @@ void TLogo::RunStep() {
         if (State == Finish) throw;
         outcome = Fail("Internal Error", e.what());
     }
+    // Asked to close before the application started: the period ends through Finish.
+    if (CloseAsked && !outcome.errorTitle && (outcome.next == TakeLock || outcome.next == CopyIn || outcome.next == Launch))
+        outcome = GoTo(Finish);
     if (outcome.errorTitle)
         SetError(outcome.errorTitle, outcome.errorMessage.c_str(), "");
     else
@@ -86,6 +89,16 @@ StepOutcome TLogo::StepInitialise() {
 }
 
 StepOutcome TLogo::StepEnsureSettings() {
+    // "Ann Smith" without quotes would be the user "Ann": the lock would carry a name
+    // another PC may use too.
+    OwnedText extra(CommandLineArgument(GetCommandLineA(), 2));
+    if (UserName.Str()[0] && extra.Str()[0]) {
+        const std::string text = std::string(Title.Str()) +
+                                 " takes one user name. A name with blanks goes in double quotes, for example:\n\n"
+                                 "    " + Title.Str() + ".exe \"" + UserName.Str() + " " + extra.Str() + "\"";
+        ShowErrorMessage(Handle(), "User Name", text.c_str());
+        return GoTo(Finish);
+    }
     const bool loaded = ReadSettings();
     if (!UserName.Str()[0] || !loaded) {
         // Configuration only: the period has to be started again afterwards.
@@ -186,8 +199,17 @@ StepOutcome TLogo::StepCopyBack() {
 
 StepOutcome TLogo::StepFinish() {
     zTimer.SetEnabled(false);
-    // The token named for this user goes, whoever created it; another holder's stays.
-    if (UserName.Str()[0] && LockFolder) DeleteTokenLock(LockFolder, UserName.Str());
+    // Only the token this period created goes: one of the same name may be another PC's.
+    if (LockFolder && OwnToken.Known()) {
+        const OwnTokenDelete released = DeleteOwnToken(LockFolder, OwnToken);
+        if (released.result == TokenDelete::Failed) {
+            const std::string text = std::string("Can't delete own lock : ") + LockFolder + "\\" +
+                                     UserName.Str() + ".tokenlockforcarvelund (" +
+                                     SystemErrorName(static_cast<int32_t>(released.error)) + ")";
+            ShowErrorMessage(Handle(), "Lock Delete", text.c_str());
+        }
+        OwnToken = TokenIdentity{};
+    }
     Close();
     return GoTo(Finish);
 }
@@ -217,6 +239,18 @@ void TLogo::RunConfiguration() {
     ResetFlags();
     TCarvelund dialog(*this);
     dialog.ShowModal();
+}
+
+LRESULT TLogo::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    // Closed during a period ("Close window" on the taskbar, Alt+F4), the program would end
+    // without letting go of the lock or copying back. Before the application starts the
+    // period finishes instead; once it runs, closing is refused: the work must go back.
+    const bool underway = State != Initialise && State != EnsureSettings && State != Finish;
+    if (msg == WM_CLOSE && underway) {
+        CloseAsked = true;
+        return 0;
+    }
+    return forms::Form::HandleMessage(msg, wp, lp);
 }
 
 void TLogo::lb_TitleClick() {

@@ -42,7 +42,8 @@ TFinishLockGone::TFinishLockGone(PeriodChoices& titleWindow)
 
 TFinishLockGone::~TFinishLockGone() { Destroy(); }
 
-void TFinishLockGone::FormShow() { bt_Cancel.SetFocus(); }
+// Enter at once must not throw the work away.
+void TFinishLockGone::FormShow() { bt_Save.SetFocus(); }
 
 void TFinishLockGone::bt_CancelClick() {
     TitleWindow.SetCancel();

@@ -36,7 +36,8 @@ void TFinishLockStolen::SetLockInfo(const char* ownerName, const char* sinceText
 }
 
 // The first tab stop would do, but Cancel must hold the focus whatever comes first.
-void TFinishLockStolen::FormShow() { bt_Cancel.SetFocus(); }
+// Enter at once must not throw the work away.
+void TFinishLockStolen::FormShow() { bt_Save.SetFocus(); }
 
 void TFinishLockStolen::bt_CancelClick() {
     TitleWindow.SetCancel();

@@ -12,6 +12,14 @@ forms::ControlSpec CancelSpec() {
     return params;
 }
 
+forms::ControlSpec OwnNameSpec() {
+    forms::ControlSpec params = Caption(8, 48, 281, 26,
+                                        "Your own name: another PC of yours may be working with it, or an earlier "
+                                        "period here ended without letting go.");
+    params.visible = false;
+    return params;
+}
+
 }  // namespace
 
 TStartLock::TStartLock(PeriodChoices& titleWindow)
@@ -23,7 +31,8 @@ TStartLock::TStartLock(PeriodChoices& titleWindow)
       tb_Name(Add<forms::EditBox>(ShownText(8, 24, 161, 21))),
       tb_Since(Add<forms::EditBox>(ShownText(180, 24, 109, 21))),
       lb_lockedBy(Add<forms::Label>(Caption(8, 8, 161, 13, "Currently locked by:"))),
-      Label1(Add<forms::Label>(Caption(180, 8, 40, 13, "Since", "Time when lock was created"))) {
+      Label1(Add<forms::Label>(Caption(180, 8, 40, 13, "Since", "Time when lock was created"))),
+      lb_OwnName(Add<forms::Label>(OwnNameSpec())) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Delete.onClick = [this] { bt_DeleteClick(); };
     bt_Proceed.onClick = [this] { bt_ProceedClick(); };
@@ -36,6 +45,8 @@ void TStartLock::SetLockInfo(const char* ownerName, const char* sinceText) {
     tb_Name.SetText(ownerName);
     tb_Since.SetText(sinceText);
 }
+
+void TStartLock::ShowOwnNameNotice() { lb_OwnName.SetVisible(true); }
 
 // Enter or Space at once must mean cancel.
 void TStartLock::FormShow() { bt_Cancel.SetFocus(); }

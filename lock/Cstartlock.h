@@ -11,6 +11,8 @@ public:
 
     // Owner name and since text; an absent text leaves its box empty.
     void SetLockInfo(const char* ownerName, const char* sinceText);
+    // The holder carries the user's own name: it may be another PC's as well.
+    void ShowOwnNameNotice();
 
     PeriodChoices& TitleWindow;  // not owned; only its flags are set
 
@@ -22,6 +24,7 @@ public:
     forms::EditBox& tb_Since;
     forms::Label& lb_lockedBy;
     forms::Label& Label1;
+    forms::Label& lb_OwnName;  // shown only for a token in the user's own name
 
 private:
     void FormShow();

@@ -348,6 +348,20 @@ bool DeleteTokenLock(const char* lockFolder, const char* name) {
     return RemoveIfSame(lockFolder, identity, error) == Removal::Deleted;
 }
 
+namespace {
+
+void Show(const char* lockFolder, const ListedToken& token, ShownToken& shown) {
+    shown.owner = ShownOwner(token.fileName);
+    shown.since = SinceText(token.lastWrite);
+    if (!ReadIdentity(lockFolder, token.fileName, shown.identity)) {
+        shown.identity = TokenIdentity{};
+        shown.identity.fileName = token.fileName;
+        shown.identity.lastWrite = token.lastWrite;
+    }
+}
+
+}  // namespace
+
 TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own) {
     TokenConflict conflict;
     for (const ListedToken& token : ListTokens(lockFolder)) {
@@ -356,8 +370,10 @@ TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own) {
         if (own.Known() && SameWideName(token.fileName, own.fileName) &&
             ReadIdentity(lockFolder, token.fileName, found) && found.SameFile(own))
             conflict.ownListed = true;
-        else
+        else {
+            if (conflict.others.empty()) Show(lockFolder, token, conflict.firstOther);
             conflict.others.push_back(ShownOwner(token.fileName));
+        }
     }
     return conflict;
 }
@@ -373,16 +389,11 @@ OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own) 
     return outcome;
 }
 
+
 bool FirstShownToken(const char* lockFolder, ShownToken& shown) {
     ListedToken token;
     if (!FirstToken(lockFolder, token)) return false;
-    shown.owner = ShownOwner(token.fileName);
-    shown.since = SinceText(token.lastWrite);
-    if (!ReadIdentity(lockFolder, token.fileName, shown.identity)) {
-        shown.identity = TokenIdentity{};
-        shown.identity.fileName = token.fileName;
-        shown.identity.lastWrite = token.lastWrite;
-    }
+    Show(lockFolder, token, shown);
     return true;
 }
 

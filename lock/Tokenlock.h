@@ -52,12 +52,20 @@ bool DeleteTokenLock(const char* lockFolder, const char* name);
 
 // ---- Tokens known by identity ------------------------------------------------
 
+// A holder as a dialog shows it.
+struct ShownToken {
+    std::string owner;  // as the code page allows
+    std::string since;  // the since text
+    TokenIdentity identity;
+};
+
 // What a listing of the lock folder shows about our token and the others. The listing
 // may come from a cache older than our create: then our token is not in it, and the
 // lock cannot be confirmed from it.
 struct TokenConflict {
     bool ownListed = false;           // our very token is in the listing
     std::vector<std::string> others;  // owners of every other token, in listing order
+    ShownToken firstOther;            // the first of them, as a dialog shows it
 
     bool Clear() const { return ownListed && others.empty(); }
 };
@@ -77,13 +85,7 @@ struct OwnTokenDelete {
 };
 OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own);
 
-// A holder as a dialog shows it: the first token in the folder.
-struct ShownToken {
-    std::string owner;  // as the code page allows
-    std::string since;  // the since text
-    TokenIdentity identity;
-};
-// False when the folder holds no token.
+// The first token in the folder; false when it holds none.
 bool FirstShownToken(const char* lockFolder, ShownToken& shown);
 
 // Deletes the holder's token only while it is still the one that was shown (the same

@@ -414,8 +414,34 @@ void CheckCancelAtOnce(const char* className) {
 }
 
 TEST(StartLock, CancelHasTheFocusOnOpening) { CheckCancelAtOnce<TStartLock>("TStartLock"); }
-TEST(FinishLockStolen, CancelHasTheFocusOnOpening) { CheckCancelAtOnce<TFinishLockStolen>("TFinishLockStolen"); }
-TEST(FinishLockGone, CancelHasTheFocusOnOpening) { CheckCancelAtOnce<TFinishLockGone>("TFinishLockGone"); }
+
+// At the end of a period Enter at once must not throw the work away: the lock-gone dialog
+// opens on "Save Anyway", which only takes the lock again.
+TEST(FinishLockGone, SaveAnywayHasTheFocusOnOpening) {
+    TitleWindow logo;
+    TFinishLockGone dialog(logo);
+    std::atomic<bool> focusedOnOpening{false};
+    ShowAndAct(dialog, "TFinishLockGone", [&](HWND) {
+        focusedOnOpening = AwaitFocus(dialog.bt_Save.Handle());
+        PressKey(dialog.bt_Save.Handle(), VK_RETURN);
+    });
+    EXPECT_TRUE(focusedOnOpening);
+    EXPECT_FALSE(dialog.ClosedFromOutside());
+    EXPECT_EQ(FlagsOf(logo), kNone);
+}
+
+TEST(FinishLockStolen, SaveHasTheFocusOnOpening) {
+    TitleWindow logo;
+    TFinishLockStolen dialog(logo);
+    std::atomic<bool> focusedOnOpening{false};
+    ShowAndAct(dialog, "TFinishLockStolen", [&](HWND) {
+        focusedOnOpening = AwaitFocus(dialog.bt_Save.Handle());
+        PressKey(dialog.bt_Save.Handle(), VK_RETURN);
+    });
+    EXPECT_TRUE(focusedOnOpening);
+    EXPECT_FALSE(dialog.ClosedFromOutside());
+    EXPECT_EQ(FlagsOf(logo), kDeleteLock);
+}
 
 // Escape does nothing: Tab after it still moves the focus in the open dialog, and the
 // choice made afterwards is the only flag. Tab never stops in the edit boxes.
@@ -448,10 +474,10 @@ TEST(FinishLockGone, EscapeDoesNothing) {
     TFinishLockGone dialog(logo);
     std::atomic<bool> openAfterEscape{false};
     ShowAndAct(dialog, "TFinishLockGone", [&](HWND window) {
-        AwaitFocus(dialog.bt_Cancel.Handle());
-        PressKey(dialog.bt_Cancel.Handle(), VK_ESCAPE);
-        PressKey(dialog.bt_Cancel.Handle(), VK_TAB);
-        openAfterEscape = AwaitFocus(dialog.bt_Save.Handle()) && IsWindowVisible(window);
+        AwaitFocus(dialog.bt_Save.Handle());
+        PressKey(dialog.bt_Save.Handle(), VK_ESCAPE);
+        PressKey(dialog.bt_Save.Handle(), VK_TAB);
+        openAfterEscape = AwaitFocus(dialog.bt_Cancel.Handle()) && IsWindowVisible(window);
         Click(dialog.bt_Save.Handle());
     });
     EXPECT_TRUE(openAfterEscape);
@@ -463,10 +489,10 @@ TEST(FinishLockStolen, EscapeDoesNothing) {
     TFinishLockStolen dialog(logo);
     std::atomic<bool> openAfterEscape{false};
     ShowAndAct(dialog, "TFinishLockStolen", [&](HWND window) {
-        AwaitFocus(dialog.bt_Cancel.Handle());
-        PressKey(dialog.bt_Cancel.Handle(), VK_ESCAPE);
-        PressKey(dialog.bt_Cancel.Handle(), VK_TAB);
-        openAfterEscape = AwaitFocus(dialog.bt_Save.Handle()) && IsWindowVisible(window);
+        AwaitFocus(dialog.bt_Save.Handle());
+        PressKey(dialog.bt_Save.Handle(), VK_ESCAPE);
+        PressKey(dialog.bt_Save.Handle(), VK_TAB);
+        openAfterEscape = AwaitFocus(dialog.bt_Cancel.Handle()) && IsWindowVisible(window);
         Click(dialog.bt_Save.Handle());
     });
     EXPECT_TRUE(openAfterEscape);
@@ -500,7 +526,7 @@ TEST(LockDialogs, Screenshots) {
     auto shoot = [](auto& dialog, const char* className) {
         std::atomic<bool> saved{false};
         ShowAndAct(dialog, className, [&](HWND window) {
-            AwaitFocus(dialog.bt_Cancel.Handle());
+            AwaitCondition([&] { return IsWindowVisible(window) && FocusOf(window) != nullptr; });
             // Painted now: the redraw is sent to the dialog's thread and waited for.
             RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
             saved = SaveScreenshot(window, className);
