@@ -1,7 +1,6 @@
 #include "shell/FileHolders.h"
 
 #include "shell/Handles.h"
-#include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
 #include <restartmanager.h>
@@ -28,16 +27,6 @@ private:
     KernelHandle file_;
     std::wstring path_;
 };
-
-std::wstring FullPath(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-        if (n == 0) return path;
-        if (n < full.size()) return full.substr(0, n);
-        full.resize(n + 1);
-    }
-}
 
 // ---- Restart Manager -------------------------------------------------------------
 // Loaded when first needed, so that the program starts where rstrtmgr.dll is missing.
@@ -127,27 +116,6 @@ Holders RmNarrow(const std::vector<std::wstring>& paths, size_t begin, size_t en
     return Holders::None;
 }
 
-// Large enough that a data folder takes a few sessions, small enough for one call.
-constexpr size_t kRmBatch = 256;
-
-Holders RmFirstHeld(const std::wstring& root, const std::vector<std::wstring>& files, size_t& first) {
-    if (!Rm()) return Holders::Unknown;
-    const std::wstring fullRoot = FullPath(root);
-    std::vector<std::wstring> paths;
-    paths.reserve(files.size());
-    for (const std::wstring& file : files) paths.push_back(JoinPath(fullRoot, file));
-    for (size_t begin = 0; begin < paths.size(); begin += kRmBatch) {
-        const size_t end = std::min(paths.size(), begin + kRmBatch);
-        std::vector<DWORD> users;
-        if (!RmUsers(paths, begin, end, users)) return Holders::Unknown;
-        const bool others = std::any_of(users.begin(), users.end(), [](DWORD p) { return p != GetCurrentProcessId(); });
-        if (!others) continue;
-        const Holders narrowed = RmNarrow(paths, begin, end, first);
-        if (narrowed != Holders::None) return narrowed;
-    }
-    return Holders::None;
-}
-
 bool RmTrusted() {
     static const bool trusted = [] {
         if (!Rm()) return false;
@@ -161,6 +129,11 @@ bool RmTrusted() {
 
 }  // namespace
 
-Holders RestartManagerFirstHeld(const std::wstring& root, const std::vector<std::wstring>& files, size_t& first) {
-    return RmTrusted() ? RmFirstHeld(root, files, first) : Holders::Unknown;
+Holders RestartManagerFirstHeld(const std::vector<std::wstring>& paths, size_t begin, size_t end, size_t& first) {
+    if (begin >= end) return Holders::None;
+    if (!RmTrusted()) return Holders::Unknown;
+    std::vector<DWORD> users;
+    if (!RmUsers(paths, begin, end, users)) return Holders::Unknown;
+    const bool others = std::any_of(users.begin(), users.end(), [](DWORD p) { return p != GetCurrentProcessId(); });
+    return others ? RmNarrow(paths, begin, end, first) : Holders::None;
 }

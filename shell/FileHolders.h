@@ -8,7 +8,8 @@
 
 enum class Holders { None, Found, Unknown };
 
-// `files` are names below `root`; `first` is the index of the first one another process
-// holds, when Found. Unknown where the Restart Manager is missing, fails, or has not
-// shown that it sees a file this process holds (Wine's answers "nobody" to everything).
-Holders RestartManagerFirstHeld(const std::wstring& root, const std::vector<std::wstring>& files, size_t& first);
+// Whether another process holds one of paths[begin, end) (full paths); `first` is then
+// the index of the first such file. Unknown where the Restart Manager is missing, fails,
+// or has not shown that it sees a file this process holds (Wine's answers "nobody" to
+// everything).
+Holders RestartManagerFirstHeld(const std::vector<std::wstring>& paths, size_t begin, size_t end, size_t& first);
