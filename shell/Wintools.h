@@ -120,8 +120,10 @@ bool RenameTree(const char* from, const char* to);  // resolved to full paths fi
 const char* ChooseFolder(const char* defaultPath, const char* title, HWND owner);
 
 // ---- Files still in use -----------------------------------------------------------
-// True when another program holds a file below `folder` open (it cannot be opened
-// without sharing); `inUse` then names the first such file.
+// True when another program holds a file below `folder` open; `inUse` then names the
+// first such file. Asks the Restart Manager, so that the check itself never makes the
+// program's open fail; only where it cannot say (Wine) does it open the files, and then
+// it sees a program only while that one shares no reading.
 bool FirstFileInUse(const char* folder, std::string& inUse);
 
 // ---- Platform seams -------------------------------------------------------
