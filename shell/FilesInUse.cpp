@@ -13,7 +13,7 @@ bool FirstFileInUse(const char* folder, std::string& inUse) {
     for (const auto& entry : entries) {
         if (entry.folder) continue;
         const std::wstring path = JoinPath(root, entry.relative);
-        KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        KernelHandle file(CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (file) continue;
         const DWORD error = GetLastError();
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
