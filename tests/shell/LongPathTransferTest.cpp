@@ -220,11 +220,14 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
             EXPECT_EQ(shell.Functions().size(), c.renamedByShell ? 3u : 0u);
         }
 
-        // A source file that cannot be read is named as the user knows the path.
+        WriteFileLong(source + "\\" + layout.deepFile, "deep shared 2, a longer file");
+        WriteFileLong(source + "\\" + layout.deepFolder + "\\new.txt", "new");
+        const Contents shared2 = ReadTreeLong(source);
+
+        // A changed source file that cannot be read is named as the user knows the path.
         {
             KernelHandle held = HoldOpen(source + "\\" + layout.deepFile);
             ASSERT_TRUE(held);
-            WriteFileLong(source + "\\top.txt", "top shared 2");
             const TransferResult refused = TransferTree(source, destination);
             EXPECT_FALSE(refused.ok);
             const std::string shown = Shown(refused.messages);
@@ -235,9 +238,6 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
         }
 
         // A rename refused in the switch is worded as the shell's refusal is, and undone.
-        WriteFileLong(source + "\\" + layout.deepFile, "deep shared 2, a longer file");
-        WriteFileLong(source + "\\" + layout.deepFolder + "\\new.txt", "new");
-        const Contents shared2 = ReadTreeLong(source);
         {
             KernelHandle held = HoldOpen(save);
             ASSERT_TRUE(held);
