@@ -50,22 +50,24 @@ size_t RootLength(const std::string& path) {
 // link itself. Its attributes are left alone unless they are in the way, since setting
 // them may reach the target.
 DWORD RemoveLink(const std::wstring& path, bool folder) {
-    const auto remove = [&] { return folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str()); };
+    const std::wstring call = LongPathForm(path);
+    const auto remove = [&] { return folder ? RemoveDirectoryW(call.c_str()) : DeleteFileW(call.c_str()); };
     if (remove()) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) return error;
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(call.c_str(), FILE_ATTRIBUTE_NORMAL);
     return remove() ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD RemoveEntry(const std::wstring& path, bool folder) {
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return (folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str())) ? ERROR_SUCCESS : GetLastError();
+    const std::wstring call = LongPathForm(path);
+    SetFileAttributesW(call.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return (folder ? RemoveDirectoryW(call.c_str()) : DeleteFileW(call.c_str())) ? ERROR_SUCCESS : GetLastError();
 }
 
 // Deletes what is inside `folder`, then the folder; the first error stops it.
 DWORD RemoveTreeEntries(const std::wstring& folder) {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPathForm(folder).c_str());
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(folder, attributes & FILE_ATTRIBUTE_DIRECTORY);
     std::vector<TreeEntry> entries;
     std::string problem;
@@ -117,6 +119,18 @@ std::string ShellResultText(int code) {
     return "The operation failed without a reason from the system (result " + std::to_string(code) + ")";
 }
 
+// The full form of `path` against the current folder (the wide call: the ANSI one stops at
+// MAX_PATH); the path itself when it cannot be had.
+std::wstring FullWidePath(const std::wstring& path) {
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    return full;
+}
+
 FileOpResult FlushHandle(HANDLE handle) {
     if (Platform().flushFile(handle)) return FileOpResult::Done();
     return FileOpResult::Failed(GetLastError());
@@ -148,10 +162,19 @@ FileOpResult ShellRenameTree(const char* from, const char* to) {
     return RunShellOperation(FO_RENAME, kCopyFlags, kCopyProgressTitle, fullFrom.Get(), fullTo.Get());
 }
 
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+FileOpResult RenameTreeAnyLength(const std::string& from, const std::string& to) {
+    const std::wstring fullFrom = FullWidePath(Widen(from)), fullTo = FullWidePath(Widen(to));
+    if (fullFrom.size() < MAX_PATH && fullTo.size() < MAX_PATH) return ShellRenameTree(from.c_str(), to.c_str());
+    if (MoveFileExW(LongPathForm(fullFrom).c_str(), LongPathForm(fullTo).c_str(), 0)) return FileOpResult::Done();
+    return FileOpResult::Failed(GetLastError());
+}
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 FileOpResult MakeFolder(const std::wstring& path) {
-    if (CreateDirectoryW(path.c_str(), nullptr)) return FileOpResult::Done();
+    if (CreateDirectoryW(LongPathForm(path).c_str(), nullptr)) return FileOpResult::Done();
     return FileOpResult::Failed(GetLastError());
 }
 
@@ -161,7 +184,8 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder) {
     return error == ERROR_SUCCESS ? FileOpResult::Done() : FileOpResult::Failed(error);
 }
 
-FileOpResult FlushFile(const std::wstring& file) {
+FileOpResult FlushFile(const std::wstring& path) {
+    const std::wstring file = LongPathForm(path);
     KernelHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     if (handle) return FlushHandle(handle.Get());
@@ -182,7 +206,7 @@ FileOpResult FlushFile(const std::wstring& file) {
 
 FileOpResult FlushFolder(const std::wstring& folder) {
     // Write access and backup semantics: the only way to a folder handle that can be flushed.
-    KernelHandle handle(CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
+    KernelHandle handle(CreateFileW(LongPathForm(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return FileOpResult::Failed(GetLastError());
@@ -191,8 +215,8 @@ FileOpResult FlushFolder(const std::wstring& folder) {
 
 std::wstring DurableTempName(const std::wstring& path) { return path + L".new"; }
 
-FileOpResult WriteFileDurably(const std::wstring& path, const std::string& content) {
-    const std::wstring temp = DurableTempName(path);
+FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& content) {
+    const std::wstring path = LongPathForm(plainPath), temp = LongPathForm(DurableTempName(plainPath));
     {
         KernelHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                       nullptr));
@@ -214,8 +238,8 @@ FileOpResult WriteFileDurably(const std::wstring& path, const std::string& conte
     }
     if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         // The rename on the disk too; a folder that cannot be flushed is as durable as it gets.
-        const size_t end = path.find_last_of(L"\\/");
-        if (end != std::wstring::npos) FlushFolder(path.substr(0, end));
+        const size_t end = plainPath.find_last_of(L"\\/");
+        if (end != std::wstring::npos) FlushFolder(plainPath.substr(0, end));
         return FileOpResult::Done();
     }
     const DWORD error = GetLastError();
@@ -225,7 +249,7 @@ FileOpResult WriteFileDurably(const std::wstring& path, const std::string& conte
 
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context) {
-    if (Platform().copyFile(from.c_str(), to.c_str(), progress, context, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+    if (Platform().copyFile(LongPathForm(from).c_str(), LongPathForm(to).c_str(), progress, context, nullptr, COPY_FILE_FAIL_IF_EXISTS))
         return FileOpResult::Done();
     const DWORD error = GetLastError();
     if (error == ERROR_REQUEST_ABORTED) return FileOpResult::Cancelled();

@@ -45,6 +45,10 @@ FileOpResult ShellCopyContents(const char* source, const char* destination);  //
 // FO_RENAME, 0x210; both names are resolved to full paths first (a bare name would be
 // taken from the process's current folder).
 FileOpResult ShellRenameTree(const char* from, const char* to);
+// Renames a folder tree through ShellRenameTree while both full paths fit the shell (under
+// MAX_PATH), else with MoveFileExW on their long forms: the shell cannot take longer ones.
+// The outcome reads the same either way.
+FileOpResult RenameTreeAnyLength(const std::string& from, const std::string& to);
 
 // ---- Direct calls on wide paths (any name, also outside the ANSI code page) -----------
 bool PathExists(const std::wstring& path);

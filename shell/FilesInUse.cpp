@@ -17,7 +17,7 @@ namespace {
 // shares nothing (as before) would tell more and fail every open of the program meanwhile.
 Holders ProbeFirstHeld(const std::vector<std::wstring>& paths, size_t begin, size_t end, size_t& first) {
     for (size_t i = begin; i < end; ++i) {
-        KernelHandle file(CreateFileW(paths[i].c_str(), FILE_READ_DATA,
+        KernelHandle file(CreateFileW(LongPathForm(paths[i]).c_str(), FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       0, nullptr));
         if (file) continue;

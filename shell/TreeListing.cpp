@@ -44,11 +44,11 @@ bool NotSupported(DWORD error) {
 bool FindInFolder(const std::wstring& folder, const std::wstring& relative, std::vector<TreeEntry>& entries,
                   std::string& problem) {
     WIN32_FIND_DATAW data;
-    FindHandle search(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+    FindHandle search(FindFirstFileW(LongPathForm(JoinPath(folder, L"*")).c_str(), &data));
     if (!search) {
         const DWORD error = GetLastError();
         // An empty folder has no "." on some file systems: that is no error.
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        const DWORD attributes = GetFileAttributesW(LongPathForm(folder).c_str());
         if (error == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return true;
@@ -89,7 +89,7 @@ void TakeBlock(const unsigned char* block, const std::wstring& relative, std::ve
 bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
                 std::string& problem) {
     const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
-    KernelHandle handle(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+    KernelHandle handle(CreateFileW(LongPathForm(folder).c_str(), FILE_LIST_DIRECTORY,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) {
@@ -116,7 +116,7 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
 
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem, Links links) {
     entries.clear();
-    const DWORD attributes = GetFileAttributesW(root.c_str());
+    const DWORD attributes = GetFileAttributesW(LongPathForm(root).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
         problem = CannotRead(root, error);
@@ -139,6 +139,59 @@ bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::st
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
     if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') return folder + L"\\" + name;
     return folder + name;
+}
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// "\\?\..." (any length) or "\\.\..." (a device): never rewritten.
+bool HasDevicePrefix(const std::wstring& path) {
+    return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == L'?' || path[2] == L'.') &&
+           IsSeparator(path[3]);
+}
+
+// The parts of `path` from `start` on, with "." dropped and ".." taking the part before
+// it, never one of the first `fixed` (a share's server and name).
+std::vector<std::wstring> ResolvedParts(const std::wstring& path, size_t start, size_t fixed) {
+    std::vector<std::wstring> parts;
+    std::wstring part;
+    for (size_t i = start; i <= path.size(); ++i) {
+        if (i < path.size() && !IsSeparator(path[i])) {
+            part += path[i];
+            continue;
+        }
+        if (part == L"..") {
+            if (parts.size() > fixed) parts.pop_back();
+        } else if (!part.empty() && part != L".") {
+            parts.push_back(part);
+        }
+        part.clear();
+    }
+    return parts;
+}
+
+}  // namespace
+
+std::wstring LongPathForm(const std::wstring& path) {
+    if (HasDevicePrefix(path)) return path;
+    std::wstring form;
+    std::vector<std::wstring> parts;
+    if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' && IsSeparator(path[2])) {
+        form = L"\\\\?\\" + path.substr(0, 2);
+        parts = ResolvedParts(path, 3, 0);
+    } else if (path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2])) {
+        form = L"\\\\?\\UNC";
+        parts = ResolvedParts(path, 2, 2);
+    } else {
+        return path;
+    }
+    for (const auto& part : parts) form += L"\\" + part;
+    // A drive's root keeps its separator ("\\?\C:" would name the volume itself), and so
+    // does a folder given with one.
+    if (parts.empty() || IsSeparator(path.back())) form += L'\\';
+    return form;
 }
 
 std::wstring FoldedName(const std::wstring& name) {

@@ -43,6 +43,12 @@ bool CopyMatchesSource(const std::vector<TreeEntry>& source, const std::wstring&
                        const std::wstring& copyRoot, bool exact, std::string& difference);
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+// The form of an absolute path that the wide calls take at any length, whether or not the
+// system allows long paths: "C:\a" as "\\?\C:\a", "\\server\share\a" as
+// "\\?\UNC\server\share\a". That form is taken literally, so '/' becomes '\' and "." and
+// ".." are resolved here as the system would. A relative path, or one already in that
+// form, is returned as it is. For the calls only: messages show the path as given.
+std::wstring LongPathForm(const std::wstring& path);
 // The key under which the file system treats two names as the same.
 std::wstring FoldedName(const std::wstring& name);
 

@@ -82,7 +82,7 @@ private:
         if (before) {
             const std::wstring previous = JoinPath(previousRoot_, before->relative);
             // FAT and exFAT refuse links, and so may a server: then the file is copied.
-            if (link_ && MayLink(entry) && Platform().createHardLink(to.c_str(), previous.c_str(), nullptr)) {
+            if (link_ && MayLink(entry) && Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(previous).c_str(), nullptr)) {
                 ++figures_.filesLinked;
                 figures_.bytesLinked += entry.size;
                 return Placed(entry, count);
@@ -95,8 +95,8 @@ private:
             }
             if (local.cancelled || Cancelled()) return CancelledCopy();
             // When in doubt the file comes from the source, over whatever the local copy left.
-            SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(to.c_str());
+            SetFileAttributesW(LongPathForm(to).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(LongPathForm(to).c_str());
         }
         const std::wstring from = JoinPath(sourceRoot_, entry.relative);
         const FileOpResult crossed = CopyOneFile(from, to, CountBytes, &count);
@@ -122,7 +122,8 @@ private:
     void CopyFolderAttributes(const std::vector<TreeEntry>& sourceEntries) {
         for (const auto& entry : sourceEntries)
             if (entry.folder && (entry.attributes & kKeptAttributes))
-                SetFileAttributesW(JoinPath(target_, entry.relative).c_str(), entry.attributes & kKeptAttributes);
+                SetFileAttributesW(LongPathForm(JoinPath(target_, entry.relative)).c_str(),
+                                   entry.attributes & kKeptAttributes);
     }
 
     const std::wstring sourceRoot_, previousRoot_, target_;

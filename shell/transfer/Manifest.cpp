@@ -34,7 +34,7 @@ bool KeepsChangeTimes(const wchar_t* fileSystem) {
 }
 
 bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
-    KernelHandle folder(CreateFileW(Widen(root).c_str(), FILE_READ_ATTRIBUTES,
+    KernelHandle folder(CreateFileW(LongPathForm(Widen(root)).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
@@ -79,7 +79,7 @@ struct Manifest {
 };
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
-    KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    KernelHandle file(CreateFileW(LongPathForm(Widen(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 256 * 1024 * 1024) return false;
@@ -140,7 +140,7 @@ std::string Hex(uint64_t value) {
 // Written under another name, flushed and renamed over the old one: a manifest that is
 // there is whole.
 bool WriteReplacing(const std::string& path, const std::string& content) {
-    const std::wstring target = Widen(path), written = Widen(path + ".new");
+    const std::wstring target = LongPathForm(Widen(path)), written = LongPathForm(Widen(path + ".new"));
     {
         KernelHandle file(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

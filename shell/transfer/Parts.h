@@ -96,7 +96,8 @@ bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Message
 void FlushParentOf(const std::string& path);
 
 // ---- Switch.cpp: the renames that put the verified tree in place -----------------------
-// One rename through the shell; its failure ("renaming" and the error) is appended.
+// One rename (through the shell where the paths fit it); its failure ("renaming" and the
+// error) is appended.
 bool RenameFolder(const std::string& from, const std::string& to, Messages& messages);
 // Incoming -> complete, save -> old save, destination -> save, complete -> destination,
 // then the old save goes. A failed rename is undone by the renames before it, in reverse,

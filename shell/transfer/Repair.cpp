@@ -12,11 +12,11 @@ namespace {
 
 struct Present {
     explicit Present(const TransferNames& names)
-        : destination(PathExists(names.destination.c_str())),
-          save(PathExists(names.save.c_str())),
-          oldSave(PathExists(names.oldSave.c_str())),
-          incoming(PathExists(names.incoming.c_str())),
-          complete(PathExists(names.complete.c_str())),
+        : destination(PathExists(Widen(names.destination))),
+          save(PathExists(Widen(names.save))),
+          oldSave(PathExists(Widen(names.oldSave))),
+          incoming(PathExists(Widen(names.incoming))),
+          complete(PathExists(Widen(names.complete))),
           check(CheckRecordPresent(names)) {}
     // What only an interrupted transfer leaves.
     bool Traces() const { return incoming || complete || oldSave || check; }

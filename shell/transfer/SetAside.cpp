@@ -31,7 +31,7 @@ std::string FreeAsideFolder(const std::string& source) {
 namespace {
 
 FileOpResult PlaceFile(const std::wstring& from, const std::wstring& to, bool link) {
-    if (link && CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return FileOpResult::Done();
+    if (link && CreateHardLinkW(LongPathForm(to).c_str(), LongPathForm(from).c_str(), nullptr)) return FileOpResult::Done();
     return CopyOneFile(from, to, nullptr, nullptr);
 }
 
@@ -76,7 +76,7 @@ SetAsideResult SetTreeAside(const std::string& source, const std::string& aside,
         RemoveTreeDirect(building);
         return result;
     }
-    if (!MoveFileExW(building.c_str(), Widen(aside).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(aside)).c_str(), MOVEFILE_WRITE_THROUGH)) {
         Fail(result.messages, kTitle,
              "Cannot name the copy " + aside + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
         RemoveTreeDirect(building);

@@ -19,8 +19,8 @@ struct Move {
 // its verified name in one rename: a partial tree under ".incoming" is never used. One
 // that cannot be renamed stays whole, with its record, for the next repair to finish.
 void DropNewCopy(const TransferNames& names, Messages& messages) {
-    if (PathExists(names.complete.c_str())) {
-        if (PathExists(names.incoming.c_str()) && !RemoveTreeDirect(Widen(names.incoming))) return;
+    if (PathExists(Widen(names.complete))) {
+        if (PathExists(Widen(names.incoming)) && !RemoveTreeDirect(Widen(names.incoming))) return;
         if (!RenameFolder(names.complete, names.incoming, messages)) return;
     }
     RemoveCheckRecord(names);
@@ -30,7 +30,7 @@ void DropNewCopy(const TransferNames& names, Messages& messages) {
 }  // namespace
 
 bool RenameFolder(const std::string& from, const std::string& to, Messages& messages) {
-    const FileOpResult renamed = ShellRenameTree(from.c_str(), to.c_str());
+    const FileOpResult renamed = RenameTreeAnyLength(from, to);
     if (!renamed) messages.push_back(FailureMessage(kRenameWording, renamed));
     return renamed.ok;
 }
@@ -39,7 +39,7 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 // what cannot be undone here is left in a state that the next repair finishes.
 bool SwitchIn(const TransferNames& names, Messages& messages) {
     std::vector<Move> moves{{names.incoming, names.complete, kRenameCopyTitle}};
-    if (PathExists(names.save.c_str())) moves.push_back({names.save, names.oldSave, kRenameSaveTitle});
+    if (PathExists(Widen(names.save))) moves.push_back({names.save, names.oldSave, kRenameSaveTitle});
     moves.push_back({names.destination, names.save, kRenameFolderTitle});
     moves.push_back({names.complete, names.destination, kRenameCopyTitle});
     for (size_t done = 0; done < moves.size(); ++done) {

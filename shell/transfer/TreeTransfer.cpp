@@ -43,7 +43,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         return false;
     }
     // The destination must be there to become the save.
-    if (!PathExists(names.destination.c_str())) return DestinationRefused(GetLastError(), messages);
+    if (!PathExists(Widen(names.destination))) return DestinationRefused(GetLastError(), messages);
 
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);

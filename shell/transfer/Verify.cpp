@@ -29,7 +29,7 @@ std::string RecordOf(const std::vector<TreeEntry>& entries) {
 }
 
 bool ReadRecord(const std::string& path, std::string& content) {
-    KernelHandle file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+    KernelHandle file(CreateFileW(LongPathForm(Widen(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                   nullptr));
     if (!file) return false;
     char buffer[512];
@@ -68,6 +68,6 @@ bool CheckRecordPresent(const TransferNames& names) {
 }
 
 void RemoveCheckRecord(const TransferNames& names) {
-    DeleteFileW(DurableTempName(Widen(names.check)).c_str());
-    DeleteFileW(Widen(names.check).c_str());
+    DeleteFileW(LongPathForm(DurableTempName(Widen(names.check))).c_str());
+    DeleteFileW(LongPathForm(Widen(names.check)).c_str());
 }

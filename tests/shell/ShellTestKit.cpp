@@ -141,8 +141,10 @@ BOOL WINAPI FileCopies::Record(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE prog
     }
     const Call call{from, to, progress, context, flags};
     FileCopy copy;
-    copy.from = Narrow(from);
-    copy.to = Narrow(to);
+    copy.from = ShownPath(from);
+    copy.to = ShownPath(to);
+    copy.calledFrom = from;
+    copy.calledTo = to;
     copy.result = handler ? handler(call) : Real(call);
     copy.lastError = copy.result ? 0 : GetLastError();
     {
@@ -151,6 +153,13 @@ BOOL WINAPI FileCopies::Record(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE prog
     }
     SetLastError(copy.lastError);
     return copy.result;
+}
+
+std::string ShownPath(LPCWSTR path) {
+    const std::wstring called = path ? path : L"";
+    if (called.rfind(L"\\\\?\\UNC\\", 0) == 0) return Narrow(L"\\\\" + called.substr(8));
+    if (called.rfind(L"\\\\?\\", 0) == 0) return Narrow(called.substr(4));
+    return Narrow(called);
 }
 
 BOOL CancelCopy() {

@@ -60,10 +60,15 @@ int CancelAtOnce(SHFILEOPSTRUCTA* op);
 // The shell refuses the operation with this error, touching nothing.
 int RefuseWith(DWORD error);
 
+// A path handed to a wide call as a message shows it: in the ANSI code page (as Narrow
+// gives it), without the long-path prefix ("\\?\C:\a" is "C:\a", "\\?\UNC\s\a" is "\\s\a").
+std::string ShownPath(LPCWSTR path);
+
 // One call of the file copy (Platform().copyFile) as the code under test made it.
 struct FileCopy {
-    std::string from;  // in the ANSI code page, as Narrow gives it
+    std::string from;  // as ShownPath gives it
     std::string to;
+    std::wstring calledFrom, calledTo;  // exactly as the call was given them
     BOOL result = FALSE;
     DWORD lastError = 0;  // after a failure
 };

@@ -1,3 +1,4 @@
+#include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
 #include <gtest/gtest.h>
@@ -124,6 +125,35 @@ TEST(FullPathOf, ResolvesAgainstTheCurrentFolder) {
     EXPECT_EQ(FullPathOf("Data.saved"), expected + "Data.saved");
     EXPECT_EQ(FullPathOf("C:\\Work\\Data"), "C:\\Work\\Data");
     EXPECT_EQ(FullPathOf("C:\\Work\\Old\\..\\Data"), "C:\\Work\\Data");
+}
+
+// The form that the wide calls take at any length: "." and ".." are not resolved by the
+// system in that form, so they must be here; relative paths cannot have it.
+TEST(LongPathForm, PrefixesDrivesAndSharesAndLeavesTheRestAlone) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* form;
+    } cases[] = {
+        {L"C:\\a\\b", L"\\\\?\\C:\\a\\b"},
+        {L"c:/a/b/file.txt", L"\\\\?\\c:\\a\\b\\file.txt"},
+        {L"C:\\", L"\\\\?\\C:\\"},
+        {L"C:\\a\\", L"\\\\?\\C:\\a\\"},
+        {L"C:\\a\\\\b\\.\\c", L"\\\\?\\C:\\a\\b\\c"},
+        {L"C:\\a\\old\\..\\b", L"\\\\?\\C:\\a\\b"},
+        {L"C:\\..\\a", L"\\\\?\\C:\\a"},
+        {L"\\\\server\\share\\a\\b", L"\\\\?\\UNC\\server\\share\\a\\b"},
+        {L"//server/share/a", L"\\\\?\\UNC\\server\\share\\a"},
+        {L"\\\\server\\share\\..\\a", L"\\\\?\\UNC\\server\\share\\a"},
+        {L"\\\\?\\C:\\a\\..\\b", L"\\\\?\\C:\\a\\..\\b"},
+        {L"\\\\?\\UNC\\server\\share", L"\\\\?\\UNC\\server\\share"},
+        {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+        {L"Data.saved", L"Data.saved"},
+        {L"..\\Data", L"..\\Data"},
+        {L"C:Data", L"C:Data"},
+        {L"\\Data", L"\\Data"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(LongPathForm(c.path), c.form) << Narrow(c.path);
 }
 
 // One formatter for the times the program shows: the record of unsaved work writes the

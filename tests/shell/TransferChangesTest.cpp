@@ -188,7 +188,7 @@ TEST_F(Changes, ASourceFileWrittenDuringTheCopyIsNotTakenForItsOlderSelf) {
         FileCopies copies;
         bool edited = false;
         copies.SetHandler([&](const FileCopies::Call& call) {
-            if (!edited && Narrow(call.from) == share + "\\data.txt") {
+            if (!edited && ShownPath(call.from) == share + "\\data.txt") {
                 edited = true;
                 EditKeepingSizeAndTimes(share + "\\data.txt");
             }

@@ -201,7 +201,7 @@ TEST_F(Incremental, TheUserCanCancelTheCopyOfChangedFiles) {
     FileCopies copies;
     // Files of the previous tree are copied as ever; the first that crosses is cancelled.
     copies.SetHandler([&](const FileCopies::Call& call) {
-        return Narrow(call.from).rfind(source, 0) == 0 ? CancelCopy() : FileCopies::Real(call);
+        return ShownPath(call.from).rfind(source, 0) == 0 ? CancelCopy() : FileCopies::Real(call);
     });
     EXPECT_FALSE(TransferShown(source, destination));
     EXPECT_EQ(boxes.CaptionsAndTexts(),
@@ -291,7 +291,7 @@ TEST_F(Incremental, ACancelInsideAFileReachesItsCopyThroughTheProgressRoutine) {
     DWORD answer = PROGRESS_CONTINUE;
     FileCopies copies;
     copies.SetHandler([&](const FileCopies::Call& call) {
-        if (Narrow(call.from).rfind(source, 0) != 0) return FileCopies::Real(call);
+        if (ShownPath(call.from).rfind(source, 0) != 0) return FileCopies::Real(call);
         LARGE_INTEGER size, half;
         size.QuadPart = 4000;
         half.QuadPart = 1000;
@@ -321,7 +321,7 @@ TEST_F(Incremental, AFailedCopyNamesItsErrorAndTheFile) {
     const auto before = ListTree(destination);
     FileCopies copies;
     copies.SetHandler([&](const FileCopies::Call& call) {
-        return Narrow(call.from).rfind(source, 0) == 0 ? FailCopyWith(ERROR_DISK_FULL) : FileCopies::Real(call);
+        return ShownPath(call.from).rfind(source, 0) == 0 ? FailCopyWith(ERROR_DISK_FULL) : FileCopies::Real(call);
     });
     MessageBoxWatcher boxes;
     EXPECT_FALSE(TransferShown(source, destination));
