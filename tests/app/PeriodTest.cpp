@@ -451,6 +451,36 @@ protected:
     }
 };
 
+// A lock folder that cannot be read (a share that dropped) says nothing about the lock:
+// the period asks to retry instead of calling the lock lost, and Cancel keeps the work.
+TEST_F(LockLost, AnUnreadableLockFolderAsksToRetryAndLosesNothing) {
+    const std::string away = share.lock + ".away";
+    pc.WriteSetting("RunCommandOptions", "--append-line " + pc.local + "\\notes.txt edited --rename " + share.lock +
+                                             " " + away);
+    for (const char* answer : {"&Retry", "Cancel"}) {
+        SCOPED_TRACE(answer);
+        const bool retry = answer[0] == '&';
+        WriteFile(pc.local + "\\notes.txt", kLocalBefore);
+        ProgramRun run(pc.program, "Ann");
+        const MessageBoxSeen box = AwaitMessageBox("Lock Folder Unreadable", run.Pid());
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_NE(box.text.find(share.lock), std::string::npos) << box.text;
+        EXPECT_EQ(FindTopWindow("TFinishLockGone", nullptr, run.Pid()), nullptr);
+        if (retry) ASSERT_TRUE(MoveFileA(away.c_str(), share.lock.c_str()));
+        PressButton(box.window, answer);
+        ASSERT_TRUE(run.Ended());
+        if (retry) {
+            ExpectCopiedBack();
+            EXPECT_TRUE(ListTree(share.lock).empty());
+            EXPECT_FALSE(Exists(pc.local + ".unsaved"));
+        } else {
+            EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited\r\n");  // from the first round
+            EXPECT_TRUE(Exists(pc.local + ".unsaved"));
+            ASSERT_TRUE(MoveFileA(away.c_str(), share.lock.c_str()));
+        }
+    }
+}
+
 TEST_F(LockLost, GoneThenSaveAnywayCopiesBack) {
     AppDeletesToken();
     ProgramRun run(pc.program, "Ann");
