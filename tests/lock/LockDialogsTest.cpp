@@ -64,7 +64,12 @@ template <typename Dialog>
 void ShowAndAct(Dialog& dialog, const char* className, const std::function<void(HWND)>& user) {
     const HWND window = dialog.Handle();
     std::thread person([&] {
-        if (AwaitTopWindow(className, nullptr, GetCurrentProcessId())) user(window);
+        if (AwaitTopWindow(className, nullptr, GetCurrentProcessId())) {
+            // Answered only once the dialog's own loop runs: its opening focus is set by then.
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kPatience, &answer);
+            user(window);
+        }
         if (!AwaitGone(window)) PostMessageA(window, WM_CLOSE, 0, 0);
     });
     dialog.ShowModal();
