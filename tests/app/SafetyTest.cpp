@@ -81,6 +81,36 @@ TEST_F(Safety, UnsavedWorkYesBringsItToTheSharedFolderFirst) {
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
+// Another PC saved after this PC's work was cut short: Yes copies the work over that save,
+// which is set aside first, named in the box, and outlives the next periods.
+TEST_F(Safety, UnsavedWorkYesSetsAnotherPcsLaterSaveAside) {
+    KilledWhileTheAppRuns();
+    WriteFile(share.data + "\\bob.txt", "bob's later save");
+    AppAppends("second", "go2");
+    std::string aside;
+    {
+        ProgramRun run(pc.program, "Ann");
+        StartsOverTheStaleToken(run);
+        MessageBoxSeen box = run.Box("Unsaved Local Data", "&Yes");
+        EXPECT_NE(box.text.find("HAS CHANGED"), std::string::npos) << box.text;
+        const size_t at = box.text.find(share.data + ".setaside-");
+        ASSERT_NE(at, std::string::npos) << box.text;
+        aside = box.text.substr(at, box.text.find(',', at) - at);
+        ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
+        LetAppEnd("go2");
+        ASSERT_TRUE(run.Ended());
+    }
+    for (const char* period : {"third", "fourth"}) {
+        AppAppends(period, period);
+        LetAppEnd(period);
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(run.Ended()) << period;
+    }
+    EXPECT_EQ(ReadFileOr(aside + "\\bob.txt", "<gone>"), "bob's later save");
+    EXPECT_EQ(ReadFileOr(aside + "\\notes.txt", "<gone>"), kShared);
+    EXPECT_NE(SharedNotes().find("fourth"), std::string::npos);
+}
+
 TEST_F(Safety, UnsavedWorkNoSetsItAsideForGood) {
     KilledWhileTheAppRuns();
     AppAppends("second", "go2");
