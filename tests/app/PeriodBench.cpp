@@ -14,6 +14,7 @@
 //
 // scripts/bench.d/50-period.sh runs both programs, the one of before and the one of now,
 // in turns, and prints the figures.
+#include "support/Stopwatch.h"
 #include "support/Gui.h"
 #include "support/TempDir.h"
 
@@ -49,16 +50,7 @@ struct Work {
     std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token;
 };
 
-double Now() {
-    static const LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return testsupport::SecondsNow(); }
 
 long long SizeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;

@@ -3,6 +3,7 @@
 //
 //   worker_bench FOLDER [FILES] [ROUNDS]   builds a tree of FILES files (default 2,000)
 //                                          and times each way, in turns, ROUNDS times
+#include "support/Stopwatch.h"
 #include "forms/Worker.h"
 #include "shell/transfer/Transfer.h"
 
@@ -14,16 +15,7 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return testsupport::SecondsNow(); }
 
 void MakeTree(const std::string& root, int files) {
     CreateDirectoryA(root.c_str(), nullptr);

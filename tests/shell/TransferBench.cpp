@@ -9,6 +9,7 @@
 //                                           disk before the switch, against one without
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
+#include "support/Stopwatch.h"
 #include "app/UnsavedWork.h"
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
@@ -38,16 +39,7 @@ TransferResult Transfer(const std::string& source, const std::string& destinatio
     return result;
 }
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double Now() { return testsupport::SecondsNow(); }
 
 bool WriteBytes(const std::string& path, size_t size, uint32_t seed) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
