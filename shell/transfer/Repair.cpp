@@ -44,14 +44,14 @@ public:
         if (is.complete) {
             // A verified copy finishes the switch the interrupted transfer began.
             if (is.destination && is.save)
-                return is.oldSave ? Remove(names_.oldSave) : Rename(names_.save, names_.oldSave);
+                return is.oldSave ? RemoveOldSave() : Rename(names_.save, names_.oldSave);
             if (is.destination) return Rename(names_.destination, names_.save);
             return Rename(names_.complete, names_.destination);
         }
         if (!is.destination && is.save) return Rename(names_.save, names_.destination);
         if (!is.destination && is.oldSave) return Rename(names_.oldSave, names_.destination);
         if (is.oldSave && !is.save) return Rename(names_.oldSave, names_.save);
-        if (is.oldSave) return Remove(names_.oldSave);
+        if (is.oldSave) return RemoveOldSave();
         if (is.incoming) return Remove(names_.incoming);
         if (is.check) {
             RemoveCheckRecord(names_);
@@ -72,6 +72,23 @@ private:
         const bool renamed = RenameFolder(from, to, messages_);
         if (renamed) FlushParentOf(names_.destination);
         return LookAgainUnless(!renamed);
+    }
+
+    // The save before last is let go. When it cannot be deleted (a file another program
+    // holds, a link the system cannot remove) it is moved out of the way under a name of
+    // its own, so that it never stops a transfer; the user deletes it when they like.
+    Step RemoveOldSave() {
+        const FileOpResult removed = RemoveTreeDirect(Widen(names_.oldSave));
+        if (removed) return Step::Again;
+        for (int n = 2; n < 100; ++n) {
+            const std::wstring aside = Widen(names_.oldSave + "-" + std::to_string(n));
+            if (PathExists(aside)) continue;
+            if (!MoveFileExW(LongPathForm(Widen(names_.oldSave)).c_str(), LongPathForm(aside).c_str(), 0)) break;
+            FlushParentOf(names_.destination);
+            return Step::Again;
+        }
+        messages_.push_back(FailureMessage(kDeleteWording, removed));
+        return Step::Failed;
     }
 
     Step Remove(const std::string& folder) {
