@@ -1,5 +1,5 @@
 // Delete, copy and rename of folder trees through the shell's file operation: the shell
-// services of Part 4.2, which tell their own failures in a box. The work itself is done
+// services the configuration dialog uses, which tell their own failures in a box. The work itself is done
 // by the wrappers of shell/FileSystem.h; the copy is checked against a listing.
 #include "shell/Wintools.h"
 

@@ -110,7 +110,7 @@ TEST(TitleWindow, IdentityComesFromTheRunningExecutable) {
 
 HFONT FontOf(HWND window) { return reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)); }
 
-TEST(TitleWindow, LooksAsSpecifiedAndIsSavedAsAPicture) {
+TEST(TitleWindow, LooksAsDesignedAndIsSavedAsAPicture) {
     TLogo logo;
     const LONG style = GetWindowLongA(logo.Handle(), GWL_STYLE);
     EXPECT_FALSE(style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | WS_BORDER | WS_VSCROLL | WS_HSCROLL));
