@@ -31,7 +31,8 @@ std::string FreeAsideFolder(const std::string& source) {
 namespace {
 
 FileOpResult PlaceFile(const std::wstring& from, const std::wstring& to, bool link) {
-    if (link && CreateHardLinkW(LongPathForm(to).c_str(), LongPathForm(from).c_str(), nullptr)) return FileOpResult::Done();
+    if (link && Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(from).c_str(), nullptr))
+        return FileOpResult::Done();
     return CopyOneFile(from, to, nullptr, nullptr);
 }
 
@@ -45,16 +46,6 @@ bool BuildCopy(const std::wstring& source, const std::vector<TreeEntry>& entries
             return Fail(messages, kTitle,
                         "Cannot copy " + Narrow(JoinPath(source, entry.relative)) + " (" +
                             SystemErrorName(static_cast<int32_t>(placed.error)) + ")");
-    }
-    // On the disk before the copy takes its own name: a power cut must not leave a folder
-    // that looks whole with empty files in it.
-    for (const TreeEntry& entry : entries) {
-        if (entry.folder) continue;
-        const FileOpResult flushed = FlushFile(JoinPath(copy, entry.relative));
-        if (!flushed)
-            return Fail(messages, kTitle,
-                        "Cannot write " + Narrow(JoinPath(copy, entry.relative)) + " to disk (" +
-                            SystemErrorName(static_cast<int32_t>(flushed.error)) + ")");
     }
     std::string difference;
     if (!CopyMatchesSource(entries, source, copy, true, difference)) return Fail(messages, kTitle, difference);
@@ -72,7 +63,11 @@ SetAsideResult SetTreeAside(const std::string& source, const std::string& aside,
         return result;
     }
     const std::wstring building = Widen(aside + ".incoming");
-    if (!BuildCopy(Widen(source), entries, building, linkFiles, result.messages)) {
+    // Whole and on the disk before the copy takes its own name: a power cut must not leave
+    // a folder of that name with empty files in it.
+    std::vector<TreeEntry> flushed;
+    if (!BuildCopy(Widen(source), entries, building, linkFiles, result.messages) ||
+        !FlushTree(Narrow(building), flushed, result.messages)) {
         RemoveTreeDirect(building);
         return result;
     }
@@ -82,6 +77,7 @@ SetAsideResult SetTreeAside(const std::string& source, const std::string& aside,
         RemoveTreeDirect(building);
         return result;
     }
+    FlushParentOf(aside);
     result.ok = true;
     result.folder = aside;
     return result;

@@ -519,6 +519,54 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
     EXPECT_TRUE(SameTree(source, destination));
 }
 
+// A set-aside folder takes its name only once it is whole and on disk: every file is
+// flushed while it still carries the ".incoming" name, and a set-aside that fails, or a
+// left-over from one cut short, never stands under the whole name.
+TEST_F(TreeTransfer, ASetAsideIsNamedOnlyWhenWholeAndOnDisk) {
+    Put(source, kSharedTree, "shared");
+    static std::vector<std::string>* flushes = nullptr;
+    std::vector<std::string> seen;
+    flushes = &seen;
+    const auto previous = Platform().flushFile;
+    Platform().flushFile = [](HANDLE handle) -> BOOL {
+        wchar_t name[MAX_PATH * 2];
+        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
+        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
+        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
+        CharUpperA(&path[0]);
+        flushes->push_back(path);
+        return FlushFileBuffers(handle);
+    };
+    const std::string aside = FreeAsideFolder(source);
+    const SetAsideResult made = SetTreeAside(source, aside, false);
+    Platform().flushFile = previous;
+    flushes = nullptr;
+    ASSERT_TRUE(made.ok);
+    EXPECT_EQ(made.folder, aside);
+    EXPECT_TRUE(SameTree(source, aside));
+    EXPECT_FALSE(Exists(aside + ".incoming"));
+    for (const auto& file : {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"}) {
+        std::string building = aside + ".incoming\\" + file;
+        CharUpperA(&building[0]);
+        EXPECT_NE(std::find(seen.begin(), seen.end(), building), seen.end()) << file;
+    }
+
+    // A copy cut short left its ".incoming"; a second set-aside in the same second takes
+    // another name, and one that cannot read a file leaves nothing of either name.
+    const std::string next = FreeAsideFolder(source);
+    EXPECT_NE(next, aside);
+    MakeTree(next + ".incoming", {{"half.txt", "half"}});
+    const std::string third = FreeAsideFolder(source);
+    EXPECT_NE(third, next);
+    HeldOpen holder(source + "\\sub\\x.txt");
+    const SetAsideResult failed = SetTreeAside(source, third, false);
+    EXPECT_FALSE(failed.ok);
+    ASSERT_FALSE(failed.messages.empty());
+    EXPECT_NE(failed.messages[0].text.find("x.txt"), std::string::npos) << failed.messages[0].text;
+    EXPECT_FALSE(Exists(third));
+    EXPECT_FALSE(Exists(third + ".incoming"));
+}
+
 // A link in the data points at a folder outside it: deleting the old tree takes the
 // link, never what it points to.
 TEST_F(TreeTransfer, DeletingAnOldTreeNeverFollowsALink) {
