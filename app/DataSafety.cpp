@@ -12,9 +12,9 @@
 
 namespace {
 
-// False when the folder cannot be listed whole.
-bool SharedFingerprint(const std::string& shared, uint64_t& fingerprint) {
-    return RunOnWorker([&] { return FingerprintFolder(shared.c_str(), fingerprint); });
+// The fingerprint of a tree, listed on a worker; false when it cannot be listed whole.
+bool FingerprintOnWorker(const std::string& folder, uint64_t& fingerprint) {
+    return RunOnWorker([&] { return FingerprintFolder(folder, fingerprint); });
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ bool TLogo::CopySharedIn() {
         result = TransferWithProgress(shared, local);
         uint64_t after = 0;
         if (!ReadOnlyFlag || result.cancelled ||
-            (SharedFingerprint(shared, after) && after == result.sourceFingerprint && result.sourceFingerprint)) {
+            (FingerprintOnWorker(shared, after) && after == result.sourceFingerprint && result.sourceFingerprint)) {
             ShowMessages(nullptr, result.messages);
             if (result.ok) SharedAtCopyIn = result.sourceFingerprint;
             return result.ok;
@@ -79,7 +79,7 @@ Interruption TLogo::SettleUnsavedWork() {
     UnsavedWork work;
     if (!ReadUnsavedWork(local, work)) return std::nullopt;
     uint64_t sharedNow = 0;
-    const bool sharedReadable = SharedFingerprint(shared, sharedNow);
+    const bool sharedReadable = FingerprintOnWorker(shared, sharedNow);
     if (sharedReadable && WorkReachedShare(work, sharedNow)) {
         ClearUnsavedWork(local);
         return std::nullopt;
@@ -125,7 +125,7 @@ bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     const std::string shared = GetRemoteSharedDataFolder();
     uint64_t sharedNow = 0;
     // Unreadable: the copy back itself will fail and say so.
-    if (!SharedFingerprint(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
+    if (!FingerprintOnWorker(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
     otherSaveAside = FreeAsideFolder(shared);
     const bool overwrite = CopyBackOverChangedShare(Handle(), shared.c_str(), otherSaveAside);
     return overwrite && !Ending();
@@ -158,8 +158,7 @@ bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
 bool TLogo::WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow) {
     if (work.sentFingerprint == 0 || sharedNow != work.sentFingerprint) return false;
     uint64_t localNow = 0;
-    const std::string local = GetLocalDataFolder();
-    return RunOnWorker([&] { return FingerprintFolder(local, localNow); }) && localNow == work.sentFingerprint;
+    return FingerprintOnWorker(GetLocalDataFolder(), localNow) && localNow == work.sentFingerprint;
 }
 
 Interruption TLogo::WaitForDataClosed() {
