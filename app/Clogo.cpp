@@ -51,6 +51,21 @@ forms::ControlSpec WaitButtonSpec(int left, const char* text, const char* hint) 
     return params;
 }
 
+// The lock wait's panel: a line or two more than the in-use wait's, for the holder's PC.
+constexpr int kLockWaitHeight = 180;
+
+forms::ControlSpec LockWaitSpec() {
+    forms::ControlSpec params = WaitingSpec();
+    params.bounds = {8, 60, 216, 80};
+    return params;
+}
+
+forms::ControlSpec LockWaitButtonSpec(int left, const char* text, const char* hint) {
+    forms::ControlSpec params = WaitButtonSpec(left, text, hint);
+    params.bounds.top = 146;
+    return params;
+}
+
 }  // namespace
 
 TLogo::TLogo()
@@ -61,10 +76,17 @@ TLogo::TLogo()
       bt_WorkDone(Add<forms::Button>(
           WaitButtonSpec(8, "Work Done", "Your work is done: copy it back to the shared data folder now"))),
       bt_WaitCancel(Add<forms::Button>(WaitButtonSpec(
-          120, "Cancel", "Copy nothing back: your work stays here and is offered again at the next start"))) {
+          120, "Cancel", "Copy nothing back: your work stays here and is offered again at the next start"))),
+      lb_LockWait(Add<forms::Label>(LockWaitSpec())),
+      bt_LockWaitDelete(Add<forms::Button>(LockWaitButtonSpec(
+          8, "Delete Lock", "Delete the lock of the stopped PC and start the period"))),
+      bt_LockWaitCancel(Add<forms::Button>(
+          LockWaitButtonSpec(120, "Cancel", "Stop waiting: nothing is copied and nothing is started"))) {
     zTimer.onTimer = [this] { zTimerTimer(); };
     bt_WorkDone.onClick = [this] { bt_WorkDoneClick(); };
     bt_WaitCancel.onClick = [this] { bt_WaitCancelClick(); };
+    bt_LockWaitDelete.onClick = [this] { bt_LockWaitDeleteClick(); };
+    bt_LockWaitCancel.onClick = [this] { bt_LockWaitCancelClick(); };
     lb_Title.onClick = [this] { lb_TitleClick(); };
     onShow = [this] { FormShow(); };
     onDestroy = [this] { FormDestroy(); };
@@ -88,6 +110,7 @@ void TLogo::ResetFlags() {
     CancelFlag = false;
     ReadOnlyFlag = false;
     DeleteLockFlag = false;
+    WaitFlag = false;
 }
 
 void TLogo::SetError(const char* title, const char* message, const char* suffix) {
@@ -139,6 +162,40 @@ void TLogo::HideWaiting() {
                                     static_cast<forms::Control*>(&bt_WaitCancel)})
         control->SetVisible(false);
     SetClientSize(232, kTitleHeight);
+}
+
+void TLogo::ShowLockWait() {
+    const LifeSignFacts facts = HolderWatch.Facts();
+    std::string text = "Waiting for the lock of " + ShownHolder.owner + ", held since " + ShownHolder.since + ".\r\n" +
+                       LifeSignText(facts) + ".";
+    if (!LockWaitProblem.empty()) text += "\r\n" + LockWaitProblem;
+    OwnedText shown(lb_LockWait.GetText());
+    if (text != shown.Str()) lb_LockWait.SetText(text.c_str());
+    bt_LockWaitDelete.SetVisible(facts.liveness == Liveness::Stopped);
+    if (bt_LockWaitCancel.Visible()) return;
+    SetClientSize(232, kLockWaitHeight);
+    lb_LockWait.SetVisible(true);
+    bt_LockWaitCancel.SetVisible(true);
+}
+
+void TLogo::HideLockWait() {
+    if (!bt_LockWaitCancel.Visible()) return;
+    for (forms::Control* control : {static_cast<forms::Control*>(&lb_LockWait),
+                                    static_cast<forms::Control*>(&bt_LockWaitDelete),
+                                    static_cast<forms::Control*>(&bt_LockWaitCancel)})
+        control->SetVisible(false);
+    SetClientSize(232, kTitleHeight);
+}
+
+void TLogo::ComeForward() {
+    if (IsIconic(Handle())) ShowWindow(Handle(), SW_RESTORE);
+    SetForegroundWindow(Handle());
+    // Flashes in the taskbar until the user comes to it, should another program keep the front.
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof flash;
+    flash.hwnd = Handle();
+    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+    FlashWindowEx(&flash);
 }
 
 char* CommandLineArgument(const char* commandLine, int index) {

@@ -5,6 +5,7 @@
 #include "app/PeriodClaim.h"
 #include "app/PeriodChoices.h"
 #include "app/UnsavedWork.h"
+#include "lock/LifeSign.h"
 #include "lock/Tokenlock.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
@@ -30,6 +31,7 @@ enum PeriodState : int32_t {
     CopyBack = 8,
     Finish = 9,
     ShowError = 10,
+    WaitLock = 11,
 };
 
 // What a step leads to: the next state, or an error for the ShowError step to show.
@@ -52,6 +54,7 @@ public:
     void SetCancel() override { CancelFlag = true; }
     void SetReadOnly() override { ReadOnlyFlag = true; }
     void SetDeleteLock() override { DeleteLockFlag = true; }
+    void SetWait() override { WaitFlag = true; }
     forms::Form& Window() override { return *this; }
     const char* ProgramTitle() const override { return Title.Str(); }
     void ResetFlags();
@@ -71,6 +74,7 @@ public:
     bool CancelFlag = false;
     bool ReadOnlyFlag = false;
     bool DeleteLockFlag = false;
+    bool WaitFlag = false;
     OwnedText Title;
     // The shared tree as this period copied it in; a different one before the copy
     // back means another PC wrote while the lock was not ours.
@@ -82,6 +86,14 @@ public:
     bool CloseAsked = false;
     // The holder the start-lock dialog showed: only that very token may be deleted.
     ShownToken ShownHolder;
+    // What this PC has seen of that holder's life sign, in the dialogs and while waiting.
+    LifeSignWatch HolderWatch;
+    // Renews the life sign of OwnToken while the period holds it.
+    LifeSignRenewer LifeSign;
+    // While waiting for the lock: when the holder is looked at next (tick count), and why
+    // the lock folder could not be used at the last look (empty: it could).
+    ULONGLONG NextHolderLook = 0;
+    std::string LockWaitProblem;
     // After the application ended: the wait for its data files to be closed.
     InUseWait DataInUse;
     // This period's claim on the local data folder, held until the program ends.
@@ -93,6 +105,10 @@ public:
     forms::Label& lb_Waiting;
     forms::Button& bt_WorkDone;
     forms::Button& bt_WaitCancel;
+    // Shown only while the period waits for the lock.
+    forms::Label& lb_LockWait;
+    forms::Button& bt_LockWaitDelete;  // only once the holder's PC seems to have stopped
+    forms::Button& bt_LockWaitCancel;
 
 private:
     void FormShow();
@@ -104,6 +120,13 @@ private:
     // Says which programs the period waits for, and offers the two ways out.
     void ShowWaitingFor(const std::vector<std::string>& programs);
     void HideWaiting();
+    void bt_LockWaitDeleteClick();
+    void bt_LockWaitCancelClick();
+    // Says whom the period waits for and what is known of the holder's PC.
+    void ShowLockWait();
+    void HideLockWait();
+    // The lock came after a wait: the user may be elsewhere.
+    void ComeForward();
 
     // One step of the working period, selected by State (WorkingPeriod.cpp).
     void RunStep();
@@ -118,6 +141,7 @@ private:
     StepOutcome StepCopyBack();
     StepOutcome StepFinish();
     StepOutcome StepShowError();
+    StepOutcome StepWaitLock();
     void RunConfiguration();
     // A transfer on a worker, with the progress display.
     TransferResult TransferWithProgress(const std::string& source, const std::string& destination,
@@ -137,6 +161,11 @@ private:
     StepOutcome TakeLockForCopyBack();
     void RememberOwnToken(const TokenTake& take);
     void ShowStartLock();
+    // The holder's life sign, looked at again now, as a dialog line.
+    std::string HolderLifeSign(const ShownToken& holder);
+    // A look at the holder while waiting; the take once it has gone.
+    StepOutcome LookAtHolder();
+    StepOutcome TakeFreedLock(TokenPresence holder);
     // Why the lock could not be taken when no holder is in the way.
     void ShowTakeProblem(const TokenTake& take);
 

@@ -16,6 +16,7 @@
 void TLogo::RememberOwnToken(const TokenTake& take) {
     OwnToken = take.identity;
     OwnTokenTakenAt = GetTickCount64();
+    LifeSign.Start(LockFolder, OwnToken, LifeSignTimes().intervalMs);
 }
 
 StepOutcome TLogo::AcquireLock() {
@@ -35,6 +36,13 @@ StepOutcome TLogo::AcquireLock() {
     ShowStartLock();
     if (Ending() || CancelFlag) return GoTo(Finish);
     if (ReadOnlyFlag) return GoTo(CopyIn);  // on without the lock
+    if (WaitFlag) {
+        WaitFlag = false;
+        LockWaitProblem.clear();
+        NextHolderLook = 0;
+        ShowLockWait();
+        return GoTo(WaitLock);
+    }
     if (DeleteLockFlag) {
         DeleteLockFlag = false;
         // Only the token the user saw: one that took its place meanwhile is shown next time.
@@ -70,7 +78,89 @@ void TLogo::ShowStartLock() {
     // The user's own name may be another PC's too (one office account), or a period of
     // this PC that ended without letting go: the dialog says so.
     if (lstrcmpiA(ShownHolder.owner.c_str(), UserName.Str()) == 0) dialog.ShowOwnNameNotice();
+    dialog.lifeSignText = [this] { return HolderLifeSign(ShownHolder); };
     dialog.ShowModal();
+}
+
+std::string TLogo::HolderLifeSign(const ShownToken& holder) {
+    HolderWatch.Look(LockFolder, holder.identity);
+    return LifeSignText(HolderWatch.Facts());
+}
+
+namespace {
+
+// How often a waiting period looks at the holder: the lock is taken within about this
+// long of its release.
+constexpr ULONGLONG kHolderLookMs = 1000;
+
+}  // namespace
+
+StepOutcome TLogo::StepWaitLock() {
+    if (CancelFlag) {
+        HideLockWait();
+        return GoTo(Finish);
+    }
+    if (DeleteLockFlag) {
+        DeleteLockFlag = false;
+        // Only the token shown: one that took its place meanwhile is waited for instead.
+        const ShownTokenDelete deleted = DeleteShownToken(LockFolder, ShownHolder);
+        if (deleted.result == TokenDelete::Failed) {
+            HideLockWait();
+            return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + ShownHolder.owner + " (" +
+                                                     SystemErrorName(static_cast<int32_t>(deleted.error)) + ")");
+        }
+        return LookAtHolder();
+    }
+    if (GetTickCount64() < NextHolderLook) return GoTo(WaitLock);
+    return LookAtHolder();
+}
+
+StepOutcome TLogo::LookAtHolder() {
+    NextHolderLook = GetTickCount64() + kHolderLookMs;
+    // By the token's exact path: a share's listing may still show a token seconds after
+    // it went.
+    const TokenPresence holder = LookAtToken(LockFolder, ShownHolder.identity);
+    if (holder != TokenPresence::Same) return TakeFreedLock(holder);
+    HolderWatch.Look(LockFolder, ShownHolder.identity);
+    ShowLockWait();
+    return GoTo(WaitLock);
+}
+
+StepOutcome TLogo::TakeFreedLock(TokenPresence holder) {
+    // The take may back off from rivals for seconds: the window keeps answering meanwhile.
+    const TokenTake take = RunOnWorker([&] {
+        return holder == TokenPresence::Gone ? TryTakeFreedTokenLock(LockFolder, UserName.Str())
+                                             : TryTakeTokenLock(LockFolder, UserName.Str());
+    });
+    if (take.result == TakeResult::Taken) {
+        RememberOwnToken(take);
+        HideLockWait();
+        ComeForward();
+        return GoTo(CopyIn);
+    }
+    LockWaitProblem.clear();
+    if (take.result == TakeResult::CreateFailed) {
+        // A share that dropped may come back: the wait goes on, and says why nothing happens.
+        LockWaitProblem = std::string("The lock folder cannot be used (") +
+                          SystemErrorName(static_cast<int32_t>(take.error)) + ").";
+    } else if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy) {
+        HideLockWait();
+        ShowTakeProblem(take);
+        return GoTo(Finish);
+    }
+    // Another PC was quicker: the wait goes on for the new holder.
+    ShownToken next;
+    if (FirstShownToken(LockFolder, next)) ShownHolder = next;
+    HolderWatch.Look(LockFolder, ShownHolder.identity);
+    ShowLockWait();
+    return GoTo(WaitLock);
+}
+
+void TLogo::bt_LockWaitDeleteClick() { SetDeleteLock(); }
+
+void TLogo::bt_LockWaitCancelClick() {
+    SetCancel();
+    HideLockWait();
 }
 
 namespace {
@@ -113,6 +203,7 @@ StepOutcome TLogo::ConfirmLock() {
 StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) {
     TFinishLockStolen dialog(*this);
     dialog.SetLockInfo(holder.owner.c_str(), holder.since.c_str());
+    dialog.lifeSignText = [&] { return HolderLifeSign(holder); };
     dialog.ShowModal();
     // Closed without a choice is no confirmation: nothing is copied back without the user's word.
     if (Ending() || dialog.ClosedFromOutside() || CancelFlag) return GoTo(Finish);

@@ -10,6 +10,7 @@ public:
     virtual void SetCancel() = 0;
     virtual void SetReadOnly() = 0;
     virtual void SetDeleteLock() = 0;
+    virtual void SetWait() = 0;
     // The program's title: it picks the edition's defaults.
     virtual const char* ProgramTitle() const = 0;
 

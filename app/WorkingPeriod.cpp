@@ -56,7 +56,8 @@ void TLogo::RunStep() {
         outcome = Fail("Internal Error", e.what());
     }
     // Asked to close before the application started: the period ends through Finish.
-    if (CloseAsked && !outcome.errorTitle && (outcome.next == TakeLock || outcome.next == CopyIn || outcome.next == Launch))
+    if (CloseAsked && !outcome.errorTitle && (outcome.next == TakeLock || outcome.next == WaitLock || outcome.next == CopyIn ||
+                                               outcome.next == Launch))
         outcome = GoTo(Finish);
     if (outcome.errorTitle)
         SetError(outcome.errorTitle, outcome.errorMessage.c_str(), "");
@@ -75,6 +76,7 @@ StepOutcome TLogo::RunSelectedStep() {
         case CopyBack: return StepCopyBack();
         case Finish: return StepFinish();
         case ShowError: return StepShowError();
+        case WaitLock: return StepWaitLock();
         default: return StepInitialise();
     }
 }
@@ -199,6 +201,9 @@ StepOutcome TLogo::StepCopyBack() {
 
 StepOutcome TLogo::StepFinish() {
     zTimer.SetEnabled(false);
+    HideLockWait();
+    // No renewal may follow the token's delete.
+    LifeSign.Stop();
     // Only the token this period created goes: one of the same name may be another PC's.
     if (LockFolder && OwnToken.Known()) {
         const OwnTokenDelete released = DeleteOwnToken(LockFolder, OwnToken);

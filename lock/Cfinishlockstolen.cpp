@@ -7,7 +7,7 @@ using namespace lockdialogs;
 namespace {
 
 forms::FormSpec StolenSpec() {
-    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 116);
+    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 150);
     params.hint = "Someone has stolen the lock, saving data may cause damage to data files";
     return params;
 }
@@ -22,9 +22,12 @@ TFinishLockStolen::TFinishLockStolen(PeriodChoices& titleWindow)
       bt_Save(Add<forms::Button>(At(16, 72, 129, 25, "Delete Lock && Save"))),
       tb_Since(Add<forms::EditBox>(ShownText(165, 24, 145, 21))),
       Label2(Add<forms::Label>(Caption(8, 8, 145, 13, "Lock now owned by"))),
-      Label1(Add<forms::Label>(Caption(165, 8, 40, 13, "Since", "Time when lock was created"))) {
+      Label1(Add<forms::Label>(Caption(165, 8, 40, 13, "Since", "Time when lock was created"))),
+      lb_LifeSign(Add<forms::Label>(Caption(8, 104, 302, 39, ""))),
+      zRefresh(AddTimer(kLifeSignRefreshMs)) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Save.onClick = [this] { bt_SaveClick(); };
+    zRefresh.onTimer = [this] { ShowLifeSign(); };
     onShow = [this] { FormShow(); };
 }
 
@@ -37,7 +40,13 @@ void TFinishLockStolen::SetLockInfo(const char* ownerName, const char* sinceText
 
 // The first tab stop would do, but Cancel must hold the focus whatever comes first.
 // Enter at once must not throw the work away.
-void TFinishLockStolen::FormShow() { bt_Save.SetFocus(); }
+void TFinishLockStolen::FormShow() {
+    bt_Save.SetFocus();
+    ShowLifeSign();
+    zRefresh.SetEnabled(true);
+}
+
+void TFinishLockStolen::ShowLifeSign() { ShowChangedText(lb_LifeSign, lifeSignText); }
 
 void TFinishLockStolen::bt_CancelClick() {
     TitleWindow.SetCancel();

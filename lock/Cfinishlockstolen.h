@@ -4,6 +4,9 @@
 #include "app/PeriodChoices.h"
 #include "forms/Form.h"
 
+#include <functional>
+#include <string>
+
 class TFinishLockStolen : public forms::Form {
 public:
     explicit TFinishLockStolen(PeriodChoices& titleWindow);
@@ -11,6 +14,8 @@ public:
 
     // Owner name and since text; an absent text leaves its box empty.
     void SetLockInfo(const char* ownerName, const char* sinceText);
+    // The new holder's PC and last life sign, asked again every second while shown.
+    std::function<std::string()> lifeSignText;
 
     PeriodChoices& TitleWindow;  // not owned; only its flags are set
 
@@ -21,9 +26,12 @@ public:
     forms::EditBox& tb_Since;
     forms::Label& Label2;
     forms::Label& Label1;
+    forms::Label& lb_LifeSign;
+    forms::Timer& zRefresh;
 
 private:
     void FormShow();
     void bt_CancelClick();
     void bt_SaveClick();
+    void ShowLifeSign();
 };

@@ -23,7 +23,7 @@ forms::ControlSpec OwnNameSpec() {
 }  // namespace
 
 TStartLock::TStartLock(PeriodChoices& titleWindow)
-    : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 168), &titleWindow.Window()),
+    : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 232), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(CancelSpec())),
       bt_Delete(Add<forms::Button>(At(24, 75, 120, 25, "Delete Lock && Proceed"))),
@@ -32,10 +32,16 @@ TStartLock::TStartLock(PeriodChoices& titleWindow)
       tb_Since(Add<forms::EditBox>(ShownText(180, 24, 109, 21))),
       lb_lockedBy(Add<forms::Label>(Caption(8, 8, 161, 13, "Currently locked by:"))),
       Label1(Add<forms::Label>(Caption(180, 8, 40, 13, "Since", "Time when lock was created"))),
-      lb_OwnName(Add<forms::Label>(OwnNameSpec())) {
+      lb_OwnName(Add<forms::Label>(OwnNameSpec())),
+      bt_Wait(Add<forms::Button>(WithHint(At(24, 155, 120, 25, "Wait"),
+                                          "Wait for the lock: the period starts by itself once it frees"))),
+      lb_LifeSign(Add<forms::Label>(Caption(8, 188, 281, 39, ""))),
+      zRefresh(AddTimer(kLifeSignRefreshMs)) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Delete.onClick = [this] { bt_DeleteClick(); };
     bt_Proceed.onClick = [this] { bt_ProceedClick(); };
+    bt_Wait.onClick = [this] { bt_WaitClick(); };
+    zRefresh.onTimer = [this] { ShowLifeSign(); };
     onShow = [this] { FormShow(); };
 }
 
@@ -49,7 +55,13 @@ void TStartLock::SetLockInfo(const char* ownerName, const char* sinceText) {
 void TStartLock::ShowOwnNameNotice() { lb_OwnName.SetVisible(true); }
 
 // Enter or Space at once must mean cancel.
-void TStartLock::FormShow() { bt_Cancel.SetFocus(); }
+void TStartLock::FormShow() {
+    bt_Cancel.SetFocus();
+    ShowLifeSign();
+    zRefresh.SetEnabled(true);
+}
+
+void TStartLock::ShowLifeSign() { ShowChangedText(lb_LifeSign, lifeSignText); }
 
 void TStartLock::bt_CancelClick() {
     TitleWindow.SetCancel();
@@ -63,5 +75,10 @@ void TStartLock::bt_DeleteClick() {
 
 void TStartLock::bt_ProceedClick() {
     TitleWindow.SetReadOnly();
+    Close();
+}
+
+void TStartLock::bt_WaitClick() {
+    TitleWindow.SetWait();
     Close();
 }

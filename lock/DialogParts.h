@@ -2,6 +2,10 @@
 #pragma once
 
 #include "forms/Form.h"
+#include "shell/Wintools.h"
+
+#include <functional>
+#include <string>
 
 namespace lockdialogs {
 
@@ -27,6 +31,22 @@ inline forms::ControlSpec Caption(int left, int top, int width, int height, cons
     params.hint = hint;
     params.tabStop = false;
     return params;
+}
+
+inline forms::ControlSpec WithHint(forms::ControlSpec params, const char* hint) {
+    params.hint = hint;
+    return params;
+}
+
+// How often a shown holder's life sign is looked at again.
+constexpr UINT kLifeSignRefreshMs = 1000;
+
+// Sets the text `describe` gives, only when it differs: a label set anew every second flickers.
+inline void ShowChangedText(forms::Label& label, const std::function<std::string()>& describe) {
+    if (!describe) return;
+    const std::string text = describe();
+    OwnedText shown(label.GetText());
+    if (text != shown.Str()) label.SetText(text.c_str());
 }
 
 inline forms::FormSpec LockDialog(const char* className, const char* caption, int width, int height) {

@@ -1,6 +1,8 @@
 // Tokenlock: the lock token file in the remote lock folder.
 #include "lock/Tokenlock.h"
 
+#include "lock/LifeSign.h"
+
 #include "shell/Handles.h"
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
@@ -284,13 +286,18 @@ bool TokenIdentity::SameFile(const TokenIdentity& other) const {
            fileIndex == other.fileIndex && CompareFileTime(&lastWrite, &other.lastWrite) == 0;
 }
 
-TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName) {
+namespace {
+
+enum class FirstLook { Listing, None };
+
+TokenTake TakeToken(const char* lockFolder, const char* userName, FirstLook firstLook) {
     if (!HasFolder(lockFolder)) return Outcome(TakeResult::CreateFailed, ERROR_PATH_NOT_FOUND);
     if (const char* problem = NameProblem(userName)) return Outcome(TakeResult::NameRefused, 0, problem);
     const ULONGLONG deadline = GetTickCount64() + kTakeBudgetMs;
     bool collided = false;
     for (int attempt = 1;; ++attempt) {
-        if (TokenInTheWay(lockFolder, collided, deadline)) return Outcome(TakeResult::InTheWay);
+        const bool look = attempt > 1 || firstLook == FirstLook::Listing;
+        if (look && TokenInTheWay(lockFolder, collided, deadline)) return Outcome(TakeResult::InTheWay);
         TokenIdentity own;
         DWORD error = 0;
         if (!CreateToken(lockFolder, userName, own, error)) return Outcome(TakeResult::CreateFailed, error);
@@ -311,6 +318,16 @@ TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName) {
         if (GetTickCount64() >= deadline) return Outcome(TakeResult::Busy);
         Sleep(RandomPause(attempt));
     }
+}
+
+}  // namespace
+
+TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName) {
+    return TakeToken(lockFolder, userName, FirstLook::Listing);
+}
+
+TokenTake TryTakeFreedTokenLock(const char* lockFolder, const char* userName) {
+    return TakeToken(lockFolder, userName, FirstLook::None);
 }
 
 bool TakeTokenLock(const char* lockFolder, const char* userName) {
@@ -386,7 +403,17 @@ OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own) 
         case Removal::NotThatFile: outcome.result = TokenDelete::Replaced; break;
         case Removal::Failed: outcome.result = TokenDelete::Failed; break;
     }
+    // The token first: a life sign without its token is ignored by every reader.
+    if (outcome.result != TokenDelete::Failed && HasFolder(lockFolder)) RemoveLifeSign(lockFolder, own);
     return outcome;
+}
+
+TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token) {
+    if (!HasFolder(lockFolder) || !token.Known()) return TokenPresence::Gone;
+    TokenIdentity now;
+    if (ReadIdentity(lockFolder, token.fileName, now)) return now.SameFile(token) ? TokenPresence::Same : TokenPresence::Other;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TokenPresence::Gone : TokenPresence::Same;
 }
 
 
@@ -403,6 +430,7 @@ ShownTokenDelete DeleteShownToken(const char* lockFolder, const ShownToken& show
     const Removal removal = RemoveIfSame(lockFolder, shown.identity, outcome.error);
     if (removal == Removal::Deleted) {
         outcome.result = TokenDelete::Deleted;
+        RemoveLifeSign(lockFolder, shown.identity);
     } else if (removal == Removal::Failed) {
         outcome.result = TokenDelete::Failed;
     } else {

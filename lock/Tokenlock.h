@@ -40,6 +40,10 @@ struct TokenTake {
 // Takes the lock, or says why not. Takers that collide back off and try again, with
 // random pauses, for a few seconds. Nothing is shown to the user here.
 TokenTake TryTakeTokenLock(const char* lockFolder, const char* userName);
+// The same for a PC that waited and saw the holder's token go by its exact path: a share's
+// listing may show that token for seconds yet, so the own token is created first (the
+// create-new is authoritative) and only then the folder looked at.
+TokenTake TryTakeFreedTokenLock(const char* lockFolder, const char* userName);
 bool TakeTokenLock(const char* lockFolder, const char* userName);
 // The owner of the first token found, as a made text (caller frees), or null. A name
 // outside the code page comes as the code page allows ('?' for what it lacks).
@@ -79,11 +83,20 @@ enum class TokenDelete {
 };
 
 // Deletes our token only while the file there is still the one this process created.
+// Its life sign goes after it: a life sign left without a token misleads nobody.
 struct OwnTokenDelete {
     TokenDelete result = TokenDelete::Gone;
     DWORD error = 0;
 };
 OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own);
+
+// Whether a token is still there, looked up by its exact path rather than a listing.
+enum class TokenPresence {
+    Same,   // that very file (or it could not be looked at: nothing is concluded)
+    Other,  // another file of that name
+    Gone,
+};
+TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token);
 
 // The first token in the folder; false when it holds none.
 bool FirstShownToken(const char* lockFolder, ShownToken& shown);
