@@ -114,6 +114,13 @@ Reading ReadLifeSign(const char* lockFolder, const TokenIdentity& token) {
     return reading;
 }
 
+// Zero times in the record leave the file's times as they are.
+void SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes;
+    SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
 std::string AgoText(ULONGLONG ms) {
     const ULONGLONG s = ms / 1000;
     if (s < 120) return std::to_string(s) + " s ago";
@@ -157,7 +164,10 @@ bool WriteFirstLifeSign(const char* lockFolder, const TokenIdentity& token, DWOR
         DeleteFileW(path.c_str());
         file.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, kAllSharing, nullptr, CREATE_NEW, kAttributes, nullptr));
     }
-    return file && WriteWhole(file.Get(), Content(token, intervalMs, beat));
+    if (!file || !WriteWhole(file.Get(), Content(token, intervalMs, beat))) return false;
+    // An overwrite keeps a leftover's read-only or system bit under Wine.
+    SetAttributes(file.Get(), kAttributes);
+    return true;
 }
 
 bool RenewLifeSign(const char* lockFolder, const TokenIdentity& token, DWORD intervalMs, unsigned beat) {
@@ -169,12 +179,14 @@ bool RenewLifeSign(const char* lockFolder, const TokenIdentity& token, DWORD int
 
 void RemoveLifeSign(const char* lockFolder, const TokenIdentity& token) {
     if (!token.Known()) return;
-    KernelHandle file(CreateFileW(LifeSignPath(lockFolder, token).c_str(), GENERIC_READ | DELETE, kAllSharing, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
+    KernelHandle file(CreateFileW(LifeSignPath(lockFolder, token).c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                                  kAllSharing, nullptr, OPEN_EXISTING, 0, nullptr));
     Reading reading;
     if (!file || !ReadContent(file.Get(), reading.content)) return;
     Parse(token, reading);
     if (!reading.ours) return;
+    // A read-only file refuses its delete.
+    SetAttributes(file.Get(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
@@ -190,6 +202,7 @@ void LifeSignRenewer::Start(const char* lockFolder, const TokenIdentity& token, 
     token_ = token;
     intervalMs_ = intervalMs;
     writes_ = 0;
+    rounds_ = 0;
     if (WriteFirstLifeSign(lockFolder_.c_str(), token_, intervalMs_, 1)) ++writes_;
     stop_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (stop_) worker_ = std::thread([this] { Renew(); });
@@ -205,8 +218,10 @@ void LifeSignRenewer::Stop() {
 void LifeSignRenewer::Renew() {
     for (unsigned beat = 2; WaitForSingleObject(stop_.Get(), intervalMs_) == WAIT_TIMEOUT; ++beat) {
         // A token deleted or replaced is no longer ours to sign for, even under our name.
-        if (LookAtToken(lockFolder_.c_str(), token_) != TokenPresence::Same) continue;
-        if (RenewLifeSign(lockFolder_.c_str(), token_, intervalMs_, beat)) ++writes_;
+        if (LookAtToken(lockFolder_.c_str(), token_) == TokenPresence::Same &&
+            RenewLifeSign(lockFolder_.c_str(), token_, intervalMs_, beat))
+            ++writes_;
+        ++rounds_;
     }
 }
 

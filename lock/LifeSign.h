@@ -51,6 +51,8 @@ public:
     void Stop();
     bool Running() const { return worker_.joinable(); }
     unsigned Writes() const { return writes_; }
+    // Renewals due so far, written or not.
+    unsigned Rounds() const { return rounds_; }
 
 private:
     void Renew();
@@ -61,6 +63,7 @@ private:
     KernelHandle stop_;
     std::thread worker_;
     std::atomic<unsigned> writes_{0};
+    std::atomic<unsigned> rounds_{0};
 };
 
 // What a reader knows of a holder's life sign.

@@ -25,21 +25,24 @@ struct Flags {
     bool cancel = false;
     bool readOnly = false;
     bool deleteLock = false;
+    bool wait = false;
     bool operator==(const Flags& o) const {
-        return cancel == o.cancel && readOnly == o.readOnly && deleteLock == o.deleteLock;
+        return cancel == o.cancel && readOnly == o.readOnly && deleteLock == o.deleteLock && wait == o.wait;
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const Flags& f) {
-    return out << "{cancel " << f.cancel << ", readOnly " << f.readOnly << ", deleteLock " << f.deleteLock << "}";
+    return out << "{cancel " << f.cancel << ", readOnly " << f.readOnly << ", deleteLock " << f.deleteLock
+               << ", wait " << f.wait << "}";
 }
 
-Flags FlagsOf(const TLogo& logo) { return {logo.CancelFlag, logo.ReadOnlyFlag, logo.DeleteLockFlag}; }
+Flags FlagsOf(const TLogo& logo) { return {logo.CancelFlag, logo.ReadOnlyFlag, logo.DeleteLockFlag, logo.WaitFlag}; }
 
 constexpr Flags kNone{};
-constexpr Flags kCancel{true, false, false};
-constexpr Flags kReadOnly{false, true, false};
-constexpr Flags kDeleteLock{false, false, true};
+constexpr Flags kCancel{true, false, false, false};
+constexpr Flags kReadOnly{false, true, false, false};
+constexpr Flags kDeleteLock{false, false, true, false};
+constexpr Flags kWait{false, false, false, true};
 
 // Polls from the user's thread, which owns no window.
 bool Await(const std::function<bool()>& condition) {
@@ -197,6 +200,15 @@ SIZE ClientSize(HWND form) {
     return {r.right, r.bottom};
 }
 
+// Wholly within the form's client area.
+bool Inside(HWND form, HWND control) {
+    RECT client;
+    GetClientRect(form, &client);
+    MapWindowPoints(form, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    const RECT r = RectOf(control);
+    return r.left >= client.left && r.right <= client.right && r.top >= client.top && r.bottom <= client.bottom;
+}
+
 bool Above(HWND upper, HWND lower) { return RectOf(upper).bottom <= RectOf(lower).top; }
 bool LeftOf(HWND left, HWND right) { return RectOf(left).right <= RectOf(right).left; }
 bool SameColumn(HWND a, HWND b) { return RectOf(a).left < RectOf(b).right && RectOf(b).left < RectOf(a).right; }
@@ -206,7 +218,7 @@ TEST(StartLock, LooksAsDesigned) {
     TStartLock dialog(logo);
     ExpectFrame(dialog.Handle(), "TStartLock", "Caution - Already Locked", false);
     EXPECT_EQ(ClientSize(dialog.Handle()).cx, 297);
-    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 168);
+    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 232);
 
     const std::vector<HWND> inTabOrder{dialog.bt_Cancel.Handle(), dialog.bt_Delete.Handle(),
                                        dialog.bt_Proceed.Handle(), dialog.tb_Name.Handle(),
@@ -215,16 +227,19 @@ TEST(StartLock, LooksAsDesigned) {
     ASSERT_GE(children.size(), inTabOrder.size());
     EXPECT_EQ(std::vector<HWND>(children.begin(), children.begin() + inTabOrder.size()), inTabOrder);
     EXPECT_EQ(TabCycle(dialog.Handle(), dialog.bt_Cancel.Handle()),
-              (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle()}));
+              (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle(),
+                                 dialog.bt_Wait.Handle()}));
 
     ExpectButton(dialog.bt_Cancel.Handle(), "Cancel", 75, 50);
+    ExpectButton(dialog.bt_Wait.Handle(), "Wait", 120, 25);
     ExpectButton(dialog.bt_Delete.Handle(), "Delete Lock && Proceed", 120, 25);
     ExpectButton(dialog.bt_Proceed.Handle(), "Proceed Read Only", 120, 25);
     const LOGFONTA cancelFont = FontOf(dialog.bt_Cancel.Handle());
     EXPECT_EQ(cancelFont.lfHeight, -19);
     EXPECT_EQ(cancelFont.lfWeight, FW_BOLD);
     for (HWND c : {dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle(), dialog.tb_Name.Handle(),
-                   dialog.tb_Since.Handle(), dialog.lb_lockedBy.Handle(), dialog.Label1.Handle()})
+                   dialog.tb_Since.Handle(), dialog.lb_lockedBy.Handle(), dialog.Label1.Handle(),
+                   dialog.bt_Wait.Handle(), dialog.lb_LifeSign.Handle()})
         ExpectDialogFont(c);
     ExpectShownText(dialog.tb_Name.Handle());
     ExpectShownText(dialog.tb_Since.Handle());
@@ -232,6 +247,8 @@ TEST(StartLock, LooksAsDesigned) {
     EXPECT_EQ(WindowText(dialog.Label1.Handle()), "Since");
 
     EXPECT_EQ(HintOf(dialog.Handle(), dialog.Label1.Handle()), "Time when lock was created");
+    EXPECT_EQ(HintOf(dialog.Handle(), dialog.bt_Wait.Handle()),
+              "Wait for the lock: the period starts by itself once it frees");
     for (HWND c : {dialog.bt_Cancel.Handle(), dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle(),
                    dialog.tb_Name.Handle(), dialog.tb_Since.Handle(), dialog.lb_lockedBy.Handle(), dialog.Handle()})
         EXPECT_FALSE(HasHint(dialog.Handle(), c)) << WindowText(c);
@@ -247,6 +264,12 @@ TEST(StartLock, LooksAsDesigned) {
     EXPECT_TRUE(Above(dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle()));
     EXPECT_TRUE(LeftOf(dialog.bt_Delete.Handle(), dialog.bt_Cancel.Handle()));
     EXPECT_TRUE(LeftOf(dialog.bt_Proceed.Handle(), dialog.bt_Cancel.Handle()));
+    // Wait under Proceed; the holder's PC and life sign across the bottom, under everything.
+    EXPECT_TRUE(Above(dialog.bt_Proceed.Handle(), dialog.bt_Wait.Handle()));
+    EXPECT_TRUE(SameColumn(dialog.bt_Proceed.Handle(), dialog.bt_Wait.Handle()));
+    for (HWND c : {dialog.bt_Wait.Handle(), dialog.bt_Cancel.Handle(), dialog.lb_OwnName.Handle()})
+        EXPECT_TRUE(Above(c, dialog.lb_LifeSign.Handle())) << WindowText(c);
+    EXPECT_TRUE(Inside(dialog.Handle(), dialog.lb_LifeSign.Handle()));
 }
 
 TEST(FinishLockStolen, LooksAsDesigned) {
@@ -254,7 +277,7 @@ TEST(FinishLockStolen, LooksAsDesigned) {
     TFinishLockStolen dialog(logo);
     ExpectFrame(dialog.Handle(), "TFinishLockStolen", "Caution - Lock Lost", false);
     EXPECT_EQ(ClientSize(dialog.Handle()).cx, 318);
-    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 116);
+    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 150);
 
     const std::vector<HWND> inTabOrder{dialog.tb_Name.Handle(), dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(),
                                        dialog.tb_Since.Handle()};
@@ -291,6 +314,10 @@ TEST(FinishLockStolen, LooksAsDesigned) {
     EXPECT_TRUE(SameColumn(dialog.tb_Name.Handle(), dialog.bt_Save.Handle()));
     EXPECT_TRUE(Above(dialog.tb_Since.Handle(), dialog.bt_Cancel.Handle()));
     EXPECT_TRUE(SameColumn(dialog.tb_Since.Handle(), dialog.bt_Cancel.Handle()));
+    EXPECT_TRUE(Above(dialog.bt_Save.Handle(), dialog.lb_LifeSign.Handle()));
+    EXPECT_TRUE(Above(dialog.bt_Cancel.Handle(), dialog.lb_LifeSign.Handle()));
+    EXPECT_TRUE(Inside(dialog.Handle(), dialog.lb_LifeSign.Handle()));
+    ExpectDialogFont(dialog.lb_LifeSign.Handle());
 }
 
 TEST(FinishLockGone, LooksAsDesigned) {
@@ -378,6 +405,8 @@ TEST(StartLock, EachButtonSetsItsFlagAndCloses) {
         {"Proceed", [](D& d) -> forms::Button& { return d.bt_Proceed; }, Act::Click, kReadOnly},
         {"Delete", [](D& d) -> forms::Button& { return d.bt_Delete; }, Act::Enter, kDeleteLock},
         {"Proceed", [](D& d) -> forms::Button& { return d.bt_Proceed; }, Act::Space, kReadOnly},
+        {"Wait", [](D& d) -> forms::Button& { return d.bt_Wait; }, Act::Click, kWait},
+        {"Wait", [](D& d) -> forms::Button& { return d.bt_Wait; }, Act::Enter, kWait},
     });
 }
 
@@ -459,8 +488,8 @@ TEST(StartLock, EscapeDoesNothingAndTabSkipsTheBoxes) {
     ShowAndAct(dialog, "TStartLock", [&](HWND window) {
         AwaitFocus(dialog.bt_Cancel.Handle());
         PressKey(dialog.bt_Cancel.Handle(), VK_ESCAPE);
-        for (HWND expected : {dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle(), dialog.bt_Cancel.Handle(),
-                              dialog.bt_Delete.Handle()}) {
+        for (HWND expected : {dialog.bt_Delete.Handle(), dialog.bt_Proceed.Handle(), dialog.bt_Wait.Handle(),
+                              dialog.bt_Cancel.Handle(), dialog.bt_Delete.Handle()}) {
             PressKey(FocusOf(window), VK_TAB);
             if (!AwaitFocus(expected)) break;
             visited.push_back(expected);
@@ -470,7 +499,7 @@ TEST(StartLock, EscapeDoesNothingAndTabSkipsTheBoxes) {
         PressKey(dialog.bt_Delete.Handle(), VK_SPACE);
     });
     EXPECT_TRUE(openAfterEscape);
-    EXPECT_EQ(visited.size(), 4u);
+    EXPECT_EQ(visited.size(), 5u);
     EXPECT_EQ(FlagsOf(logo), kDeleteLock);
 }
 
@@ -526,6 +555,34 @@ TEST(LockDialogs, ClosedFromOutsideSetsNothingAndNoFlagIsCleared) {
     EXPECT_EQ(FlagsOf(logo), kReadOnly);
 }
 
+// The holder's life sign line is asked for on showing and again while the dialog stays
+// open, so that a holder whose PC stops is seen as such; the dialog's choices still work.
+template <typename Dialog>
+void CheckLifeSignRefresh(const char* className) {
+    TitleWindow logo;
+    Dialog dialog(logo);
+    std::atomic<int> asked{0};
+    dialog.lifeSignText = [&] {
+        return ++asked < 3 ? std::string("PC OFFICE-3, last life sign 4 s ago")
+                           : std::string("PC OFFICE-3, last life sign 31 s ago: that PC seems to have stopped");
+    };
+    std::string first, later;
+    ShowAndAct(dialog, className, [&](HWND) {
+        first = WindowText(dialog.lb_LifeSign.Handle());
+        Await([&] { return WindowText(dialog.lb_LifeSign.Handle()).find("stopped") != std::string::npos; });
+        later = WindowText(dialog.lb_LifeSign.Handle());
+        Click(dialog.bt_Cancel.Handle());
+    });
+    EXPECT_EQ(first, "PC OFFICE-3, last life sign 4 s ago");
+    EXPECT_EQ(later, "PC OFFICE-3, last life sign 31 s ago: that PC seems to have stopped");
+    EXPECT_EQ(FlagsOf(logo), kCancel);
+}
+
+TEST(StartLock, TheLifeSignLineIsRefreshedWhileShown) { CheckLifeSignRefresh<TStartLock>("TStartLock"); }
+TEST(FinishLockStolen, TheLifeSignLineIsRefreshedWhileShown) {
+    CheckLifeSignRefresh<TFinishLockStolen>("TFinishLockStolen");
+}
+
 // Pictures of the three dialogs for a person to look at: build folder, screenshots/.
 TEST(LockDialogs, Screenshots) {
     auto shoot = [](auto& dialog, const char* className) {
@@ -542,9 +599,14 @@ TEST(LockDialogs, Screenshots) {
     TitleWindow logo;
     TStartLock start(logo);
     start.SetLockInfo("J.Smith", " 3/05/1999 9:07");
+    start.lifeSignText = [] {
+        return std::string("PC OFFICE-3, last life sign 9 h ago: that PC seems to have stopped (a crash, or "
+                           "switched off), so deleting its lock is safe");
+    };
     shoot(start, "TStartLock");
     TFinishLockStolen stolen(logo);
     stolen.SetLockInfo("Bob", "11/14/1999 17:30");
+    stolen.lifeSignText = [] { return std::string("PC OFFICE-7, last life sign 3 s ago"); };
     shoot(stolen, "TFinishLockStolen");
     TFinishLockGone gone(logo);
     shoot(gone, "TFinishLockGone");

@@ -62,4 +62,67 @@ BOOL WINAPI StaleListing::FindNext(HANDLE search, LPWIN32_FIND_DATAW data) {
     return FALSE;
 }
 
+GoneButStillListed::GoneButStillListed(const std::string& deletedToken)
+    : previousCreate_(Platform().createFile),
+      previousFirst_(Platform().findFirstFileW),
+      previousNext_(Platform().findNextFileW) {
+    HANDLE search = FindFirstFileW(Widen(deletedToken).c_str(), &ghost_);
+    cached_ = search != INVALID_HANDLE_VALUE;
+    if (cached_) FindClose(search);
+    served_.clear();
+    Platform().createFile = Create;
+    Platform().findFirstFileW = FindFirst;
+    Platform().findNextFileW = FindNext;
+}
+
+GoneButStillListed::~GoneButStillListed() {
+    Platform().createFile = previousCreate_;
+    Platform().findFirstFileW = previousFirst_;
+    Platform().findNextFileW = previousNext_;
+    cached_ = false;
+    served_.clear();
+}
+
+HANDLE WINAPI GoneButStillListed::Create(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                         DWORD how, DWORD flags, HANDLE pattern) {
+    HANDLE file = CreateFileA(path, access, share, security, how, flags, pattern);
+    if (file != INVALID_HANDLE_VALUE) cached_ = false;
+    return file;
+}
+
+// The real listing with the ghost put first when the real one no longer has it.
+HANDLE WINAPI GoneButStillListed::FindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    served_.clear();
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    bool ghostThere = false;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            ghostThere = ghostThere || lstrcmpiW(entry.cFileName, ghost_.cFileName) == 0;
+            served_.push_back(entry);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    if (cached_ && !ghostThere) served_.insert(served_.begin(), ghost_);
+    if (served_.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = served_.front();
+    served_.erase(served_.begin());
+    // Any live find handle will do for the caller to close: the entries come from here.
+    const std::wstring self = std::wstring(pattern).substr(0, std::wstring(pattern).find_last_of(L"\\/") + 1) + L"*";
+    return FindFirstFileW(self.c_str(), &entry);
+}
+
+BOOL WINAPI GoneButStillListed::FindNext(HANDLE, LPWIN32_FIND_DATAW data) {
+    if (served_.empty()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    *data = served_.front();
+    served_.erase(served_.begin());
+    return TRUE;
+}
+
 }  // namespace testsupport

@@ -56,4 +56,29 @@ private:
     decltype(PlatformCalls::findNextFileW) previousNext_;
 };
 
+// While it lives, listings of the folder of `deletedToken` still show that file after it
+// was deleted, as a share's cache shows another PC's deleted token for up to ten seconds;
+// until this process creates a file itself (its own create refreshes its own cache).
+// The file must exist when this is made: its listing data is kept.
+class GoneButStillListed {
+public:
+    explicit GoneButStillListed(const std::string& deletedToken);
+    ~GoneButStillListed();
+    GoneButStillListed(const GoneButStillListed&) = delete;
+    GoneButStillListed& operator=(const GoneButStillListed&) = delete;
+
+private:
+    static HANDLE WINAPI Create(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                                DWORD flags, HANDLE pattern);
+    static HANDLE WINAPI FindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+    static BOOL WINAPI FindNext(HANDLE search, LPWIN32_FIND_DATAW data);
+
+    static inline WIN32_FIND_DATAW ghost_{};
+    static inline bool cached_ = false;
+    static inline std::vector<WIN32_FIND_DATAW> served_;  // the rest of the current listing
+    decltype(PlatformCalls::createFile) previousCreate_;
+    decltype(PlatformCalls::findFirstFileW) previousFirst_;
+    decltype(PlatformCalls::findNextFileW) previousNext_;
+};
+
 }  // namespace testsupport
