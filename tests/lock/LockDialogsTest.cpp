@@ -568,6 +568,7 @@ void CheckLifeSignRefresh(const char* className) {
     };
     std::string first, later;
     ShowAndAct(dialog, className, [&](HWND) {
+        EXPECT_TRUE(IsWindowVisible(dialog.lb_LifeSign.Handle()));
         first = WindowText(dialog.lb_LifeSign.Handle());
         Await([&] { return WindowText(dialog.lb_LifeSign.Handle()).find("stopped") != std::string::npos; });
         later = WindowText(dialog.lb_LifeSign.Handle());
