@@ -3,6 +3,7 @@
 #include "Race.h"
 
 #include "shell/Handles.h"
+#include "lock/LifeSign.h"
 #include "lock/Tokenlock.h"
 #include "shell/Wintools.h"
 
@@ -34,7 +35,28 @@ bool Create(const std::string& path) {
     return true;
 }
 
-bool TryLock(race::Protocol protocol, const std::string& folder, const std::string& user) {
+// As the program's Wait: the holder's token looked at by its exact path, the take tried
+// once it went; a lost race means waiting on.
+bool WaitForLock(const std::string& folder, const std::string& user, ULONGLONG giveUp, TokenIdentity& taken) {
+    while (GetTickCount64() < giveUp) {
+        ShownToken holder;
+        const bool held = FirstShownToken(folder.c_str(), holder);
+        const TokenPresence presence = held ? LookAtToken(folder.c_str(), holder.identity) : TokenPresence::Gone;
+        if (presence != TokenPresence::Same) {
+            const TokenTake take = presence == TokenPresence::Gone ? TryTakeFreedTokenLock(folder.c_str(), user.c_str())
+                                                                   : TryTakeTokenLock(folder.c_str(), user.c_str());
+            if (take.result == TakeResult::Taken) {
+                taken = take.identity;
+                return true;
+            }
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
+bool TryLock(race::Protocol protocol, const std::string& folder, const std::string& user, ULONGLONG giveUp,
+             TokenIdentity& taken) {
     const std::string path = folder + "\\" + user + kSuffix;
     switch (protocol) {
         case race::Protocol::Take:
@@ -46,6 +68,8 @@ bool TryLock(race::Protocol protocol, const std::string& folder, const std::stri
             if (!AnyToken(folder, user + kSuffix)) return true;
             DeleteFileA(path.c_str());
             return false;
+        case race::Protocol::Wait:
+            return WaitForLock(folder, user, giveUp, taken);
     }
     return false;
 }
@@ -68,8 +92,18 @@ int main(int argc, char** argv) {
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
-    const bool held = TryLock(protocol, argv[1], argv[2]);
+    const ULONGLONG giveUp = GetTickCount64() + race::kWaitGiveUpMs;
+    TokenIdentity taken;
+    const bool held = TryLock(protocol, argv[1], argv[2], giveUp, taken);
     QueryPerformanceCounter(&after);
+    // The winner works on with its life sign while the others wait on, and ends without
+    // letting go: the folder must then show its token and life sign only.
+    if (held && taken.Known()) {
+        LifeSignRenewer renewer;
+        renewer.Start(argv[1], taken, race::kRaceLifeSignMs);
+        const ULONGLONG now = GetTickCount64();
+        if (now < giveUp) Sleep(static_cast<DWORD>(giveUp - now) + 100);
+    }
 
     if (FILE* result = std::fopen(argv[5], "w")) {
         std::fprintf(result, "%.3f\n", 1000.0 * (after.QuadPart - before.QuadPart) / frequency.QuadPart);

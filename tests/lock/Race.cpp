@@ -1,5 +1,7 @@
 #include "Race.h"
 
+#include "lock/LifeSign.h"
+#include "lock/Tokenlock.h"
 #include "shell/Handles.h"
 #include "support/TempDir.h"
 
@@ -18,6 +20,7 @@ constexpr DWORD kPatienceMs = 60000;
 constexpr DWORD kHeld = 10;
 constexpr DWORD kNotHeld = 11;
 const std::string kSuffix = ".tokenlockforcarvelund";
+const std::string kLifeSignSuffix = kSuffix + ".lifesign";
 
 std::string TakerProgram() {
     char path[MAX_PATH];
@@ -27,18 +30,46 @@ std::string TakerProgram() {
     return folder + "lock_taker.exe";
 }
 
-std::vector<std::string> TokensIn(const std::string& folder) {
-    std::vector<std::string> tokens;
+bool EndsWith(const std::string& name, const std::string& suffix) {
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::vector<std::string> NamesIn(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> names;
     WIN32_FIND_DATAA data;
     FindHandle search(FindFirstFileA((folder + "\\*").c_str(), &data));
-    if (!search) return tokens;
+    if (!search) return names;
     do {
-        const std::string name = data.cFileName;
-        if (name.size() > kSuffix.size() && name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0)
-            tokens.push_back(name);
+        if (EndsWith(data.cFileName, suffix)) names.push_back(data.cFileName);
     } while (FindNextFileA(search.Get(), &data));
-    return tokens;
+    return names;
 }
+
+std::vector<std::string> TokensIn(const std::string& folder) { return NamesIn(folder, kSuffix); }
+
+// The lock held by a PC of this benchmark while the takers wait, with its life sign.
+class FirstHolder {
+public:
+    FirstHolder(const std::string& lockFolder, bool wanted) : folder_(lockFolder) {
+        if (!wanted) return;
+        const TokenTake take = TryTakeTokenLock(folder_.c_str(), "first");
+        if (take.result != TakeResult::Taken) return;
+        token_ = take.identity;
+        renewer_.Start(folder_.c_str(), token_, kRaceLifeSignMs);
+    }
+    bool Holds() const { return token_.Known(); }
+    void Release() {
+        renewer_.Stop();
+        if (token_.Known()) DeleteOwnToken(folder_.c_str(), token_);
+        token_ = TokenIdentity{};
+    }
+    ~FirstHolder() { Release(); }
+
+private:
+    std::string folder_;
+    TokenIdentity token_;
+    LifeSignRenewer renewer_;
+};
 
 struct Round {
     int holders = 0;
@@ -59,6 +90,8 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
     KernelHandle ready(CreateSemaphoreA(nullptr, 0, takers, (start + ".ready").c_str()));
     KernelHandle go(CreateEventA(nullptr, TRUE, FALSE, (start + ".go").c_str()));
     const std::string program = TakerProgram();
+    FirstHolder first(lockFolder, protocol == Protocol::Wait);
+    if (protocol == Protocol::Wait && !first.Holds()) fail("the first holder could not take the lock");
 
     std::vector<KernelHandle> owned;
     std::vector<HANDLE> processes;
@@ -85,6 +118,10 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
             break;
         }
     SetEvent(go.Get());
+    if (protocol == Protocol::Wait) {
+        Sleep(kWaitHoldMs);
+        first.Release();
+    }
     if (!processes.empty() &&
         WaitForMultipleObjects(static_cast<DWORD>(processes.size()), processes.data(), TRUE, kPatienceMs) != WAIT_OBJECT_0)
         fail("a taker never ended");
@@ -113,12 +150,13 @@ const char* Name(Protocol protocol) {
         case Protocol::Take: return "take";
         case Protocol::CheckCreate: return "check-create";
         case Protocol::BackOff: return "back-off";
+        case Protocol::Wait: return "wait";
     }
     return "?";
 }
 
 bool Parse(const char* text, Protocol& protocol) {
-    for (Protocol p : {Protocol::Take, Protocol::CheckCreate, Protocol::BackOff})
+    for (Protocol p : {Protocol::Take, Protocol::CheckCreate, Protocol::BackOff, Protocol::Wait})
         if (std::strcmp(text, Name(p)) == 0) {
             protocol = p;
             return true;
@@ -138,7 +176,7 @@ Tally Run(Protocol protocol, int rounds, int takers) {
         testsupport::MakeFolder(resultFolder);
 
         const Round round = RunRound(protocol, takers, lockFolder, resultFolder);
-        const auto tokens = TokensIn(lockFolder);
+        auto tokens = TokensIn(lockFolder);
         ++tally.rounds;
         const std::string label = "round " + std::to_string(r) + ": ";
         if (round.failed) {
@@ -154,8 +192,15 @@ Tally Run(Protocol protocol, int rounds, int takers) {
             ++tally.noHolder;
             tally.problems.push_back(label + "no holder");
         }
-        const bool folderAgrees = static_cast<int>(tokens.size()) == round.holders &&
-                                  (round.holders != 1 || tokens[0] == round.holder + kSuffix);
+        bool folderAgrees = static_cast<int>(tokens.size()) == round.holders &&
+                            (round.holders != 1 || tokens[0] == round.holder + kSuffix);
+        const auto lifeSigns = NamesIn(lockFolder, kLifeSignSuffix);
+        if (protocol == Protocol::Wait) {
+            // The winner's life sign only: the first holder's went with its token.
+            folderAgrees = folderAgrees && static_cast<int>(lifeSigns.size()) == round.holders &&
+                           (round.holders != 1 || lifeSigns[0] == round.holder + kLifeSignSuffix);
+            for (const auto& l : lifeSigns) tokens.push_back(l);
+        }
         if (!folderAgrees) {
             ++tally.strayTokens;
             std::string seen;

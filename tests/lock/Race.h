@@ -10,7 +10,17 @@ enum class Protocol {
     Take,         // TakeTokenLock
     CheckCreate,  // look, then create: the bare protocol, for comparison
     BackOff,      // look, create, look again and give up on a rival: no pause, no retry
+    // Every taker waits for a holder that renews its life sign, as the program's Wait does;
+    // the winner renews its own while the others wait on. Nobody may take a life sign for
+    // a token, and the holder's goes with its token.
+    Wait,
 };
+// While the takers of a Wait round wait, the first holder keeps the lock this long.
+constexpr unsigned kWaitHoldMs = 200;
+// A waiter gives up this long after the start; the winner holds the lock until then.
+constexpr unsigned kWaitGiveUpMs = 1000;
+// The life signs of a race renew this often, many times per round.
+constexpr unsigned kRaceLifeSignMs = 20;
 const char* Name(Protocol protocol);
 bool Parse(const char* text, Protocol& protocol);
 
@@ -19,6 +29,7 @@ struct Tally {
     int doubleHolds = 0;  // rounds with more than one holder
     int noHolder = 0;     // rounds that nobody won
     int strayTokens = 0;  // rounds whose folder does not show exactly the holder's token
+                          // (and, waiting, its life sign)
     int failures = 0;     // rounds that could not be run as planned
     double meanTakeMs = 0;
     double maxTakeMs = 0;

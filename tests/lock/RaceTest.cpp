@@ -24,4 +24,15 @@ TEST(TokenlockRace, TakersStartedTogetherEndWithExactlyOneHolder) {
     }
 }
 
+// Waiters for a holder whose life sign renews: when it lets go, exactly one takes the
+// lock and signs for it, the others wait on; no life sign is ever taken for a token, and
+// the first holder's went with its token.
+TEST(TokenlockRace, WaitersForALifeSignedHolderEndWithExactlyOneHolder) {
+    const race::Tally tally = race::Run(race::Protocol::Wait, 4, 4);
+    ASSERT_EQ(tally.failures, 0) << Lines(tally.problems);
+    EXPECT_EQ(tally.doubleHolds, 0) << Lines(tally.problems);
+    EXPECT_EQ(tally.strayTokens, 0) << Lines(tally.problems);
+    EXPECT_EQ(tally.noHolder, 0) << Lines(tally.problems);
+}
+
 }  // namespace
