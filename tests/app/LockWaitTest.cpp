@@ -79,6 +79,9 @@ TEST_F(LockWait, BWaitsWhileAWorksAndStartsByItselfWhenAEnds) {
     ProgramRun runA(a.program, "Ann");
     ASSERT_TRUE(AppRan(a, "pcA"));
     EXPECT_TRUE(HasLifeSign("Ann"));
+    // The token is what older copies know: one byte, no attribute but archive.
+    EXPECT_EQ(ReadFile(a.Token("Ann")), "1");
+    EXPECT_EQ(Attributes(a.Token("Ann")) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM), 0u);
     EXPECT_EQ(Attributes(a.Token("Ann") + kLifeSign) & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
 
     ProgramRun runB(b.program, "Bea");
@@ -236,6 +239,39 @@ TEST_F(LockWait, OfTwoWaitersOneTakesTheLockAndTheOtherWaitsOn) {
     ASSERT_TRUE(runC.Ended());
     EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\nedited on " +
                                  (beaFirst ? "pcB" : "pcC") + "\r\nedited on " + (beaFirst ? "pcC" : "pcB") + "\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// B deletes A's lock while A works: at A's end, "Caution - Lock Lost" shows B's PC and
+// last life sign, so that "Delete Lock && Save" is an informed choice too. A's own life
+// sign went with its token.
+TEST_F(LockWait, TheLockLostDialogShowsTheNewHoldersPcAndLifeSign) {
+    ProgramRun runA(a.program, "Ann");
+    ASSERT_TRUE(AppRan(a, "pcA"));
+    ProgramRun runB(b.program, "Bea");
+    runB.Choose("TStartLock", "Delete Lock && Proceed");
+    ASSERT_TRUE(AppRan(b, "pcB"));
+    std::vector<std::string> names;
+    for (const TreeEntry& e : ListTree(share.lock)) names.push_back(e.relative);
+    EXPECT_EQ(names, (std::vector<std::string>{"Bea.tokenlockforcarvelund", "Bea.tokenlockforcarvelund.lifesign"}));
+
+    a.AppEnds();
+    HWND dialog = runA.Window("TFinishLockStolen");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(WindowText(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "Bea");
+    std::string line;
+    ASSERT_TRUE(WaitFor([&] { return (line = DialogLifeSign(dialog)).find("last life sign") != std::string::npos; }))
+        << line;
+    EXPECT_EQ(line.rfind("PC " + ComputerName() + ", last life sign ", 0), 0u) << line;
+    EXPECT_EQ(line.find("stopped"), std::string::npos) << line;
+    runA.Choose("TFinishLockStolen", "Cancel - Lose Changes");
+    ASSERT_TRUE(runA.Ended());
+    EXPECT_TRUE(Holds("Bea"));
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+
+    b.AppEnds();
+    ASSERT_TRUE(runB.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcB\r\n");
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
