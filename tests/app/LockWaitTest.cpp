@@ -124,28 +124,35 @@ TEST_F(LockWait, BWaitsWhileAWorksAndStartsByItselfWhenAEnds) {
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
-// A token of an older copy has no life sign: the dialog says so, and waiting for it and
-// then cancelling ends the period with nothing changed anywhere.
-TEST_F(LockWait, CancelWhileWaitingForATokenWithoutLifeSignChangesNothing) {
+// A token of an older copy has no life sign: the dialog says so. Waiting for it ends with
+// nothing changed anywhere, by the waiting window's Cancel or by closing the window.
+TEST_F(LockWait, LeavingTheWaitForATokenWithoutLifeSignChangesNothing) {
     WriteFile(a.Token("Bob"), "1");
     const auto lockBefore = ListTree(share.lock);
-    ProgramRun run(b.program, "Bea");
-    HWND dialog = run.Window("TStartLock");
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(DialogLifeSign(dialog), "PC unknown: no life sign (an older copy of the program holds the lock)");
-    const std::string waiting = StartWaiting(run);
-    EXPECT_NE(waiting.find("no life sign"), std::string::npos) << waiting;
-    HWND cancel = WaitingButton(run, "Cancel");
-    ASSERT_NE(cancel, nullptr);
-    Click(cancel);
-    ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(run.ExitCode(), 0u);
-    EXPECT_EQ(ListTree(share.lock), lockBefore);
-    EXPECT_EQ(ReadFile(a.Token("Bob")), "1");
-    EXPECT_EQ(LocalNotes(b), kLocalBefore);
-    EXPECT_FALSE(Exists(b.local + ".saved"));
-    EXPECT_FALSE(Exists(b.local + ".unsaved"));
-    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    for (const char* way : {"Cancel", "closing the window"}) {
+        SCOPED_TRACE(way);
+        ProgramRun run(b.program, "Bea");
+        HWND dialog = run.Window("TStartLock");
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(DialogLifeSign(dialog), "PC unknown: no life sign (an older copy of the program holds the lock)");
+        const std::string waiting = StartWaiting(run);
+        EXPECT_NE(waiting.find("no life sign"), std::string::npos) << waiting;
+        if (std::string(way) == "Cancel") {
+            HWND cancel = WaitingButton(run, "Cancel");
+            ASSERT_NE(cancel, nullptr);
+            Click(cancel);
+        } else {
+            PostMessageA(FindTopWindow("TLogo", nullptr, run.Pid()), WM_CLOSE, 0, 0);
+        }
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_EQ(ListTree(share.lock), lockBefore);
+        EXPECT_EQ(ReadFile(a.Token("Bob")), "1");
+        EXPECT_EQ(LocalNotes(b), kLocalBefore);
+        EXPECT_FALSE(Exists(b.local + ".saved"));
+        EXPECT_FALSE(Exists(b.local + ".unsaved"));
+        EXPECT_EQ(SharedNotes(), kSharedBefore);
+    }
 }
 
 // A's program is killed while its application runs (a crash, a PC switched off): B's
