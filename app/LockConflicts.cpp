@@ -121,6 +121,7 @@ StepOutcome TLogo::LookAtHolder() {
     // it went.
     const TokenPresence holder = LookAtToken(LockFolder, ShownHolder.identity);
     if (holder != TokenPresence::Same) return TakeFreedLock(holder);
+    LockWaitProblem.clear();
     HolderWatch.Look(LockFolder, ShownHolder.identity);
     ShowLockWait();
     return GoTo(WaitLock);
@@ -135,15 +136,20 @@ StepOutcome TLogo::TakeFreedLock(TokenPresence holder) {
     if (take.result == TakeResult::Taken) {
         RememberOwnToken(take);
         HideLockWait();
+        // Cancelled while the take ran: Finish lets go of the lock again.
+        if (CancelFlag) return GoTo(Finish);
         ComeForward();
         return GoTo(CopyIn);
     }
+    if (CancelFlag) return GoTo(Finish);
     LockWaitProblem.clear();
-    if (take.result == TakeResult::CreateFailed) {
+    // A token of the user's own name, made meanwhile by another PC, is a holder too.
+    const bool ownNameTaken = take.result == TakeResult::CreateFailed && take.error == ERROR_FILE_EXISTS;
+    if (take.result == TakeResult::CreateFailed && !ownNameTaken) {
         // A share that dropped may come back: the wait goes on, and says why nothing happens.
         LockWaitProblem = std::string("The lock folder cannot be used (") +
                           SystemErrorName(static_cast<int32_t>(take.error)) + ").";
-    } else if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy) {
+    } else if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy && !ownNameTaken) {
         HideLockWait();
         ShowTakeProblem(take);
         return GoTo(Finish);

@@ -90,6 +90,11 @@ int main(int argc, char** argv) {
                 if (line.find("holder") == std::string::npos) std::printf("    %s\n", line.c_str());
             anyFailure = anyFailure || t.failures > 0;
         }
+    for (race::Protocol protocol : protocols)
+        if (protocol == race::Protocol::Wait)
+            std::printf("wait: the first holder lets go %u ms after the start; try ms runs until the take, or until "
+                        "giving up at %u ms for those still waiting\n",
+                        race::kWaitHoldMs, race::kWaitGiveUpMs);
     PrintLifeSignCost();
     std::printf("lock race done\n");
     return anyFailure ? 1 : 0;
