@@ -37,8 +37,8 @@ HWND ChildWithText(HWND parent, const std::string& text, const char* className =
 
 class LockWait : public ::testing::Test {
 protected:
-    // A renewal every 300 ms: a stopped holder is seen after about 1.5 s instead of 25 s.
-    LockWait() { SetEnvironmentVariableA("CARVELUND_LIFESIGN_MS", "300"); }
+    // A renewal every 500 ms: a stopped holder is seen after 2.5 s instead of 25 s.
+    LockWait() { SetEnvironmentVariableA("CARVELUND_LIFESIGN_MS", "500"); }
     ~LockWait() override { SetEnvironmentVariableA("CARVELUND_LIFESIGN_MS", nullptr); }
 
     TempDir root;
@@ -194,9 +194,14 @@ TEST_F(LockWait, AHolderThatStopsWhileWaitedForIsSaidSoAndItsLockCanBeDeleted) {
     EXPECT_EQ(before.find("stopped"), std::string::npos) << before;
 
     runA.Kill();
+    const DWORD killed = GetTickCount();
     std::string waiting;
     ASSERT_TRUE(WaitFor([&] { return (waiting = WaitingText(runB)).find("seems to have stopped") != std::string::npos; }))
         << waiting;
+    const DWORD seen = GetTickCount() - killed;
+    std::printf("the waiting window said A had stopped %lu ms after the kill\n", static_cast<unsigned long>(seen));
+    // Five 500 ms intervals after the last renewal, looked at once a second: a few seconds.
+    EXPECT_LT(seen, 10000u);
     HWND remove = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (remove = WaitingButton(runB, "Delete Lock")) != nullptr; }));
     EXPECT_FALSE(Holds("Bea"));

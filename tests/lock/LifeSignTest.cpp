@@ -21,7 +21,7 @@ const std::string kLifeSign = kSuffix + ".lifesign";
 constexpr DWORD kShownAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 // Short, so that the tests watch many renewals and a stop quickly.
-constexpr LifeSignTiming kQuick{100, 1000};
+constexpr LifeSignTiming kQuick{100, 2000};
 
 std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -186,7 +186,7 @@ TEST(LifeSignWatch, CallsAHolderStoppedOnlyAfterSeeingNoChangeForLong) {
     const ULONGLONG start = GetTickCount64();
     bool everStopped = false;
     ULONGLONG oldest = 0;
-    while (GetTickCount64() - start < 3 * kQuick.stoppedAfterMs) {
+    while (GetTickCount64() - start < 2 * kQuick.stoppedAfterMs) {
         watch.Look(locks.Path().c_str(), token);
         const LifeSignFacts facts = watch.Facts();
         everStopped = everStopped || facts.liveness == Liveness::Stopped;
