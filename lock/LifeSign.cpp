@@ -5,7 +5,6 @@
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 

@@ -76,7 +76,7 @@ ProgramRun::ProgramRun(const std::string& program, const std::string& arguments,
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         startFolder.empty() ? nullptr : startFolder.c_str(), &startup,
                         &info_))
-        throw std::runtime_error("cannot start " + program);
+        throw std::runtime_error("cannot start " + program + ": error " + std::to_string(GetLastError()));
 }
 
 ProgramRun::~ProgramRun() {

@@ -277,6 +277,24 @@ TEST(LifeSignWatch, WhatIsNotThisTokensLifeSignIsNone) {
     EXPECT_EQ(watch.Facts().pc, ComputerName());
 }
 
+// A read in the middle of a renewal finds part of the text: it is no proof of a stopped
+// holder but a sign of one at work, and what was known of its PC stays.
+TEST(LifeSignWatch, APartReadDuringARenewalCountsAsARenewal) {
+    TempDir locks;
+    const TokenIdentity token = Take(locks, "Ann");
+    ASSERT_TRUE(WriteFirstLifeSign(locks.Path().c_str(), token, kQuick.intervalMs, 1));
+    LifeSignWatch watch(kQuick);
+    ASSERT_TRUE(AwaitCondition([&] {
+        watch.Look(locks.Path().c_str(), token);
+        return watch.Facts().liveness == Liveness::Stopped;
+    }));
+    WriteFile(locks / ("Ann" + kLifeSign), "Carvelund life sign\r\nPC=");
+    watch.Look(locks.Path().c_str(), token);
+    EXPECT_EQ(watch.Facts().liveness, Liveness::Alive);
+    EXPECT_EQ(watch.Facts().pc, ComputerName());
+    EXPECT_LT(watch.Facts().lastSignAgoMs, kQuick.stoppedAfterMs);
+}
+
 // ---- Looking at the holder while waiting ----------------------------------------------
 
 TEST(WaitingForTheLock, TheHoldersTokenIsLookedAtByItsExactPath) {
