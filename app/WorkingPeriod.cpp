@@ -163,6 +163,7 @@ StepOutcome TLogo::StepWatch() {
         return GoTo(Watch);
     }
     HideWaiting();
+    if (Launcher->EndAccountedFor()) DataInUse.HandOverSeen();
     // The data may still be open (a program saving on exit): wait for it to be closed.
     if (Interruption closed = WaitForDataClosed()) return *closed;
     return GoTo(Watch);

@@ -102,4 +102,14 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 // Incoming -> complete, save -> old save, destination -> save, complete -> destination,
 // then the old save goes. A failed rename is undone by the renames before it, in reverse,
 // and the new copy loses its verified name before it is deleted.
-bool SwitchIn(const TransferNames& names, Messages& messages);
+// With `deleteLater` the save before last is renamed to a LetGoName instead and deleted
+// in the background.
+bool SwitchIn(const TransferNames& names, bool deleteLater, Messages& messages);
+
+// ---- BackgroundDelete.cpp: trees let go where the delete delays nobody -----------------
+// "<destination>.deleting-<unique>": a name no other tree of the program has.
+std::string LetGoName(const std::string& destination);
+// Whether `folder` is such a name for `destination` (exactly, not through a short name).
+bool IsLetGoFolder(const std::string& destination, const std::wstring& folder);
+// Deletes the tree on the process's delete thread; what is gone already counts as deleted.
+void DeleteInBackground(const std::string& folder);

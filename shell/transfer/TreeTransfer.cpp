@@ -42,6 +42,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         messages = std::move(repair.messages);
         return false;
     }
+    if (options.deleteOldSaveLater) DeleteLeftoversInBackground(destination);
     // The destination must be there to become the save.
     if (!PathExists(Widen(names.destination))) return DestinationRefused(GetLastError(), messages);
 
@@ -70,7 +71,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
-    if (!SwitchIn(names, messages)) return false;
+    if (!SwitchIn(names, options.deleteOldSaveLater, messages)) return false;
     // Without a manifest the next transfer copies more, but the tree is whole: no failure.
     WriteManifest(names, changes.tokens);
     return true;

@@ -1,6 +1,7 @@
 // Benchmark, not a test: how long TransferTree takes against the shell copy beneath it.
 //
-//   transfer_bench make    FOLDER           writes the bench tree (about 2,000 files, 210 MB)
+//   transfer_bench make    FOLDER [many]    writes the bench tree (about 2,000 files, 210 MB;
+//                                           with "many" 20,000 files of the same total size)
 //   transfer_bench measure SOURCE WORK RUNS times the bare shell copy and TransferTree
 //   transfer_bench changes SOURCE WORK      the full transfer of before against the transfer
 //                                           that moves only what changed, for several changes
@@ -63,8 +64,12 @@ bool WriteBytes(const std::string& path, size_t size, uint32_t seed) {
     return ok;
 }
 
-// 20 groups of 99 small files (4 KB to 96 KB) in two folder levels, and 20 files of 5 MB.
-int Make(const std::string& root) {
+// 20 groups of small files in two folder levels, one 1 MB file, and 20 files of 5 MB:
+// 99 small files of 4 KB to 96 KB a group, or with `many` 999 of 1 KB to 9 KB, so that
+// both trees hold about the same bytes.
+int Make(const std::string& root, bool many) {
+    const int smallFiles = many ? 999 : 99;
+    const size_t minimum = many ? 1024 : 4096, steps = many ? 9 : 93;
     CreateDirectoryA(root.c_str(), nullptr);
     size_t files = 0, bytes = 0;
     for (int g = 0; g < 20; ++g) {
@@ -72,8 +77,8 @@ int Make(const std::string& root) {
         const std::string inner = group + "\\inner";
         CreateDirectoryA(group.c_str(), nullptr);
         CreateDirectoryA(inner.c_str(), nullptr);
-        for (int f = 0; f < 99; ++f) {
-            const size_t size = 4096 + static_cast<size_t>((g * 99 + f) * 7919 % 93) * 1024;
+        for (int f = 0; f < smallFiles; ++f) {
+            const size_t size = minimum + static_cast<size_t>((g * smallFiles + f) * 7919 % steps) * 1024;
             const std::string folder = f % 3 ? group : inner;
             if (!WriteBytes(folder + "\\file " + std::to_string(f) + ".dat", size, g * 1000 + f)) return 1;
             ++files;
@@ -356,13 +361,14 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);  // keep what was printed if the run dies
     Platform().messageBox = PrintedBox;
     int rc = 2;
-    if (argc == 3 && std::string(argv[1]) == "make") rc = Make(argv[2]);
+    if ((argc == 3 || (argc == 4 && std::string(argv[3]) == "many")) && std::string(argv[1]) == "make")
+        rc = Make(argv[2], argc == 4);
     if (argc == 5 && std::string(argv[1]) == "measure") rc = Measure(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (argc == 4 && std::string(argv[1]) == "changes") rc = Changes(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "safety") rc = Safety(argv[2], argv[3]);
     if (argc == 5 && std::string(argv[1]) == "flush") rc = Flush(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (rc == 2)
-        std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS | changes SOURCE WORK | "
+        std::fprintf(stderr, "usage: transfer_bench make FOLDER [many] | measure SOURCE WORK RUNS | changes SOURCE WORK | "
                              "safety SOURCE WORK | flush SOURCE WORK RUNS\n");
     // A run ended from outside exits 0 silently: the script looks for this line.
     if (rc == 0) std::printf("transfer bench done\n");
