@@ -7,6 +7,7 @@
 #include "shell/SystemTexts.h"
 #include "app/UnsavedWork.h"
 #include "forms/Worker.h"
+#include "shell/Trace.h"
 #include "settings/Persistentdata.h"
 #include "shell/transfer/Transfer.h"
 
@@ -127,6 +128,7 @@ Interruption TLogo::RecordUnsavedWork() {
 bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     const std::string shared = GetRemoteSharedDataFolder();
     uint64_t sharedNow = 0;
+    TraceStage("copy back: fingerprint of the share");
     // Unreadable: the copy back itself will fail and say so.
     if (!FingerprintOnWorker(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
     otherSaveAside = FreeAsideFolder(shared);
@@ -174,6 +176,7 @@ Interruption TLogo::WaitForDataClosed() {
         return RunOnWorker([&] { return FirstFileInUse(local.c_str(), file); });
     };
     std::string file;
+    TraceStage("open files check");
     switch (DataInUse.Next(firstOpenFile, file)) {
         case InUseWait::Verdict::Wait: return std::nullopt;
         case InUseWait::Verdict::Free: return GoTo(CheckLock);

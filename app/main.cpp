@@ -1,5 +1,6 @@
 // Carvelund: take turns working on one shared data folder.
 #include "app/Clogo.h"
+#include "shell/Trace.h"
 #include "shell/transfer/Transfer.h"
 
 #include <commctrl.h>
@@ -26,7 +27,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         forms::application::Run(logo);
         // The period is over and its window gone: the old saves it let go are deleted now,
         // delaying nobody. A kill here leaves them for the next start.
+        TraceStage("window closed");
         WaitForBackgroundDeletes(kLetGoPatienceMs);
+        TraceStage("old saves deleted");
     } catch (const std::exception& e) {
         forms::application::ReportException(e.what());
     }

@@ -105,6 +105,11 @@ for tree in $trees; do
 done
 
 echo
+echo "each period, seconds from the program's start (-1: not seen):"
+printf '%-6s %-6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %9s\n' files case total lock in_start in_end app_start \
+  app_end bk_start bk_end release MB_written
+awk '{ printf "%-6s %-6s %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %9.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12 / 1e6 }' "$root/results"
+echo
 echo "disk write speed (dd 256 MB, fsync, median of 3): $(awk -v s="$disk_speed" 'BEGIN { printf "%.0f", s / 1e6 }') MB/s"
 echo "program: $program"
 echo

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -52,40 +53,53 @@ public:
         return *deleter;
     }
 
-    void Add(const std::wstring& folder) {
+    void Add(const std::wstring& destination, const std::wstring& folder, std::function<void()> after) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (std::find(queue_.begin(), queue_.end(), folder) != queue_.end()) return;
-        queue_.push_back(folder);
+        for (const Job& job : queue_)
+            if (job.folder == folder && !after) return;  // a leftover already on its way
+        queue_.push_back({FoldedName(destination), folder, std::move(after)});
         if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
         changed_.notify_all();
     }
 
     bool WaitIdle(DWORD timeoutMs) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                 [this] { return queue_.empty() && !busy_; });
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return queue_.empty(); });
+    }
+
+    void WaitFor(const std::wstring& destination) {
+        const std::wstring key = FoldedName(destination);
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] {
+            return std::none_of(queue_.begin(), queue_.end(), [&](const Job& job) { return job.destination == key; });
+        });
     }
 
 private:
+    struct Job {
+        std::wstring destination;  // folded
+        std::wstring folder;
+        std::function<void()> after;
+    };
+
+    // The job stays first in the queue while it runs, so that waiting for it sees it.
     void Run() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             changed_.wait(lock, [this] { return !queue_.empty(); });
-            const std::wstring folder = queue_.front();
-            busy_ = true;
+            const Job job = queue_.front();
             lock.unlock();
-            RemoveTreeBestEffort(folder);
+            RemoveTreeBestEffort(job.folder);
+            if (job.after) job.after();
             lock.lock();
             queue_.pop_front();
-            busy_ = false;
             changed_.notify_all();
         }
     }
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::wstring> queue_;
-    bool busy_ = false;
+    std::deque<Job> queue_;
     std::thread thread_;
 };
 
@@ -114,7 +128,11 @@ bool IsLetGoFolder(const std::string& destination, const std::wstring& folder) {
     return IsLetGoTail(folder.substr(prefix.size()));
 }
 
-void DeleteInBackground(const std::string& folder) { Deleter::Instance().Add(Widen(folder)); }
+void DeleteInBackground(const std::string& destination, const std::string& folder, std::function<void()> after) {
+    Deleter::Instance().Add(Widen(destination), Widen(folder), std::move(after));
+}
+
+void WaitForBackgroundWorkOn(const std::string& destination) { Deleter::Instance().WaitFor(Widen(destination)); }
 
 void DeleteLeftoversInBackground(const std::string& destination) {
     const std::wstring wide = Widen(destination);
@@ -126,7 +144,7 @@ void DeleteLeftoversInBackground(const std::string& destination) {
         const std::wstring folder = parent + found.cFileName;
         // The pattern may match through short names: only the exact form counts.
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsLetGoFolder(destination, folder))
-            Deleter::Instance().Add(folder);
+            Deleter::Instance().Add(wide, folder, nullptr);
     } while (FindNextFileW(search.Get(), &found));
 }
 

@@ -8,6 +8,7 @@
 #include "shell/transfer/Transfer.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,10 +44,21 @@ using ContentTokens = std::map<std::wstring, ContentToken>;  // by FoldedName of
 // as the manifest beside the tree recorded it carries the recorded token, any other its
 // own. None at all where the file system keeps no change times.
 ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry>& entries);
+// Which tree a manifest is about, and whether the volume keeps change times.
+struct TreeIdentity {
+    uint32_t volume = 0;
+    uint64_t root = 0;
+    bool keepsChangeTimes = false;
+};
+bool IdentifyTree(const std::string& root, TreeIdentity& identity);
 // Records beside names.destination, for the tree now there, the token each of its files
 // was given (by name; a file without one carries its own). False when it could not be
 // written: the next transfer then trusts less and copies more.
 bool WriteManifest(const TransferNames& names, const ContentTokens& given);
+// The same for the tree `tree`, later (once the old save is deleted, which moves the change
+// times of files linked to it); nothing is written when the destination holds another tree
+// by then.
+bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree);
 
 // ---- Changes.cpp: what changed since the destination's tree was made ------------------
 struct Changes {
@@ -102,14 +114,18 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 // Incoming -> complete, save -> old save, destination -> save, complete -> destination,
 // then the old save goes. A failed rename is undone by the renames before it, in reverse,
 // and the new copy loses its verified name before it is deleted.
-// With `deleteLater` the save before last is renamed to a LetGoName instead and deleted
-// in the background.
-bool SwitchIn(const TransferNames& names, bool deleteLater, Messages& messages);
+// With `letGo` the save before last is renamed to that name at the end instead of being
+// deleted; `letGo` is cleared when there was none or it could not be renamed (and was
+// deleted in place).
+bool SwitchIn(const TransferNames& names, std::string& letGo, Messages& messages);
 
 // ---- BackgroundDelete.cpp: trees let go where the delete delays nobody -----------------
 // "<destination>.deleting-<unique>": a name no other tree of the program has.
 std::string LetGoName(const std::string& destination);
 // Whether `folder` is such a name for `destination` (exactly, not through a short name).
 bool IsLetGoFolder(const std::string& destination, const std::wstring& folder);
-// Deletes the tree on the process's delete thread; what is gone already counts as deleted.
-void DeleteInBackground(const std::string& folder);
+// Deletes the tree on the process's delete thread, then calls `after` there (may be empty);
+// what is gone already counts as deleted. Work for one destination is done in turn.
+void DeleteInBackground(const std::string& destination, const std::string& folder, std::function<void()> after);
+// Waits until the work handed over for `destination` is done.
+void WaitForBackgroundWorkOn(const std::string& destination);
