@@ -51,7 +51,11 @@ period() {
   local tree="$1" pc="$2" scenario="$3" out
   out="$(mktemp)"
   sync  # each period starts with nothing of the one before still to be written
-  reaped wine "$bench" run "$(win "$root/$tree")" "$pc" "$tree-$pc" >"$out" 2>&1 </dev/null || true
+  # PERIOD_TRACE=FOLDER keeps each period's trace of its stages there.
+  local trace=""
+  [ -z "${PERIOD_TRACE:-}" ] || trace="$PERIOD_TRACE/$tree-$pc-$scenario-$(date +%s%N).trace"
+  CARVELUND_TRACE="${trace:+$(win "$trace")}" reaped wine "$bench" run "$(win "$root/$tree")" "$pc" "$tree-$pc" \
+    >"$out" 2>&1 </dev/null || true
   tr -d '\r' <"$out" >"$out.lf"; mv "$out.lf" "$out"
   grep -q "^period bench done 0" "$out" || { cat "$out" >&2; rm -f "$out"; fail "a period of $pc on the $tree-file tree did not finish"; }
   [ "$scenario" = warmup ] || awk -v tree="$tree" -v scenario="$scenario" '

@@ -7,12 +7,13 @@
 #include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 
-bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages) {
+bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
+               const std::set<std::wstring>& onDisk) {
     const std::wstring top = Widen(root);
     std::string problem;
     if (!ListTree(top, entries, problem)) return Fail(messages, kCopyWording.title, problem);
     for (const auto& entry : entries) {
-        if (entry.folder) continue;
+        if (entry.folder || (!onDisk.empty() && onDisk.count(FoldedName(entry.relative)))) continue;
         const std::wstring file = JoinPath(top, entry.relative);
         const FileOpResult flushed = FlushFile(file);
         if (!flushed)

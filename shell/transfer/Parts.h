@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,10 +81,11 @@ void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& s
 // with options.linkUnchanged where the file system allows, else copied), the rest cross
 // from the source. Counts every file placed into `progress` (may be null) and `figures`,
 // and stops at its cancel.
+// `linked` receives the folded names of the files hard-linked: their data is on disk already.
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
                       const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
                       const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
-                      Messages& messages);
+                      std::set<std::wstring>& linked, Messages& messages);
 
 // ---- Verify.cpp: the check of the copy ---------------------------------------------------
 // The incoming tree holds exactly the entries of the source listing, files with their sizes.
@@ -103,7 +105,10 @@ void RemoveCheckRecord(const TransferNames& names);
 // Every file of the tree at `root` flushed, then its folders, deepest first, the root last
 // (written all, then flushed in one pass: far cheaper than file by file). `entries` is the
 // tree as it was flushed.
-bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages);
+// Files named (folded) in `onDisk` are links to a kept tree's file: only their names,
+// which the folder flushes carry, are new.
+bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
+               const std::set<std::wstring>& onDisk = {});
 // The renames made in the folder that holds `path`, put on disk where the file system can.
 void FlushParentOf(const std::string& path);
 

@@ -65,7 +65,8 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     }
     TraceStage("transfer: assemble");
     SetTotals(sourceEntries, progress);
-    if (!AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress, result.figures,
+    std::set<std::wstring> linked;
+    if (!AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress, result.figures, linked,
                           messages) ||
         (TraceStage("transfer: verify"), !VerifyIncoming(source, sourceEntries, names, messages))) {
         RemoveTreeDirect(Widen(names.incoming));
@@ -76,7 +77,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     // Whole and on disk, with a record of what it holds, before a name calls it verified.
     TraceStage("transfer: flush");
     std::vector<TreeEntry> flushed;
-    if (!FlushTree(names.incoming, flushed, messages) || !WriteCheckRecord(names, flushed, messages) ||
+    if (!FlushTree(names.incoming, flushed, messages, linked) || !WriteCheckRecord(names, flushed, messages) ||
         (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
         RemoveCheckRecord(names);
         RemoveTreeDirect(Widen(names.incoming));
