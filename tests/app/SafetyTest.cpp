@@ -327,10 +327,13 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
 TEST_F(Safety, OldSavesAKilledPeriodWasDeletingGoWithTheNextPeriod) {
     const std::string leftover = ".deleting-01dc0123456789ab-4d2";
     for (const std::string& base : {pc.local, share.data}) {
+        MakeFolder(base + leftover + "\\part");
         WriteFile(base + leftover + "\\part\\x.txt", "partly deleted");
         WriteFile(base + leftover + "\\y.txt", "partly deleted");
     }
+    MakeFolder(share.data + "2" + leftover);
     WriteFile(share.data + "2" + leftover + "\\keep.txt", "another data folder's");
+    MakeFolder(pc.local + ".deleting-mine");
     WriteFile(pc.local + ".deleting-mine\\keep.txt", "the user's");
     MakeFolder(pc.local + ".saved.deleting-01");
     AppAppends("edited", "go1");
@@ -355,12 +358,14 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     for (int period = 1; period <= 2; ++period) {
         AppAppends("period " + std::to_string(period), "go" + std::to_string(period));
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(WaitFor([&] { return ReadFileOr(pc.local + "\\notes.txt", "").find("period " + std::to_string(period)) != std::string::npos; }));
+        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(period) + "\r\n"));
         LetAppEnd("go" + std::to_string(period));
         ASSERT_TRUE(run.Ended());
     }
     const std::string before = SharedNotes();
-    // The third copy in lets the save before last go; the kill comes as soon as it has.
+    // Another PC's save makes the third copy in switch a new tree in and let the save
+    // before last go; the kill comes as soon as the application runs.
+    WriteFile(share.data + "\\bob.txt", "bob's save");
     AppAppends("third", "go3");
     {
         ProgramRun run(pc.program, "Ann");
@@ -369,6 +374,8 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     }
     LetAppEnd("go3");
     EXPECT_EQ(ReadFileOr(pc.local + ".saved\\notes.txt", "<none>"), before);
+    EXPECT_FALSE(Exists(pc.local + ".saved\\bob.txt"));
+    EXPECT_EQ(ReadFileOr(pc.local + "\\bob.txt", "<none>"), "bob's save");
     EXPECT_TRUE(Exists(Record()));
 
     AppAppends("fourth", "go4");
@@ -379,6 +386,7 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     LetAppEnd("go4");
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(SharedNotes(), before + "third\r\nfourth\r\n");
+    EXPECT_EQ(ReadFileOr(share.data + "\\bob.txt", "<none>"), "bob's save");
     EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
     EXPECT_FALSE(Exists(Record()));
 }
