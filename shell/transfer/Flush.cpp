@@ -9,9 +9,14 @@
 
 bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
                const std::set<std::wstring>& onDisk) {
-    const std::wstring top = Widen(root);
     std::string problem;
-    if (!ListTree(top, entries, problem)) return Fail(messages, kCopyWording.title, problem);
+    if (!ListTree(Widen(root), entries, problem)) return Fail(messages, kCopyWording.title, problem);
+    return FlushListedTree(root, entries, messages, onDisk);
+}
+
+bool FlushListedTree(const std::string& root, const std::vector<TreeEntry>& entries, Messages& messages,
+                     const std::set<std::wstring>& onDisk) {
+    const std::wstring top = Widen(root);
     for (const auto& entry : entries) {
         if (entry.folder || (!onDisk.empty() && onDisk.count(FoldedName(entry.relative)))) continue;
         const std::wstring file = JoinPath(top, entry.relative);

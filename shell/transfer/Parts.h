@@ -89,8 +89,10 @@ bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& s
 
 // ---- Verify.cpp: the check of the copy ---------------------------------------------------
 // The incoming tree holds exactly the entries of the source listing, files with their sizes.
+// `incomingEntries` receives the incoming tree as it was listed for the check: nothing but
+// the transfer writes there, so the flush and the check record take it as it is.
 bool VerifyIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                    const TransferNames& names, Messages& messages);
+                    const TransferNames& names, std::vector<TreeEntry>& incomingEntries, Messages& messages);
 
 // The record beside a complete copy (names.check) of what it holds, written once the
 // incoming tree is verified and on disk, from its listing: a complete copy that no longer
@@ -109,6 +111,9 @@ void RemoveCheckRecord(const TransferNames& names);
 // which the folder flushes carry, are new.
 bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
                const std::set<std::wstring>& onDisk = {});
+// The same for a tree listed already as `entries`.
+bool FlushListedTree(const std::string& root, const std::vector<TreeEntry>& entries, Messages& messages,
+                     const std::set<std::wstring>& onDisk = {});
 // The renames made in the folder that holds `path`, put on disk where the file system can.
 void FlushParentOf(const std::string& path);
 

@@ -66,9 +66,11 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     TraceStage("transfer: assemble");
     SetTotals(sourceEntries, progress);
     std::set<std::wstring> linked;
-    if (!AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress, result.figures, linked,
-                          messages) ||
-        (TraceStage("transfer: verify"), !VerifyIncoming(source, sourceEntries, names, messages))) {
+    std::vector<TreeEntry> incomingEntries;
+    const bool assembled = AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress,
+                                            result.figures, linked, messages);
+    TraceStage("transfer: verify");
+    if (!assembled || !VerifyIncoming(source, sourceEntries, names, incomingEntries, messages)) {
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
@@ -76,8 +78,8 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     ForgetMovedFiles(source, sourceEntries, changes.tokens);
     // Whole and on disk, with a record of what it holds, before a name calls it verified.
     TraceStage("transfer: flush");
-    std::vector<TreeEntry> flushed;
-    if (!FlushTree(names.incoming, flushed, messages, linked) || !WriteCheckRecord(names, flushed, messages) ||
+    if (!FlushListedTree(names.incoming, incomingEntries, messages, linked) ||
+        !WriteCheckRecord(names, incomingEntries, messages) ||
         (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
         RemoveCheckRecord(names);
         RemoveTreeDirect(Widen(names.incoming));

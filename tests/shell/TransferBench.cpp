@@ -8,11 +8,14 @@
 //   transfer_bench safety  SOURCE WORK      what the safety checks of a period cost
 //   transfer_bench flush   SOURCE WORK RUNS a full transfer with the new tree flushed to
 //                                           disk before the switch, against one without
+//   transfer_bench parallel SOURCE WORK RUNS the local copy and flush of every file on one
+//                                           thread against two and four
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
 #include "support/Stopwatch.h"
 #include "app/UnsavedWork.h"
 #include "shell/TreeListing.h"
+#include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 #include "shell/transfer/Transfer.h"
 
@@ -21,6 +24,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -355,6 +359,57 @@ int Flush(const std::string& source, const std::string& work, int runs) {
     return 0;
 }
 
+// The local copy of a whole tree, file by file as the transfer makes it, then flushed as the
+// transfer flushes it: on one thread, and split over several, to see whether parallel work
+// pays on this machine.
+int Parallel(const std::string& source, const std::string& work, int runs) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    if (!ListTree(Widen(source), entries, problem)) {
+        std::fprintf(stderr, "cannot list %s: %s\n", source.c_str(), problem.c_str());
+        return 1;
+    }
+    std::vector<std::wstring> files;
+    for (const auto& entry : entries)
+        if (!entry.folder) files.push_back(entry.relative);
+    const unsigned threadCounts[] = {1, 2, 4};
+    for (int run = 1; run <= runs; ++run) {
+        for (unsigned threads : threadCounts) {
+            const std::wstring target = Widen(work + "\\copy");
+            CreateDirectoryW(target.c_str(), nullptr);
+            for (const auto& entry : entries)
+                if (entry.folder) CreateDirectoryW(JoinPath(target, entry.relative).c_str(), nullptr);
+            const auto split = [&](const std::function<void(const std::wstring&)>& each) {
+                std::vector<std::thread> workers;
+                for (unsigned t = 0; t < threads; ++t)
+                    workers.emplace_back([&, t] {
+                        for (size_t i = t; i < files.size(); i += threads) each(files[i]);
+                    });
+                for (auto& worker : workers) worker.join();
+            };
+            double start = Now();
+            split([&](const std::wstring& name) {
+                CopyFileExW(JoinPath(Widen(source), name).c_str(), JoinPath(target, name).c_str(), nullptr, nullptr,
+                            nullptr, COPY_FILE_FAIL_IF_EXISTS);
+            });
+            const double copied = Now() - start;
+            start = Now();
+            split([&](const std::wstring& name) {
+                HANDLE h = CreateFileW(JoinPath(target, name).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr);
+                if (h == INVALID_HANDLE_VALUE) return;
+                FlushFileBuffers(h);
+                CloseHandle(h);
+            });
+            const double flushed = Now() - start;
+            std::printf("parallel_run %d threads %u copy %.3f flush %.3f\n", run, threads, copied, flushed);
+            RemoveTreeDirect(target);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -367,9 +422,11 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "changes") rc = Changes(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "safety") rc = Safety(argv[2], argv[3]);
     if (argc == 5 && std::string(argv[1]) == "flush") rc = Flush(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+    if (argc == 5 && std::string(argv[1]) == "parallel")
+        rc = Parallel(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (rc == 2)
         std::fprintf(stderr, "usage: transfer_bench make FOLDER [many] | measure SOURCE WORK RUNS | changes SOURCE WORK | "
-                             "safety SOURCE WORK | flush SOURCE WORK RUNS\n");
+                             "safety SOURCE WORK | flush SOURCE WORK RUNS | parallel SOURCE WORK RUNS\n");
     // A run ended from outside exits 0 silently: the script looks for this line.
     if (rc == 0) std::printf("transfer bench done\n");
     return rc;
