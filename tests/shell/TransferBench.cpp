@@ -20,6 +20,7 @@
 #include "shell/transfer/Transfer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -372,6 +373,7 @@ int Parallel(const std::string& source, const std::string& work, int runs) {
     std::vector<std::wstring> files;
     for (const auto& entry : entries)
         if (!entry.folder) files.push_back(entry.relative);
+    CreateDirectoryA(work.c_str(), nullptr);
     const unsigned threadCounts[] = {1, 2, 4};
     for (int run = 1; run <= runs; ++run) {
         for (unsigned threads : threadCounts) {
@@ -387,10 +389,12 @@ int Parallel(const std::string& source, const std::string& work, int runs) {
                     });
                 for (auto& worker : workers) worker.join();
             };
+            std::atomic<int> failed{0};
             double start = Now();
             split([&](const std::wstring& name) {
-                CopyFileExW(JoinPath(Widen(source), name).c_str(), JoinPath(target, name).c_str(), nullptr, nullptr,
-                            nullptr, COPY_FILE_FAIL_IF_EXISTS);
+                if (!CopyFileExW(JoinPath(Widen(source), name).c_str(), JoinPath(target, name).c_str(), nullptr,
+                                 nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+                    ++failed;
             });
             const double copied = Now() - start;
             start = Now();
@@ -398,11 +402,15 @@ int Parallel(const std::string& source, const std::string& work, int runs) {
                 HANDLE h = CreateFileW(JoinPath(target, name).c_str(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                        nullptr);
+                if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) ++failed;
                 if (h == INVALID_HANDLE_VALUE) return;
-                FlushFileBuffers(h);
                 CloseHandle(h);
             });
             const double flushed = Now() - start;
+            if (failed) {
+                std::fprintf(stderr, "%d copies or flushes failed\n", failed.load());
+                return 1;
+            }
             std::printf("parallel_run %d threads %u copy %.3f flush %.3f\n", run, threads, copied, flushed);
             RemoveTreeDirect(target);
         }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 using namespace testsupport;
@@ -481,6 +482,9 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
     events = &seen;
     const auto previous = Platform().flushFile;
     Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
         wchar_t name[MAX_PATH * 2];
         const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
         std::string path = n ? Narrow(std::wstring(name, n)) : "?";
@@ -534,6 +538,9 @@ TEST_F(TreeTransfer, OnlyFilesWithNewDataAreFlushedWhereTheRestIsLinked) {
     flushed = &seen;
     const auto previous = Platform().flushFile;
     Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
         wchar_t name[MAX_PATH * 2];
         const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
         std::string path = n ? Narrow(std::wstring(name, n)) : "?";
@@ -567,6 +574,9 @@ TEST_F(TreeTransfer, ASetAsideIsNamedOnlyWhenWholeAndOnDisk) {
     flushes = &seen;
     const auto previous = Platform().flushFile;
     Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
         wchar_t name[MAX_PATH * 2];
         const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
         std::string path = n ? Narrow(std::wstring(name, n)) : "?";
