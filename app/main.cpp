@@ -27,6 +27,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         forms::application::Run(logo);
         // The period is over and its window gone: the old saves it let go are deleted now,
         // delaying nobody. A kill here leaves them for the next start.
+        logo.LocalClaim.Release();
         TraceStage("window closed");
         WaitForBackgroundDeletes(kLetGoPatienceMs);
         TraceStage("old saves deleted");
