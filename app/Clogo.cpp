@@ -7,6 +7,11 @@
 
 namespace {
 
+// Waiting steps look again this often; one that moved the period on is followed at once
+// (the timer's shortest interval).
+constexpr UINT kWaitTickMs = 100;
+constexpr UINT kNextStepMs = USER_TIMER_MINIMUM;
+
 forms::FormSpec TitleWindowSpec() {
     forms::FormSpec params;
     params.className = "TLogo";
@@ -71,7 +76,7 @@ forms::ControlSpec LockWaitButtonSpec(int left, const char* text, const char* hi
 TLogo::TLogo()
     : forms::Form(TitleWindowSpec(), nullptr),
       lb_Title(Add<forms::Label>(TitleLabelSpec())),
-      zTimer(AddTimer(100)),
+      zTimer(AddTimer(kWaitTickMs)),
       lb_Waiting(Add<forms::Label>(WaitingSpec())),
       bt_WorkDone(Add<forms::Button>(
           WaitButtonSpec(8, "Work Done", "Your work is done: copy it back to the shared data folder now"))),
@@ -133,6 +138,7 @@ char* TLogo::IdentityStep() {
 void TLogo::zTimerTimer() {
     zTimer.SetEnabled(false);
     const bool finishing = State == Finish;
+    const auto before = State;
     try {
         RunStep();
     } catch (...) {
@@ -140,6 +146,9 @@ void TLogo::zTimerTimer() {
         Close();
         throw;
     }
+    // A step that moved the period on is followed at once; one that waits (for the
+    // application, for files to be closed) looks again a tick later.
+    zTimer.SetInterval(State == before ? kWaitTickMs : kNextStepMs);
     // No step runs after the program began to end: the window may be gone already.
     if (!finishing && Alive() && !forms::application::Terminated()) zTimer.SetEnabled(true);
 }

@@ -7,6 +7,7 @@
 #include "shell/SystemTexts.h"
 #include "app/UnsavedWork.h"
 #include "forms/Worker.h"
+#include "shell/Trace.h"
 #include "settings/Persistentdata.h"
 #include "shell/transfer/Transfer.h"
 
@@ -27,7 +28,7 @@ DWORD InUseWait::Now() const {
 InUseWait::Verdict InUseWait::Next(const FirstOpenFile& firstOpenFile, std::string& file) {
     const DWORD now = Now();
     if (endedAt_ == 0) endedAt_ = now;
-    if (now - endedAt_ < kHandOverMs) return Verdict::Wait;
+    if (now - endedAt_ < handOverMs_) return Verdict::Wait;
     if (openSince_ && now - lastLook_ < kLookIntervalMs) return Verdict::Wait;
     lastLook_ = now;
     if (!firstOpenFile(file)) {
@@ -56,9 +57,12 @@ bool TLogo::CopySharedIn() {
     // one tree whole. A copy that met the switch may also have failed: it is tried again.
     constexpr int kTries = 3;
     TransferResult result;
+    // The old local save is deleted while the application runs.
+    TransferOptions options;
+    options.deleteOldSaveLater = true;
     for (int tried = 1; tried <= kTries; ++tried) {
         if (tried > 1) RunOnWorker([] { return SleepEx(1000, FALSE); });
-        result = TransferWithProgress(shared, local);
+        result = TransferWithProgress(shared, local, &options);
         uint64_t after = 0;
         if (!ReadOnlyFlag || result.cancelled ||
             (FingerprintOnWorker(shared, after) && after == result.sourceFingerprint && result.sourceFingerprint)) {
@@ -124,6 +128,7 @@ Interruption TLogo::RecordUnsavedWork() {
 bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     const std::string shared = GetRemoteSharedDataFolder();
     uint64_t sharedNow = 0;
+    TraceStage("copy back: fingerprint of the share");
     // Unreadable: the copy back itself will fail and say so.
     if (!FingerprintOnWorker(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
     otherSaveAside = FreeAsideFolder(shared);
@@ -141,6 +146,8 @@ bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     }
     TransferOptions options;
     options.linkUnchanged = true;
+    // The old shared save is deleted once the lock is released and the window closed.
+    options.deleteOldSaveLater = true;
     options.beforeSwitch = [&](uint64_t fingerprint) {
         UnsavedWork work;
         ReadUnsavedWork(local.c_str(), work);
@@ -169,6 +176,7 @@ Interruption TLogo::WaitForDataClosed() {
         return RunOnWorker([&] { return FirstFileInUse(local.c_str(), file); });
     };
     std::string file;
+    TraceStage("open files check");
     switch (DataInUse.Next(firstOpenFile, file)) {
         case InUseWait::Verdict::Wait: return std::nullopt;
         case InUseWait::Verdict::Free: return GoTo(CheckLock);

@@ -17,7 +17,8 @@ public:
     using FirstOpenFile = std::function<bool(std::string& file)>;
     enum class Verdict { Wait, Free, AskUser };
 
-    // A handed-over program gets a moment to open its files before the data counts as free.
+    // A handed-over program gets a moment to open its files before the data counts as free,
+    // unless every process of the application was seen to end (HandOverSeen).
     static constexpr DWORD kHandOverMs = 1000;
     // How long files may stay open before the user is told: a program handing over or
     // saving on exit closes them within a second or two; longer means it is in use.
@@ -31,11 +32,16 @@ public:
     Verdict Next(const FirstOpenFile& firstOpenFile, std::string& file);
     // The user chose Retry: look again, and wait anew before asking again.
     void WaitAnew() { openSince_ = 0; }
+    // The system accounted for every process the application started, and for the copies
+    // of its program it may have handed over to: nothing is left to open the files later,
+    // so the first look comes at once.
+    void HandOverSeen() { handOverMs_ = 0; }
 
 private:
     DWORD Now() const;
 
     Clock clock_;
+    DWORD handOverMs_ = kHandOverMs;
     DWORD endedAt_ = 0;    // first call: when the application was seen to have ended
     DWORD openSince_ = 0;  // since when a file has been seen open; 0 while none is
     DWORD lastLook_ = 0;

@@ -14,6 +14,8 @@ public:
     // that ended, however it ended, is free again.
     bool Take(const std::string& localFolder);
     bool Held() const { return static_cast<bool>(mutex_); }
+    // The period is over: the next may start while this process only deletes old saves.
+    void Release() { mutex_.Reset(); }
 
 private:
     KernelHandle mutex_;

@@ -4,6 +4,7 @@
 
 #include "app/Cprogress.h"
 #include "shell/SystemTexts.h"
+#include "shell/Trace.h"
 #include "app/UnsavedWork.h"
 #include "forms/Worker.h"
 #include "info/Creginfo.h"
@@ -43,6 +44,21 @@ int CheckPeriodSettings() {
                          TransferInterrupted(shared));
 }
 
+const char* StepName(int32_t state) {
+    switch (state) {
+        case EnsureSettings: return "step: settings";
+        case TakeLock: return "step: take lock";
+        case WaitLock: return "step: wait for the lock";
+        case CopyIn: return "step: copy in";
+        case Launch: return "step: launch";
+        case CheckLock: return "step: check lock";
+        case CopyBack: return "step: copy back";
+        case Finish: return "step: finish";
+        case ShowError: return "step: show error";
+        default: return "step: initialise";
+    }
+}
+
 }  // namespace
 
 void TLogo::RunStep() {
@@ -66,6 +82,8 @@ void TLogo::RunStep() {
 }
 
 StepOutcome TLogo::RunSelectedStep() {
+    // The waits look again tick after tick: only their first look is a stage.
+    if (State != Watch && State != WaitLock) TraceStage(StepName(State));
     switch (State) {
         case EnsureSettings: return StepEnsureSettings();
         case TakeLock: return StepTakeLock();
@@ -148,6 +166,7 @@ StepOutcome TLogo::StepLaunch() {
     if (Interruption unrecorded = RecordUnsavedWork()) return *unrecorded;
     Launcher = std::make_unique<AppControl>(GetRunCommand(), GetRunCommandOptions());
     if (!Launcher->Start()) return Fail(kLaunchFailedTitle, Launcher->GetErrorText());
+    TraceStage("application started");
     return GoTo(Watch);
 }
 
@@ -165,6 +184,8 @@ StepOutcome TLogo::StepWatch() {
         return GoTo(Watch);
     }
     HideWaiting();
+    TraceStage("application ended");
+    if (Launcher->EndAccountedFor()) DataInUse.HandOverSeen();
     // The data may still be open (a program saving on exit): wait for it to be closed.
     if (Interruption closed = WaitForDataClosed()) return *closed;
     return GoTo(Watch);

@@ -258,6 +258,11 @@ void Timer::SetEnabled(bool enabled) {
         KillTimer(form_.Handle(), id_);
 }
 
+void Timer::SetInterval(UINT intervalMs) {
+    interval_ = intervalMs;
+    if (enabled_) SetEnabled(true);
+}
+
 void Timer::Fire() {
     // A tick may already be queued when the timer was disabled.
     if (enabled_ && onTimer) onTimer();

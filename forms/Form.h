@@ -158,6 +158,8 @@ public:
     ~Timer();
 
     void SetEnabled(bool enabled);
+    // Takes effect at once when enabled, else at the next SetEnabled(true).
+    void SetInterval(UINT intervalMs);
     bool Enabled() const { return enabled_; }
     UINT Interval() const { return interval_; }
 

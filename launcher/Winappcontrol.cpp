@@ -132,7 +132,7 @@ bool AppControl::Start() {
     job_.Reset();
     copies_.clear();
     programPath_.clear();
-    watching_ = jobEnded_ = looked_ = false;
+    watching_ = jobEnded_ = jobAccounted_ = looked_ = false;
 
     // Suspended, so that it is in the job before it can start anything.
     // The blank stays when there are no options.
@@ -196,9 +196,10 @@ bool AppControl::IsRunning() {
 bool AppControl::JobRunning() {
     if (!job_ || jobEnded_) return false;
     JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
-    jobEnded_ = !QueryInformationJobObject(job_.Get(), JobObjectBasicAccountingInformation, &info, sizeof info,
-                                           nullptr) ||
-                info.ActiveProcesses == 0;
+    const bool told =
+        QueryInformationJobObject(job_.Get(), JobObjectBasicAccountingInformation, &info, sizeof info, nullptr) != FALSE;
+    jobEnded_ = !told || info.ActiveProcesses == 0;
+    jobAccounted_ = told && info.ActiveProcesses == 0;
     return !jobEnded_;
 }
 

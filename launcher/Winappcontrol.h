@@ -44,6 +44,11 @@ public:
     std::vector<std::string> ProgramsWaitedFor();
     // The user says the work is done: IsRunning is false from now on. Nothing is ended.
     void StopWaiting();
+    // Once IsRunning has turned false: whether the system's job accounting saw every
+    // process the program started end (and no copy of the program was left running).
+    // False when the platform refused the job (the started process alone was watched) or
+    // the user stopped the wait.
+    bool EndAccountedFor() const { return !watching_ && job_ && jobAccounted_; }
     const char* GetErrorText() const { return ErrorText.Get(); }
     void SetErrorText(const char* prefix, const char* detail);
 
@@ -86,6 +91,7 @@ private:
     std::string programName_;  // its file name
     bool watching_ = false;    // from a successful start until the end is seen or StopWaiting
     bool jobEnded_ = false;
+    bool jobAccounted_ = false;  // the job said, when asked, that none of its processes runs
     bool looked_ = false;      // the running processes were looked at
     ULONGLONG lookedAt_ = 0;
     std::vector<Copy> copies_;

@@ -201,8 +201,11 @@ std::wstring FoldedName(const std::wstring& name) {
 }
 
 bool CopyMatchesSource(const std::vector<TreeEntry>& source, const std::wstring& sourceRoot,
-                       const std::wstring& copyRoot, bool exact, std::string& difference) {
-    std::vector<TreeEntry> copied;
+                       const std::wstring& copyRoot, bool exact, std::string& difference,
+                       std::vector<TreeEntry>* copyListing) {
+    std::vector<TreeEntry> listed;
+    std::vector<TreeEntry>& copied = copyListing ? *copyListing : listed;
+    copied.clear();
     if (!ListTree(copyRoot, copied, difference)) return false;
     std::map<std::wstring, const TreeEntry*> byName;
     for (const auto& entry : copied) byName[FoldedName(entry.relative)] = &entry;

@@ -38,9 +38,11 @@ inline bool IsLink(const TreeEntry& entry) { return (entry.attributes & FILE_ATT
 // The copy at `copyRoot` holds every entry of the listing `source` (of `sourceRoot`),
 // files with the same size; with `exact`, nothing else either. Otherwise `difference`
 // names the first difference. Only what is found on disk counts: the shell reports
-// success for copies that skipped files.
+// success for copies that skipped files. `copyListing` (may be null) receives the copy as
+// it was listed.
 bool CopyMatchesSource(const std::vector<TreeEntry>& source, const std::wstring& sourceRoot,
-                       const std::wstring& copyRoot, bool exact, std::string& difference);
+                       const std::wstring& copyRoot, bool exact, std::string& difference,
+                       std::vector<TreeEntry>* copyListing = nullptr);
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
 // The form of an absolute path that the wide calls take at any length, whether or not the

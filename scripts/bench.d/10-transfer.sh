@@ -76,3 +76,19 @@ awk '
   /^unflushed_seconds/ { u = $2 + 0 }
   /^flushed_seconds/ { f = $2 + 0 }
   END { printf "full transfer of the bench tree: unflushed %.3f s, flushed %.3f s (%.2f x)\n", u, f, f / u }' "$root/results"
+
+# Whether parallel work pays for the local copy: every file of the tree copied and then
+# flushed on 1, 2 and 4 threads; medians.
+run_bench parallel "$(win "$root/source")" "$(win "$root/parallel")" "$runs"
+awk '
+  { sub(/\r$/, "") }
+  /^parallel_run / { copy[$4] = copy[$4] " " $6; flush[$4] = flush[$4] " " $8; seen[$4] = 1 }
+  function med(list,    n, v, i, j, t) {
+    n = split(list, v, " ")
+    for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (v[j] + 0 < v[i] + 0) { t = v[i]; v[i] = v[j]; v[j] = t }
+    return v[int((n + 1) / 2)]
+  }
+  END {
+    printf "local copy of every file, then its flush, by threads (median seconds):\n"
+    for (t = 1; t <= 4; t *= 2) if (t in seen) printf "  %d thread%s: copy %.3f, flush %.3f\n", t, (t > 1 ? "s" : ""), med(copy[t]), med(flush[t])
+  }' "$root/results"

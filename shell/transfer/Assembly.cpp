@@ -38,13 +38,15 @@ DWORD CALLBACK CountBytes(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGE
 class Assembler {
 public:
     Assembler(const std::string& source, const TransferNames& names, const TransferOptions& options,
-              TransferProgress* progress, TransferFigures& figures, Messages& messages)
+              TransferProgress* progress, TransferFigures& figures, std::set<std::wstring>& linked,
+              Messages& messages)
         : sourceRoot_(Widen(source)),
           previousRoot_(Widen(names.destination)),
           target_(Widen(names.incoming)),
           link_(options.linkUnchanged),
           progress_(progress),
           figures_(figures),
+          linked_(linked),
           messages_(messages) {}
 
     bool Assemble(const std::vector<TreeEntry>& sourceEntries, const std::map<std::wstring, TreeEntry>& unchanged) {
@@ -85,6 +87,7 @@ private:
             if (link_ && MayLink(entry) && Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(previous).c_str(), nullptr)) {
                 ++figures_.filesLinked;
                 figures_.bytesLinked += entry.size;
+                linked_.insert(FoldedName(entry.relative));
                 return Placed(entry, count);
             }
             const FileOpResult local = CopyOneFile(previous, to, CountBytes, &count);
@@ -130,6 +133,7 @@ private:
     const bool link_;
     TransferProgress* progress_;
     TransferFigures& figures_;
+    std::set<std::wstring>& linked_;
     Messages& messages_;
 };
 
@@ -138,6 +142,6 @@ private:
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
                       const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
                       const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
-                      Messages& messages) {
-    return Assembler(source, names, options, progress, figures, messages).Assemble(sourceEntries, unchanged);
+                      std::set<std::wstring>& linked, Messages& messages) {
+    return Assembler(source, names, options, progress, figures, linked, messages).Assemble(sourceEntries, unchanged);
 }

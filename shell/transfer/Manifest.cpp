@@ -18,12 +18,6 @@ constexpr char kFirstLine[] = "Carvelund manifest 1";
 
 uint64_t TimeValue(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
-// Which tree a manifest is about, and whether the volume keeps change times.
-struct TreeIdentity {
-    uint32_t volume = 0;
-    uint64_t root = 0;
-    bool keepsChangeTimes = false;
-};
 
 // FAT and exFAT keep no change time: a file written there with its time put back would
 // look untouched.
@@ -31,21 +25,6 @@ bool KeepsChangeTimes(const wchar_t* fileSystem) {
     std::wstring name(fileSystem);
     for (auto& c : name) c = static_cast<wchar_t>(towupper(c));
     return !name.empty() && name.rfind(L"FAT", 0) != 0 && name != L"EXFAT";
-}
-
-bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
-    KernelHandle folder(CreateFileW(LongPathForm(Widen(root)).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!folder || !GetFileInformationByHandle(folder.Get(), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.root = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    wchar_t fileSystem[MAX_PATH + 1] = L"";
-    identity.keepsChangeTimes = GetVolumeInformationByHandleW(folder.Get(), nullptr, 0, nullptr, nullptr, nullptr,
-                                                              fileSystem, MAX_PATH + 1) &&
-                                KeepsChangeTimes(fileSystem);
-    return identity.root != 0;
 }
 
 std::string Utf8(const std::wstring& text) {
@@ -183,12 +162,36 @@ ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry
     return tokens;
 }
 
+bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
+    KernelHandle folder(CreateFileW(LongPathForm(Widen(root)).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder || !GetFileInformationByHandle(folder.Get(), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.root = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    wchar_t fileSystem[MAX_PATH + 1] = L"";
+    identity.keepsChangeTimes = GetVolumeInformationByHandleW(folder.Get(), nullptr, 0, nullptr, nullptr, nullptr,
+                                                              fileSystem, MAX_PATH + 1) &&
+                                KeepsChangeTimes(fileSystem);
+    return identity.root != 0;
+}
+
 bool WriteManifest(const TransferNames& names, const ContentTokens& given) {
     TreeIdentity tree;
+    return IdentifyTree(names.destination, tree) && WriteManifest(names, given, tree);
+}
+
+bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree) {
+    TreeIdentity now;
     std::vector<TreeEntry> entries;
     std::string problem;
     // Listed now, after the switch: linking and deleting old trees move change times too.
-    if (!IdentifyTree(names.destination, tree) || !ListTree(Widen(names.destination), entries, problem)) return false;
+    // Another tree switched in meanwhile keeps its own manifest; and should it come between
+    // this look and the listing, the manifest names this tree's root and is ignored there.
+    if (!IdentifyTree(names.destination, now) || now.root != tree.root || now.volume != tree.volume ||
+        !ListTree(Widen(names.destination), entries, problem))
+        return false;
     std::string content = std::string(kFirstLine) + "\ntree " + Hex(tree.volume) + " " + Hex(tree.root) + "\n";
     size_t files = 0;
     for (const auto& entry : entries) {

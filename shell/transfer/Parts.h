@@ -8,7 +8,9 @@
 #include "shell/transfer/Transfer.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,10 +45,21 @@ using ContentTokens = std::map<std::wstring, ContentToken>;  // by FoldedName of
 // as the manifest beside the tree recorded it carries the recorded token, any other its
 // own. None at all where the file system keeps no change times.
 ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry>& entries);
+// Which tree a manifest is about, and whether the volume keeps change times.
+struct TreeIdentity {
+    uint32_t volume = 0;
+    uint64_t root = 0;
+    bool keepsChangeTimes = false;
+};
+bool IdentifyTree(const std::string& root, TreeIdentity& identity);
 // Records beside names.destination, for the tree now there, the token each of its files
 // was given (by name; a file without one carries its own). False when it could not be
 // written: the next transfer then trusts less and copies more.
 bool WriteManifest(const TransferNames& names, const ContentTokens& given);
+// The same for the tree `tree`, later (once the old save is deleted, which moves the change
+// times of files linked to it); nothing is written when the destination holds another tree
+// by then.
+bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree);
 
 // ---- Changes.cpp: what changed since the destination's tree was made ------------------
 struct Changes {
@@ -68,15 +81,18 @@ void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& s
 // with options.linkUnchanged where the file system allows, else copied), the rest cross
 // from the source. Counts every file placed into `progress` (may be null) and `figures`,
 // and stops at its cancel.
+// `linked` receives the folded names of the files hard-linked: their data is on disk already.
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
                       const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
                       const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
-                      Messages& messages);
+                      std::set<std::wstring>& linked, Messages& messages);
 
 // ---- Verify.cpp: the check of the copy ---------------------------------------------------
 // The incoming tree holds exactly the entries of the source listing, files with their sizes.
+// `incomingEntries` receives the incoming tree as it was listed for the check: nothing but
+// the transfer writes there, so the flush and the check record take it as it is.
 bool VerifyIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                    const TransferNames& names, Messages& messages);
+                    const TransferNames& names, std::vector<TreeEntry>& incomingEntries, Messages& messages);
 
 // The record beside a complete copy (names.check) of what it holds, written once the
 // incoming tree is verified and on disk, from its listing: a complete copy that no longer
@@ -91,7 +107,13 @@ void RemoveCheckRecord(const TransferNames& names);
 // Every file of the tree at `root` flushed, then its folders, deepest first, the root last
 // (written all, then flushed in one pass: far cheaper than file by file). `entries` is the
 // tree as it was flushed.
-bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages);
+// Files named (folded) in `onDisk` are links to a kept tree's file: only their names,
+// which the folder flushes carry, are new.
+bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
+               const std::set<std::wstring>& onDisk = {});
+// The same for a tree listed already as `entries`.
+bool FlushListedTree(const std::string& root, const std::vector<TreeEntry>& entries, Messages& messages,
+                     const std::set<std::wstring>& onDisk = {});
 // The renames made in the folder that holds `path`, put on disk where the file system can.
 void FlushParentOf(const std::string& path);
 
@@ -102,4 +124,18 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 // Incoming -> complete, save -> old save, destination -> save, complete -> destination,
 // then the old save goes. A failed rename is undone by the renames before it, in reverse,
 // and the new copy loses its verified name before it is deleted.
-bool SwitchIn(const TransferNames& names, Messages& messages);
+// With `letGo` the save before last is renamed to that name at the end instead of being
+// deleted; `letGo` is cleared when there was none or it could not be renamed (and was
+// deleted in place).
+bool SwitchIn(const TransferNames& names, std::string& letGo, Messages& messages);
+
+// ---- BackgroundDelete.cpp: trees let go where the delete delays nobody -----------------
+// "<destination>.deleting-<unique>": a name no other tree of the program has.
+std::string LetGoName(const std::string& destination);
+// Whether `folder` is such a name for `destination` (exactly, not through a short name).
+bool IsLetGoFolder(const std::string& destination, const std::wstring& folder);
+// Deletes the tree on the process's delete thread, then calls `after` there (may be empty);
+// what is gone already counts as deleted. Work for one destination is done in turn.
+void DeleteInBackground(const std::string& destination, const std::string& folder, std::function<void()> after);
+// Waits until the work handed over for `destination` is done.
+void WaitForBackgroundWorkOn(const std::string& destination);

@@ -37,7 +37,7 @@ bool RenameFolder(const std::string& from, const std::string& to, Messages& mess
 
 // A failed rename is undone by the renames before it, in reverse, and the new copy goes;
 // what cannot be undone here is left in a state that the next repair finishes.
-bool SwitchIn(const TransferNames& names, Messages& messages) {
+bool SwitchIn(const TransferNames& names, std::string& letGo, Messages& messages) {
     std::vector<Move> moves{{names.incoming, names.complete, kRenameCopyTitle}};
     if (PathExists(Widen(names.save))) moves.push_back({names.save, names.oldSave, kRenameSaveTitle});
     moves.push_back({names.destination, names.save, kRenameFolderTitle});
@@ -53,6 +53,10 @@ bool SwitchIn(const TransferNames& names, Messages& messages) {
     // The new tree is in place, and that is on disk before anything is let go.
     FlushParentOf(names.destination);
     RemoveCheckRecord(names);
+    // The old save takes a name that is never a trace of a switch, in one rename, and goes
+    // where it delays nobody; a kill meanwhile leaves that name for the next transfer.
+    if (!letGo.empty() && PathExists(Widen(names.oldSave)) && RenameTreeAnyLength(names.oldSave, letGo)) return true;
+    letGo.clear();
     // The save before last goes. Should that fail, the next transfer's repair removes it
     // before anything else.
     RemoveTreeDirect(Widen(names.oldSave));

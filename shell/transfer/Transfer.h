@@ -7,6 +7,8 @@
 
 #include "shell/Message.h"  // Message {title, text}, Messages
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -54,6 +56,11 @@ struct TransferOptions {
     // the renames that make it current; false stops the transfer, changing nothing. Not
     // called when nothing changed: then nothing is switched.
     std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
+    // The save before last is renamed "<destination>.deleting-<unique>" in the switch and
+    // deleted on a thread of its own (WaitForBackgroundDeletes), as are such leftovers of
+    // earlier transfers found at the start; without this it is deleted before the
+    // transfer returns.
+    bool deleteOldSaveLater = false;
 };
 
 struct TransferResult {
@@ -108,3 +115,11 @@ bool TransferInterrupted(const std::string& destination);
 // and macOS leave in folders they show, do not count. False when the tree cannot be
 // listed whole.
 bool FingerprintFolder(const std::string& folder, uint64_t& fingerprint);
+
+// Deletes, on a thread of its own, every "<destination>.deleting-<unique>" folder that a
+// transfer killed while it let a tree go has left behind. Files another PC deletes at the
+// same time count as deleted.
+void DeleteLeftoversInBackground(const std::string& destination);
+// Waits until the trees let go in the background are deleted (or could not all be); false
+// when the time ran out first.
+bool WaitForBackgroundDeletes(DWORD timeoutMs);

@@ -7,6 +7,7 @@
 
 #include "shell/FileSystem.h"
 #include "shell/SystemTexts.h"
+#include "shell/Trace.h"
 #include "shell/Wintools.h"
 
 namespace {
@@ -37,42 +38,71 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     const TransferNames names(destination);
     // Checked first: with a trailing separator even the repair would look inside the data.
     if (names.EndsInSeparator()) return DestinationRefused(ERROR_INVALID_NAME, messages);
+    TraceStage("transfer: repair");
     RepairResult repair = RepairTransfer(destination);
     if (!repair.ok) {
         messages = std::move(repair.messages);
         return false;
     }
+    if (options.deleteOldSaveLater) {
+        // The manifest of this process's last transfer here comes first.
+        WaitForBackgroundWorkOn(destination);
+        DeleteLeftoversInBackground(destination);
+    }
     // The destination must be there to become the save.
     if (!PathExists(Widen(names.destination))) return DestinationRefused(GetLastError(), messages);
 
+    TraceStage("transfer: list source");
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);
     result.sourceFingerprint = TreeFingerprint(sourceEntries);
+    TraceStage("transfer: find changes");
     Changes changes = FindChanges(source, sourceEntries, names);
     // Rotating an equal tree in would only push the last real change out of the save.
     if (changes.nothing) {
         result.changedNothing = true;
         return true;
     }
+    TraceStage("transfer: assemble");
     SetTotals(sourceEntries, progress);
-    if (!AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress, result.figures,
-                          messages) ||
-        !VerifyIncoming(source, sourceEntries, names, messages)) {
+    std::set<std::wstring> linked;
+    std::vector<TreeEntry> incomingEntries;
+    const bool assembled = AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress,
+                                            result.figures, linked, messages);
+    TraceStage("transfer: verify");
+    if (!assembled || !VerifyIncoming(source, sourceEntries, names, incomingEntries, messages)) {
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
+    TraceStage("transfer: list source again");
     ForgetMovedFiles(source, sourceEntries, changes.tokens);
     // Whole and on disk, with a record of what it holds, before a name calls it verified.
-    std::vector<TreeEntry> flushed;
-    if (!FlushTree(names.incoming, flushed, messages) || !WriteCheckRecord(names, flushed, messages) ||
+    TraceStage("transfer: flush");
+    if (!FlushListedTree(names.incoming, incomingEntries, messages, linked) ||
+        !WriteCheckRecord(names, incomingEntries, messages) ||
         (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
         RemoveCheckRecord(names);
         RemoveTreeDirect(Widen(names.incoming));
         return CopyFailed(messages);
     }
-    if (!SwitchIn(names, messages)) return false;
+    TraceStage("transfer: switch");
+    std::string letGo = options.deleteOldSaveLater ? LetGoName(destination) : "";
+    if (!SwitchIn(names, letGo, messages)) return false;
     // Without a manifest the next transfer copies more, but the tree is whole: no failure.
+    TreeIdentity tree;
+    if (!letGo.empty() && IdentifyTree(destination, tree)) {
+        // Deleting the old save moves the change times of the files linked to it: the
+        // manifest is written once it is gone.
+        DeleteInBackground(destination, letGo, [names, tokens = std::move(changes.tokens), tree] {
+            WriteManifest(names, tokens, tree);
+        });
+        TraceStage("transfer: done");
+        return true;
+    }
+    if (!letGo.empty()) DeleteInBackground(destination, letGo, nullptr);
+    TraceStage("transfer: manifest");
     WriteManifest(names, changes.tokens);
+    TraceStage("transfer: done");
     return true;
 }
 

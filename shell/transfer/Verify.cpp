@@ -42,9 +42,10 @@ bool ReadRecord(const std::string& path, std::string& content) {
 }  // namespace
 
 bool VerifyIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                    const TransferNames& names, Messages& messages) {
+                    const TransferNames& names, std::vector<TreeEntry>& incomingEntries, Messages& messages) {
     std::string difference;
-    if (CopyMatchesSource(sourceEntries, Widen(source), Widen(names.incoming), true, difference)) return true;
+    if (CopyMatchesSource(sourceEntries, Widen(source), Widen(names.incoming), true, difference, &incomingEntries))
+        return true;
     return Fail(messages, "Copying", difference);
 }
 

@@ -43,6 +43,31 @@ TEST_F(InUseWaiting, AHandedOverProgramGetsAMomentBeforeTheDataCountsAsFree) {
     EXPECT_EQ(looks, 1);
 }
 
+// The job saw every process end: no hand-over grace, but a file still open (a program
+// saving on exit) is waited for and then asked about as before.
+TEST_F(InUseWaiting, OnceEveryProcessWasSeenToEndTheFirstLookComesAtOnce) {
+    wait.HandOverSeen();
+    EXPECT_EQ(LookAt(100000), Verdict::Free);
+    EXPECT_EQ(looks, 1);
+
+    InUseWait held{[this] { return now; }};
+    held.HandOverSeen();
+    open = true;
+    std::string file;
+    const auto look = [this](std::string& f) {
+        ++looks;
+        f = "C:\\Data\\notes.txt";
+        return open;
+    };
+    now = 200000;
+    EXPECT_EQ(held.Next(look, file), Verdict::Wait);
+    now = 200000 + InUseWait::kPatienceMs - 1;
+    EXPECT_EQ(held.Next(look, file), Verdict::Wait);
+    now = 200000 + InUseWait::kPatienceMs - 1 + InUseWait::kLookIntervalMs;
+    EXPECT_EQ(held.Next(look, file), Verdict::AskUser);
+    EXPECT_EQ(file, "C:\\Data\\notes.txt");
+}
+
 TEST_F(InUseWaiting, AnOpenFileIsWaitedForThenTheUserIsAsked) {
     const DWORD start = 100000 + InUseWait::kHandOverMs;
     LookAt(100000);

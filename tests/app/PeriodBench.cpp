@@ -1,19 +1,20 @@
 // Benchmark, not a test: one whole working period of a real program, timed from outside.
 //
-//   period_bench layout WORK PROGRAM HELPER
+//   period_bench layout WORK PC PROGRAM HELPER
 //       a share (WORK\share\locks; WORK\share\data must hold the tree already) and one
-//       PC (WORK\pc\prog with PROGRAM as Carvelund.exe, its INI and HELPER as the run
-//       command; WORK\pc\data, empty). The application appends a line to the tree's
+//       PC (WORK\PC\prog with PROGRAM as Carvelund.exe, its INI and HELPER as the run
+//       command; WORK\PC\data, empty). The application appends a line to the tree's
 //       1 MB file and ends, writing a marker before and after.
-//   period_bench run WORK LABEL
-//       starts the program with a user name and prints, in seconds from its start, when
-//       the lock token appears, the application starts and ends, the token goes and
-//       the program ends. Anything else it shows, a time-out or a period that did not
-//       reach the share is printed as a problem; the program and its application are
-//       then ended and the exit code is 1.
+//   period_bench run WORK PC LABEL
+//       starts that PC's program with a user name and prints, in seconds from its start,
+//       when the lock token appears, the local copy being built appears and takes its
+//       name, the application starts and ends, the copy being built on the share appears
+//       and takes its name, the token goes and the program ends (-1: not seen; a copy in
+//       that finds nothing changed builds nothing). Anything else it shows, a time-out or
+//       a period that did not reach the share is printed as a problem; the program and
+//       its application are then ended and the exit code is 1.
 //
-// scripts/bench.d/50-period.sh runs both programs, the one of before and the one of now,
-// in turns, and prints the figures.
+// scripts/bench.d/50-period.sh runs the periods and prints the timeline.
 #include "support/Stopwatch.h"
 #include "support/Gui.h"
 #include "support/TempDir.h"
@@ -35,19 +36,22 @@ constexpr const char* kChangedFile = "group 0\\one megabyte.dat";
 constexpr DWORD kPeriodPatienceMs = 240000;
 
 struct Work {
-    explicit Work(const std::string& root)
+    Work(const std::string& root, const std::string& pc)
         : locks(root + "\\share\\locks"),
           shared(root + "\\share\\data"),
-          prog(root + "\\pc\\prog"),
+          prog(root + "\\" + pc + "\\prog"),
           program(prog + "\\Carvelund.exe"),
           ini(prog + "\\Carvelund.Ini"),
           helper(prog + "\\cvhelper.exe"),
-          local(root + "\\pc\\data"),
-          marks(root + "\\marks"),
+          local(root + "\\" + pc + "\\data"),
+          marks(root + "\\" + pc + "\\marks"),
           started(marks + "\\app started"),
           ended(marks + "\\app ended"),
-          token(locks + "\\" + kUser + ".tokenlockforcarvelund") {}
-    std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token;
+          token(locks + "\\" + kUser + ".tokenlockforcarvelund"),
+          localIncoming(local + ".incoming"),
+          sharedIncoming(shared + ".incoming") {}
+    std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token, localIncoming,
+        sharedIncoming;
 };
 
 double Now() { return testsupport::SecondsNow(); }
@@ -144,18 +148,29 @@ int Run(const Work& w, const std::string& label) {
     }
     const long long sizeBefore = SizeOf(w.shared + "\\" + kChangedFile);
 
+    // In order; an optional stage not seen before a later one is reached stays unseen.
     struct Stage {
         const char* name;
-        bool (*reached)(const Work&);
+        bool (*reached)(const Work&, const double* seen);
+        bool optional;
         double at;
     };
+    enum { kTokenIn, kInStart, kInEnd, kAppStart, kAppEnd, kBackStart, kBackEnd, kTokenOut };
     Stage stages[] = {
-        {"token_in", [](const Work& x) { return Exists(x.token); }, -1},
-        {"app_start", [](const Work& x) { return Exists(x.started); }, -1},
-        {"app_end", [](const Work& x) { return Exists(x.ended); }, -1},
-        {"token_out", [](const Work& x) { return !Exists(x.token); }, -1},
+        {"token_in", [](const Work& x, const double*) { return Exists(x.token); }, false, -1},
+        {"in_start", [](const Work& x, const double*) { return Exists(x.localIncoming); }, true, -1},
+        {"in_end", [](const Work& x, const double* seen) { return seen[kInStart] >= 0 && !Exists(x.localIncoming); },
+         true, -1},
+        {"app_start", [](const Work& x, const double*) { return Exists(x.started); }, false, -1},
+        {"app_end", [](const Work& x, const double*) { return Exists(x.ended); }, false, -1},
+        {"back_start", [](const Work& x, const double*) { return Exists(x.sharedIncoming); }, true, -1},
+        {"back_end",
+         [](const Work& x, const double* seen) { return seen[kBackStart] >= 0 && !Exists(x.sharedIncoming); }, true,
+         -1},
+        {"token_out", [](const Work& x, const double*) { return !Exists(x.token); }, false, -1},
     };
     constexpr size_t kStages = sizeof stages / sizeof stages[0];
+    double seen[kStages];
 
     std::string commandLine = "\"" + w.program + "\" " + kUser;
     STARTUPINFOA startup{};
@@ -173,11 +188,20 @@ int Run(const Work& w, const std::string& label) {
     double end = -1;
     double lastLook = start;
     std::string problem;
-    // The stages come in this order; a poll every millisecond or so sees each one.
+    // A poll every millisecond or so sees each stage.
     for (;;) {
         const bool exited = WaitForSingleObject(info.hProcess, 1) == WAIT_OBJECT_0;
         const double now = Now();
-        while (next < kStages && stages[next].reached(w)) stages[next++].at = now;
+        for (size_t k = 0; k < kStages; ++k) seen[k] = stages[k].at < 0 ? -1 : stages[k].at - start;
+        for (size_t k = next; k < kStages; ++k) {
+            if (!stages[k].reached(w, seen)) {
+                if (stages[k].optional) continue;
+                break;
+            }
+            stages[k].at = now;
+            seen[k] = now - start;
+            next = k + 1;
+        }
         if (exited) {
             end = now;
             break;
@@ -209,7 +233,8 @@ int Run(const Work& w, const std::string& label) {
 
     const long long sizeAfter = SizeOf(w.shared + "\\" + kChangedFile);
     if (problem.empty() && code != 0) problem = "exit code " + std::to_string(code);
-    if (problem.empty() && next < kStages) problem = std::string("never saw ") + stages[next].name;
+    for (const Stage& s : stages)
+        if (problem.empty() && !s.optional && s.at < 0) problem = std::string("never saw ") + s.name;
     if (problem.empty() && (sizeAfter <= sizeBefore || sizeAfter != SizeOf(w.local + "\\" + kChangedFile)))
         problem = "the changed file did not reach the share";
     if (!problem.empty()) {
@@ -225,12 +250,12 @@ int Run(const Work& w, const std::string& label) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     int rc = 2;
-    if (command == "layout" && argc == 5)
-        rc = Layout(Work(argv[2]), argv[3], argv[4]);
-    else if (command == "run" && argc == 4)
-        rc = Run(Work(argv[2]), argv[3]);
+    if (command == "layout" && argc == 6)
+        rc = Layout(Work(argv[2], argv[3]), argv[4], argv[5]);
+    else if (command == "run" && argc == 5)
+        rc = Run(Work(argv[2], argv[3]), argv[4]);
     else
-        std::fprintf(stderr, "usage: period_bench layout WORK PROGRAM HELPER | run WORK LABEL\n");
+        std::fprintf(stderr, "usage: period_bench layout WORK PC PROGRAM HELPER | run WORK PC LABEL\n");
     // A run ended from outside exits 0 without this line.
     if (rc != 2) std::printf("period bench done %d\n", rc);
     std::fflush(stdout);

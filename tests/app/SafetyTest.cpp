@@ -54,9 +54,24 @@ protected:
 
     std::vector<std::string> NoTransientFolders() const {
         std::vector<std::string> found;
-        for (const std::string& base : {pc.local, share.data})
+        for (const std::string& base : {pc.local, share.data}) {
             for (const char* suffix : {".incoming", ".complete", ".2delete"})
                 if (Exists(base + suffix)) found.push_back(base + suffix);
+            // Old saves let go in the background are gone once the program has ended.
+            for (const std::string& left : LetGoFolders(base)) found.push_back(left);
+        }
+        return found;
+    }
+
+    static std::vector<std::string> LetGoFolders(const std::string& base) {
+        std::vector<std::string> found;
+        WIN32_FIND_DATAA entry;
+        HANDLE search = FindFirstFileA((base + ".deleting-*").c_str(), &entry);
+        if (search == INVALID_HANDLE_VALUE) return found;
+        do {
+            found.push_back(base.substr(0, base.find_last_of('\\') + 1) + entry.cFileName);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
         return found;
     }
 };
@@ -303,6 +318,76 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
     EXPECT_EQ(SharedNotes(), kShared + "edited\r\nagain\r\n");
     EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "edited\r\n");
     EXPECT_TRUE(NoTransientFolders().empty());
+    EXPECT_FALSE(Exists(Record()));
+}
+
+// A period killed while it deleted its old saves in the background leaves them, partly
+// deleted, under names of their own: the next period deletes them on both sides, and
+// touches no folder that only looks like one.
+TEST_F(Safety, OldSavesAKilledPeriodWasDeletingGoWithTheNextPeriod) {
+    const std::string leftover = ".deleting-01dc0123456789ab-4d2";
+    for (const std::string& base : {pc.local, share.data}) {
+        MakeFolder(base + leftover + "\\part");
+        WriteFile(base + leftover + "\\part\\x.txt", "partly deleted");
+        WriteFile(base + leftover + "\\y.txt", "partly deleted");
+    }
+    MakeFolder(share.data + "2" + leftover);
+    WriteFile(share.data + "2" + leftover + "\\keep.txt", "another data folder's");
+    MakeFolder(pc.local + ".deleting-mine");
+    WriteFile(pc.local + ".deleting-mine\\keep.txt", "the user's");
+    MakeFolder(pc.local + ".saved.deleting-01");
+    AppAppends("edited", "go1");
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    LetAppEnd("go1");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
+    EXPECT_FALSE(Exists(pc.local + leftover));
+    EXPECT_FALSE(Exists(share.data + leftover));
+    EXPECT_EQ(ReadFileOr(share.data + "2" + leftover + "\\keep.txt", "<gone>"), "another data folder's");
+    EXPECT_EQ(ReadFileOr(pc.local + ".deleting-mine\\keep.txt", "<gone>"), "the user's");
+    EXPECT_TRUE(Exists(pc.local + ".saved.deleting-01"));
+    EXPECT_EQ(LetGoFolders(pc.local), std::vector<std::string>{pc.local + ".deleting-mine"});
+    EXPECT_TRUE(LetGoFolders(share.data).empty());
+    EXPECT_FALSE(Exists(Record()));
+}
+
+// The old local save goes while the application runs; a kill then leaves at most a part of
+// it, which the next period deletes, while the work itself is offered as usual.
+TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftover) {
+    for (int period = 1; period <= 2; ++period) {
+        AppAppends("period " + std::to_string(period), "go" + std::to_string(period));
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(period) + "\r\n"));
+        LetAppEnd("go" + std::to_string(period));
+        ASSERT_TRUE(run.Ended());
+    }
+    const std::string before = SharedNotes();
+    // Another PC's save makes the third copy in switch a new tree in and let the save
+    // before last go; the kill comes as soon as the application runs.
+    WriteFile(share.data + "\\bob.txt", "bob's save");
+    AppAppends("third", "go3");
+    {
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(LocalNotesBecome(before + "third\r\n"));
+        run.Kill();
+    }
+    LetAppEnd("go3");
+    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\notes.txt", "<none>"), before);
+    EXPECT_FALSE(Exists(pc.local + ".saved\\bob.txt"));
+    EXPECT_EQ(ReadFileOr(pc.local + "\\bob.txt", "<none>"), "bob's save");
+    EXPECT_TRUE(Exists(Record()));
+
+    AppAppends("fourth", "go4");
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    run.Box("Unsaved Local Data", "&Yes");
+    ASSERT_TRUE(LocalNotesBecome(before + "third\r\nfourth\r\n"));
+    LetAppEnd("go4");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), before + "third\r\nfourth\r\n");
+    EXPECT_EQ(ReadFileOr(share.data + "\\bob.txt", "<none>"), "bob's save");
+    EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
     EXPECT_FALSE(Exists(Record()));
 }
 

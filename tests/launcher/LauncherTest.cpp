@@ -386,12 +386,15 @@ TEST_F(Launcher, TheWatchLastsUntilTheLastProcessTheRunCommandStartedHasEnded) {
     ASSERT_TRUE(WaitFor([&] { return app.ProgramsWaitedFor() == Names{"cvgrand.exe"}; }))
         << "the grandchild, alone once the child has ended";
     EXPECT_TRUE(app.IsRunning());
+    EXPECT_FALSE(app.EndAccountedFor()) << "while the grandchild runs";
 
     WriteFile(go, "");
     ASSERT_TRUE(WaitUntilEnded(app));
     EXPECT_EQ(ReadFileOr(late, "<not yet written>"), "written late") << "the watch ended before the last write";
     EXPECT_FALSE(ProgramRunning(grandchild));
     EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
+    // The period then looks at the data at once, with no grace for a hand-over.
+    EXPECT_TRUE(app.EndAccountedFor()) << "the job saw every process end";
 }
 
 // A single-instance program: the run command hands the work to the copy that ran before
@@ -473,6 +476,7 @@ TEST_F(Launcher, StopWaitingEndsTheWatchAtOnceAndEndsNoProcess) {
         app.StopWaiting();
         for (int i = 0; i < 3; ++i) EXPECT_FALSE(app.IsRunning());
         EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
+        EXPECT_FALSE(app.EndAccountedFor()) << "the programs still run: the hand-over grace must stay";
         EXPECT_TRUE(ProgramRunning(child));
     }
     EXPECT_TRUE(ProgramRunning(child)) << "gone with the object";
@@ -519,6 +523,7 @@ TEST_F(Launcher, WithoutAJobTheProgramRunsAndIsWatchedAlone) {
     DWORD exitCode = 99;
     GetExitCodeProcess(app.ProcessInfo.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(app.EndAccountedFor()) << "a child of its own would not have been seen: the grace must stay";
 }
 
 }  // namespace

@@ -1,25 +1,31 @@
 // Benchmark, not a test: how long TransferTree takes against the shell copy beneath it.
 //
-//   transfer_bench make    FOLDER           writes the bench tree (about 2,000 files, 210 MB)
+//   transfer_bench make    FOLDER [many]    writes the bench tree (about 2,000 files, 210 MB;
+//                                           with "many" 20,000 files of the same total size)
 //   transfer_bench measure SOURCE WORK RUNS times the bare shell copy and TransferTree
 //   transfer_bench changes SOURCE WORK      the full transfer of before against the transfer
 //                                           that moves only what changed, for several changes
 //   transfer_bench safety  SOURCE WORK      what the safety checks of a period cost
 //   transfer_bench flush   SOURCE WORK RUNS a full transfer with the new tree flushed to
 //                                           disk before the switch, against one without
+//   transfer_bench parallel SOURCE WORK RUNS the local copy and flush of every file on one
+//                                           thread against two and four
 //
 // scripts/bench.d/10-transfer.sh adds `cp -a` of the same tree and prints the ratios.
 #include "support/Stopwatch.h"
 #include "app/UnsavedWork.h"
 #include "shell/TreeListing.h"
+#include "shell/FileSystem.h"
 #include "shell/Wintools.h"
 #include "shell/transfer/Transfer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -63,8 +69,12 @@ bool WriteBytes(const std::string& path, size_t size, uint32_t seed) {
     return ok;
 }
 
-// 20 groups of 99 small files (4 KB to 96 KB) in two folder levels, and 20 files of 5 MB.
-int Make(const std::string& root) {
+// 20 groups of small files in two folder levels, one 1 MB file, and 20 files of 5 MB:
+// 99 small files of 4 KB to 96 KB a group, or with `many` 999 of 1 KB to 9 KB, so that
+// both trees hold about the same bytes.
+int Make(const std::string& root, bool many) {
+    const int smallFiles = many ? 999 : 99;
+    const size_t minimum = many ? 1024 : 4096, steps = many ? 9 : 93;
     CreateDirectoryA(root.c_str(), nullptr);
     size_t files = 0, bytes = 0;
     for (int g = 0; g < 20; ++g) {
@@ -72,8 +82,8 @@ int Make(const std::string& root) {
         const std::string inner = group + "\\inner";
         CreateDirectoryA(group.c_str(), nullptr);
         CreateDirectoryA(inner.c_str(), nullptr);
-        for (int f = 0; f < 99; ++f) {
-            const size_t size = 4096 + static_cast<size_t>((g * 99 + f) * 7919 % 93) * 1024;
+        for (int f = 0; f < smallFiles; ++f) {
+            const size_t size = minimum + static_cast<size_t>((g * smallFiles + f) * 7919 % steps) * 1024;
             const std::string folder = f % 3 ? group : inner;
             if (!WriteBytes(folder + "\\file " + std::to_string(f) + ".dat", size, g * 1000 + f)) return 1;
             ++files;
@@ -350,20 +360,81 @@ int Flush(const std::string& source, const std::string& work, int runs) {
     return 0;
 }
 
+// The local copy of a whole tree, file by file as the transfer makes it, then flushed as the
+// transfer flushes it: on one thread, and split over several, to see whether parallel work
+// pays on this machine.
+int Parallel(const std::string& source, const std::string& work, int runs) {
+    std::vector<TreeEntry> entries;
+    std::string problem;
+    if (!ListTree(Widen(source), entries, problem)) {
+        std::fprintf(stderr, "cannot list %s: %s\n", source.c_str(), problem.c_str());
+        return 1;
+    }
+    std::vector<std::wstring> files;
+    for (const auto& entry : entries)
+        if (!entry.folder) files.push_back(entry.relative);
+    CreateDirectoryA(work.c_str(), nullptr);
+    const unsigned threadCounts[] = {1, 2, 4};
+    for (int run = 1; run <= runs; ++run) {
+        for (unsigned threads : threadCounts) {
+            const std::wstring target = Widen(work + "\\copy");
+            CreateDirectoryW(target.c_str(), nullptr);
+            for (const auto& entry : entries)
+                if (entry.folder) CreateDirectoryW(JoinPath(target, entry.relative).c_str(), nullptr);
+            const auto split = [&](const std::function<void(const std::wstring&)>& each) {
+                std::vector<std::thread> workers;
+                for (unsigned t = 0; t < threads; ++t)
+                    workers.emplace_back([&, t] {
+                        for (size_t i = t; i < files.size(); i += threads) each(files[i]);
+                    });
+                for (auto& worker : workers) worker.join();
+            };
+            std::atomic<int> failed{0};
+            double start = Now();
+            split([&](const std::wstring& name) {
+                if (!CopyFileExW(JoinPath(Widen(source), name).c_str(), JoinPath(target, name).c_str(), nullptr,
+                                 nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+                    ++failed;
+            });
+            const double copied = Now() - start;
+            start = Now();
+            split([&](const std::wstring& name) {
+                HANDLE h = CreateFileW(JoinPath(target, name).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                       nullptr);
+                if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) ++failed;
+                if (h == INVALID_HANDLE_VALUE) return;
+                CloseHandle(h);
+            });
+            const double flushed = Now() - start;
+            if (failed) {
+                std::fprintf(stderr, "%d copies or flushes failed\n", failed.load());
+                return 1;
+            }
+            std::printf("parallel_run %d threads %u copy %.3f flush %.3f\n", run, threads, copied, flushed);
+            RemoveTreeDirect(target);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);  // keep what was printed if the run dies
     Platform().messageBox = PrintedBox;
     int rc = 2;
-    if (argc == 3 && std::string(argv[1]) == "make") rc = Make(argv[2]);
+    if ((argc == 3 || (argc == 4 && std::string(argv[3]) == "many")) && std::string(argv[1]) == "make")
+        rc = Make(argv[2], argc == 4);
     if (argc == 5 && std::string(argv[1]) == "measure") rc = Measure(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (argc == 4 && std::string(argv[1]) == "changes") rc = Changes(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "safety") rc = Safety(argv[2], argv[3]);
     if (argc == 5 && std::string(argv[1]) == "flush") rc = Flush(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+    if (argc == 5 && std::string(argv[1]) == "parallel")
+        rc = Parallel(argv[2], argv[3], std::max(1, std::atoi(argv[4])));
     if (rc == 2)
-        std::fprintf(stderr, "usage: transfer_bench make FOLDER | measure SOURCE WORK RUNS | changes SOURCE WORK | "
-                             "safety SOURCE WORK | flush SOURCE WORK RUNS\n");
+        std::fprintf(stderr, "usage: transfer_bench make FOLDER [many] | measure SOURCE WORK RUNS | changes SOURCE WORK | "
+                             "safety SOURCE WORK | flush SOURCE WORK RUNS | parallel SOURCE WORK RUNS\n");
     // A run ended from outside exits 0 silently: the script looks for this line.
     if (rc == 0) std::printf("transfer bench done\n");
     return rc;

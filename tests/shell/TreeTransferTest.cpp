@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 using namespace testsupport;
@@ -481,6 +482,9 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
     events = &seen;
     const auto previous = Platform().flushFile;
     Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
         wchar_t name[MAX_PATH * 2];
         const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
         std::string path = n ? Narrow(std::wstring(name, n)) : "?";
@@ -519,6 +523,47 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
     EXPECT_TRUE(SameTree(source, destination));
 }
 
+// On the share unchanged files are links to the kept tree's files, whose data is on disk
+// already: only the files that crossed are flushed, and the folders that name the links.
+TEST_F(TreeTransfer, OnlyFilesWithNewDataAreFlushedWhereTheRestIsLinked) {
+    Put(source, kSharedTree, "shared");
+    Put(destination, kLocalTree, "local");
+    TransferOptions options;
+    options.linkUnchanged = true;
+    ASSERT_TRUE(TransferTree(source, destination, nullptr, options).ok);
+    WriteFile(source + "\\sub\\x.txt", "x changed");
+
+    static std::vector<std::string>* flushed = nullptr;
+    std::vector<std::string> seen;
+    flushed = &seen;
+    const auto previous = Platform().flushFile;
+    Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
+        wchar_t name[MAX_PATH * 2];
+        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
+        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
+        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
+        CharUpperA(&path[0]);
+        flushed->push_back(path);
+        return FlushFileBuffers(handle);
+    };
+    const TransferResult result = TransferTree(source, destination, nullptr, options);
+    Platform().flushFile = previous;
+    flushed = nullptr;
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.figures.filesLinked, 2u);
+    const auto wasFlushed = [&](std::string path) {
+        CharUpperA(&path[0]);
+        return std::find(seen.begin(), seen.end(), path) != seen.end();
+    };
+    EXPECT_TRUE(wasFlushed(incoming + "\\sub\\x.txt")) << "the changed file";
+    for (const char* linked : {"shared.txt", "sub\\deeper\\y.txt"}) EXPECT_FALSE(wasFlushed(incoming + "\\" + linked)) << linked;
+    for (const char* folder : {"", "\\sub", "\\sub\\deeper"}) EXPECT_TRUE(wasFlushed(incoming + folder)) << folder;
+    EXPECT_TRUE(SameTree(source, destination));
+}
+
 // A set-aside folder takes its name only once it is whole and on disk: every file is
 // flushed while it still carries the ".incoming" name, and a set-aside that fails, or a
 // left-over from one cut short, never stands under the whole name.
@@ -529,6 +574,9 @@ TEST_F(TreeTransfer, ASetAsideIsNamedOnlyWhenWholeAndOnDisk) {
     flushes = &seen;
     const auto previous = Platform().flushFile;
     Platform().flushFile = [](HANDLE handle) -> BOOL {
+        // The transfer flushes on several threads.
+        static std::mutex recording;
+        std::lock_guard<std::mutex> lock(recording);
         wchar_t name[MAX_PATH * 2];
         const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
         std::string path = n ? Narrow(std::wstring(name, n)) : "?";
