@@ -46,39 +46,65 @@ size_t RootLength(const std::string& path) {
     return !path.empty() && IsSeparator(path[0]) ? 1 : 0;
 }
 
-// A folder link goes with RemoveDirectoryW, a file link with DeleteFileW: both take the
-// link itself. Its attributes are left alone unless they are in the way, since setting
-// them may reach the target.
-DWORD RemoveLink(const std::wstring& path, bool folder) {
+bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// A read-only file name, deleted through one handle: the attribute is lifted for the
+// delete only and then put back, since it belongs to the file, and another name of the
+// file (a hard link in a live tree) keeps it. A link is taken as itself, never its target.
+DWORD RemoveReadOnlyName(const std::wstring& call) {
+    KernelHandle file(CreateFileW(call.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return GetLastError();
+    FILE_BASIC_INFO had{};
+    if (!GetFileInformationByHandleEx(file.Get(), FileBasicInfo, &had, sizeof had)) return GetLastError();
+    FILE_BASIC_INFO lifted{};  // times of 0 stay as they are
+    lifted.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(file.Get(), FileBasicInfo, &lifted, sizeof lifted)) return GetLastError();
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const DWORD error = SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition)
+                            ? ERROR_SUCCESS
+                            : GetLastError();
+    FILE_BASIC_INFO back{};
+    back.FileAttributes = had.FileAttributes;
+    SetFileInformationByHandle(file.Get(), FileBasicInfo, &back, sizeof back);
+    return error;
+}
+
+// One name: a file, an empty folder, or a link (junction, symbolic link), which goes as
+// the link itself. Attributes are touched only when they are in the way.
+DWORD RemoveEntry(const std::wstring& path, bool folder) {
     const std::wstring call = LongPathForm(path);
     const auto remove = [&] { return folder ? RemoveDirectoryW(call.c_str()) : DeleteFileW(call.c_str()); };
     if (remove()) return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     if (error != ERROR_ACCESS_DENIED) return error;
-    SetFileAttributesW(call.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!folder) return RemoveReadOnlyName(call);
+    SetFileAttributesW(call.c_str(), FILE_ATTRIBUTE_NORMAL);  // a folder has no other names
     return remove() ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD RemoveEntry(const std::wstring& path, bool folder) {
-    const std::wstring call = LongPathForm(path);
-    SetFileAttributesW(call.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return (folder ? RemoveDirectoryW(call.c_str()) : DeleteFileW(call.c_str())) ? ERROR_SUCCESS : GetLastError();
-}
-
-// Deletes what is inside `folder`, then the folder; the first error stops it.
-DWORD RemoveTreeEntries(const std::wstring& folder) {
+// Deletes what is inside `folder`, then the folder. With `stopAtError` the first error
+// ends it; else every entry that will go goes, and what is gone already counts as deleted.
+DWORD RemoveTreeEntries(const std::wstring& folder, bool stopAtError) {
     const DWORD attributes = GetFileAttributesW(LongPathForm(folder).c_str());
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(folder, attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveEntry(folder, attributes & FILE_ATTRIBUTE_DIRECTORY);
     std::vector<TreeEntry> entries;
     std::string problem;
-    if (!ListTree(folder, entries, problem, Links::Keep)) return GetLastError();
+    // Without stopping, a part listed is a part deleted.
+    if (!ListTree(folder, entries, problem, Links::Keep) && stopAtError) return GetLastError();
+    DWORD first = ERROR_SUCCESS;
     // Parents come before their contents in the listing: delete from the end.
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        const std::wstring path = JoinPath(folder, it->relative);
-        const DWORD error = IsLink(*it) ? RemoveLink(path, it->folder) : RemoveEntry(path, it->folder);
-        if (error != ERROR_SUCCESS) return error;
+        const DWORD error = RemoveEntry(JoinPath(folder, it->relative), it->folder);
+        if (error == ERROR_SUCCESS || (!stopAtError && Gone(error))) continue;
+        if (stopAtError) return error;
+        if (first == ERROR_SUCCESS) first = error;
     }
-    return RemoveEntry(folder, true);
+    const DWORD error = RemoveEntry(folder, true);
+    if (error == ERROR_SUCCESS || (!stopAtError && Gone(error))) return first;
+    return first == ERROR_SUCCESS ? error : first;
 }
 
 // SystemErrorName's text for a code it does not know.
@@ -180,9 +206,11 @@ FileOpResult MakeFolder(const std::wstring& path) {
 
 FileOpResult RemoveTreeDirect(const std::wstring& folder) {
     if (!PathExists(folder)) return FileOpResult::Done();
-    const DWORD error = RemoveTreeEntries(folder);
+    const DWORD error = RemoveTreeEntries(folder, true);
     return error == ERROR_SUCCESS ? FileOpResult::Done() : FileOpResult::Failed(error);
 }
+
+bool RemoveTreeBestEffort(const std::wstring& folder) { return RemoveTreeEntries(folder, false) == ERROR_SUCCESS; }
 
 FileOpResult FlushFile(const std::wstring& path) {
     const std::wstring file = LongPathForm(path);

@@ -59,6 +59,9 @@ FileOpResult MakeFolder(const std::wstring& path);
 // counts as deleted. A link (junction, symbolic link) is removed as a link, never entered:
 // what it points to stays as it is.
 FileOpResult RemoveTreeDirect(const std::wstring& folder);
+// The same, going on past what will not go (a file another program holds open); what is
+// gone already (another PC deleting the same tree) counts as deleted. True when all went.
+bool RemoveTreeBestEffort(const std::wstring& folder);
 // Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
 FileOpResult FlushFile(const std::wstring& file);
 // Puts a folder's entries (names made, renamed, removed) on disk. Not every file system

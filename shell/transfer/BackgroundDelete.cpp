@@ -23,26 +23,6 @@ namespace {
 
 constexpr wchar_t kMark[] = L".deleting-";
 
-bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// Deletes what it can of the tree; what is already gone is fine, and one entry that will
-// not go (held open by another program) does not keep the rest.
-bool RemoveTreeBestEffort(const std::wstring& folder) {
-    std::vector<TreeEntry> entries;
-    std::string problem;
-    ListTree(folder, entries, problem, Links::Keep);  // a part listed is a part deleted
-    bool all = true;
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        const std::wstring path = LongPathForm(JoinPath(folder, it->relative));
-        // A file with attributes is never a link (Assembly.cpp): clearing them touches no other tree.
-        if (it->attributes & kKeptAttributes) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        const bool removed = it->folder ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
-        if (!removed && !Gone(GetLastError())) all = false;
-    }
-    if (RemoveDirectoryW(LongPathForm(folder).c_str()) || Gone(GetLastError())) return all;
-    return false;
-}
-
 // One thread deletes the trees handed to it, in turn, for the whole process.
 class Deleter {
 public:

@@ -384,3 +384,53 @@ TEST(FileSystem, WrappersReturnTheirErrorsAndShowNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+DWORD AttributesOf(const std::string& path) { return GetFileAttributesW(Widen(path).c_str()); }
+
+}  // namespace
+
+// A tree let go may share files (hard links) with a live tree, whose program may have made
+// one read-only meanwhile: deleting the old names must leave the live file as it is.
+TEST(FileSystem, DeletingATreeLeavesItsFilesOtherNamesAsTheyWere) {
+    for (const bool bestEffort : {false, true}) {
+        TempDir dir;
+        MakeTree(dir / "Live", {{"kept.dat", "live work"}, {"plain.dat", "plain"}});
+        MakeTree(dir / "Old", {{"own.txt", "own"}});
+        ASSERT_TRUE(CreateHardLinkA((dir / "Old\\kept.dat").c_str(), (dir / "Live\\kept.dat").c_str(), nullptr));
+        ASSERT_TRUE(CreateHardLinkA((dir / "Old\\plain.dat").c_str(), (dir / "Live\\plain.dat").c_str(), nullptr));
+        const DWORD readOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+        ASSERT_TRUE(SetFileAttributesA((dir / "Live\\kept.dat").c_str(), readOnlyHidden));
+        SetFileAttributesA((dir / "Old\\own.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
+        const bool removed = bestEffort ? RemoveTreeBestEffort(Widen(dir / "Old"))
+                                        : RemoveTreeDirect(Widen(dir / "Old")).ok;
+        EXPECT_TRUE(removed) << bestEffort;
+        EXPECT_FALSE(Exists(dir / "Old")) << bestEffort;
+        EXPECT_EQ(ReadFile(dir / "Live\\kept.dat"), "live work") << bestEffort;
+        EXPECT_EQ(AttributesOf(dir / "Live\\kept.dat") & (readOnlyHidden | FILE_ATTRIBUTE_DIRECTORY), readOnlyHidden)
+            << bestEffort;
+        EXPECT_EQ(AttributesOf(dir / "Live\\plain.dat") & FILE_ATTRIBUTE_READONLY, 0u) << bestEffort;
+        EXPECT_EQ(ReadFile(dir / "Live\\plain.dat"), "plain") << bestEffort;
+    }
+}
+
+// Going on past a held file: everything else goes, the held file and its folders stay,
+// and a tree already gone (another PC deleting it too) counts as deleted.
+TEST(FileSystem, BestEffortDeleteGoesOnPastAHeldFile) {
+    TempDir dir;
+    MakeTree(dir / "Old", {{"a.txt", "a"}, {"sub\\held.dat", "held"}, {"sub\\b.txt", "b"}, {"z\\c.txt", "c"}});
+    {
+        HeldOpen holder(dir / "Old\\sub\\held.dat");
+        ASSERT_TRUE(holder.Held());
+        EXPECT_FALSE(RemoveTreeBestEffort(Widen(dir / "Old")));
+    }
+    EXPECT_EQ(ReadFile(dir / "Old\\sub\\held.dat"), "held");
+    EXPECT_FALSE(Exists(dir / "Old\\a.txt"));
+    EXPECT_FALSE(Exists(dir / "Old\\sub\\b.txt"));
+    EXPECT_FALSE(Exists(dir / "Old\\z"));
+    EXPECT_TRUE(RemoveTreeBestEffort(Widen(dir / "Old")));
+    EXPECT_FALSE(Exists(dir / "Old"));
+    EXPECT_TRUE(RemoveTreeBestEffort(Widen(dir / "Old")));
+}
