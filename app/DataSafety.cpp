@@ -57,9 +57,11 @@ bool TLogo::CopySharedIn() {
     // one tree whole. A copy that met the switch may also have failed: it is tried again.
     constexpr int kTries = 3;
     TransferResult result;
-    // The old local save is deleted while the application runs.
+    // The old local save is deleted while the application runs; what it holds of the share's
+    // tree is taken from it rather than written again.
     TransferOptions options;
     options.deleteOldSaveLater = true;
+    options.linkFromOldSave = true;
     for (int tried = 1; tried <= kTries; ++tried) {
         if (tried > 1) RunOnWorker([] { return SleepEx(1000, FALSE); });
         result = TransferWithProgress(shared, local, &options);

@@ -42,6 +42,7 @@ public:
               Messages& messages)
         : sourceRoot_(Widen(source)),
           previousRoot_(Widen(names.destination)),
+          saveRoot_(Widen(names.save)),
           target_(Widen(names.incoming)),
           link_(options.linkUnchanged),
           progress_(progress),
@@ -49,12 +50,15 @@ public:
           linked_(linked),
           messages_(messages) {}
 
-    bool Assemble(const std::vector<TreeEntry>& sourceEntries, const std::map<std::wstring, TreeEntry>& unchanged) {
+    bool Assemble(const std::vector<TreeEntry>& sourceEntries, const std::map<std::wstring, TreeEntry>& unchanged,
+                  const SaveMatches& inSave) {
         if (!MakeFolders(sourceEntries)) return false;
         for (const auto& entry : sourceEntries) {
             if (entry.folder) continue;
             if (Cancelled()) return CancelledCopy();
-            const auto found = unchanged.find(FoldedName(entry.relative));
+            const std::wstring name = FoldedName(entry.relative);
+            if (LinkFromSave(entry, name, inSave)) continue;
+            const auto found = unchanged.find(name);
             if (!Place(entry, found == unchanged.end() ? nullptr : &found->second)) return false;
         }
         if (Cancelled()) return CancelledCopy();
@@ -74,6 +78,22 @@ private:
         if (made) return true;
         messages_.push_back(FailureMessage(kCopyWording, made));
         return false;
+    }
+
+    // The save before last goes at the switch: its name for the file is the only other one
+    // the new tree's file then has, and only until that tree is deleted.
+    bool LinkFromSave(const TreeEntry& entry, const std::wstring& name, const SaveMatches& inSave) {
+        const auto found = inSave.files.find(name);
+        if (found == inSave.files.end() || !MayLink(entry)) return false;
+        const std::wstring to = JoinPath(target_, entry.relative);
+        const std::wstring saved = JoinPath(saveRoot_, found->second.relative);
+        if (!Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(saved).c_str(), nullptr)) return false;
+        ++figures_.filesLinked;
+        figures_.bytesLinked += entry.size;
+        if (!inSave.writtenSince.count(name)) linked_.insert(name);
+        FileCount count;
+        count.progress = progress_;
+        return Placed(entry, count);
     }
 
     // The file from the previous tree when it is there unchanged, else from the source.
@@ -129,7 +149,7 @@ private:
                                    entry.attributes & kKeptAttributes);
     }
 
-    const std::wstring sourceRoot_, previousRoot_, target_;
+    const std::wstring sourceRoot_, previousRoot_, saveRoot_, target_;
     const bool link_;
     TransferProgress* progress_;
     TransferFigures& figures_;
@@ -140,8 +160,9 @@ private:
 }  // namespace
 
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                      const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
-                      const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
-                      std::set<std::wstring>& linked, Messages& messages) {
-    return Assembler(source, names, options, progress, figures, linked, messages).Assemble(sourceEntries, unchanged);
+                      const std::map<std::wstring, TreeEntry>& unchanged, const SaveMatches& inSave,
+                      const TransferNames& names, const TransferOptions& options, TransferProgress* progress,
+                      TransferFigures& figures, std::set<std::wstring>& linked, Messages& messages) {
+    return Assembler(source, names, options, progress, figures, linked, messages)
+        .Assemble(sourceEntries, unchanged, inSave);
 }

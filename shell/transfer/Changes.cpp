@@ -87,3 +87,29 @@ void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& s
             tokens.erase(name);
     }
 }
+
+SaveMatches FindInSave(const std::vector<TreeEntry>& sourceEntries, const ContentTokens& sourceTokens,
+                       const TransferNames& names) {
+    SaveMatches matches;
+    std::vector<TreeEntry> saved;
+    std::string problem;
+    TreeIdentity tree;
+    // A save that cannot be listed whole gives nothing.
+    if (!IdentifyTree(names.save, tree) || !ListTree(Widen(names.save), saved, problem)) return matches;
+    const ContentTokens savedTokens = CurrentTokens(names.save, saved);
+    const auto savedByName = ByName(saved);
+    for (const auto& entry : sourceEntries) {
+        if (entry.folder) continue;
+        const std::wstring name = FoldedName(entry.relative);
+        const auto found = savedByName.find(name);
+        if (found == savedByName.end()) continue;
+        const TreeEntry& before = *found->second;
+        const ContentToken* token = TokenOf(savedTokens, name);
+        if (!SameFile(entry, TokenOf(sourceTokens, name), before, token)) continue;
+        matches.files[name] = before;
+        // Its own token: a program wrote it, and the system may still hold the data.
+        if (*token == ContentToken{tree.volume, before.fileId, TimeValue(before.changed)})
+            matches.writtenSince.insert(name);
+    }
+    return matches;
+}

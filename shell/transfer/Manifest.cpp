@@ -16,8 +16,6 @@ namespace {
 
 constexpr char kFirstLine[] = "Carvelund manifest 1";
 
-uint64_t TimeValue(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
-
 
 // FAT and exFAT keep no change time: a file written there with its time put back would
 // look untouched.
@@ -203,4 +201,11 @@ bool WriteManifest(const TransferNames& names, const ContentTokens& given, const
     }
     content += "end " + std::to_string(files) + "\n";
     return WriteReplacing(names.manifest, content);
+}
+
+void KeepManifestWithSave(const TransferNames& names) {
+    const std::wstring current = LongPathForm(Widen(names.manifest));
+    const std::wstring saved = LongPathForm(Widen(TransferNames(names.save).manifest));
+    // A manifest names its tree's root: one left in the wrong place is ignored, never wrong.
+    if (!MoveFileExW(current.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING)) DeleteFileW(saved.c_str());
 }

@@ -31,6 +31,8 @@ uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);
 // transfer makes carries the token of the file it was made from, for as long as neither
 // is written; any other file carries its own. Equal tokens mean equal content, whatever
 // the sizes and times say, and no clock is ever compared.
+inline uint64_t TimeValue(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
 struct ContentToken {
     uint32_t volume = 0;
     uint64_t fileId = 0;
@@ -60,6 +62,9 @@ bool WriteManifest(const TransferNames& names, const ContentTokens& given);
 // times of files linked to it); nothing is written when the destination holds another tree
 // by then.
 bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree);
+// Once the destination's tree has become the save, its manifest goes with it (the
+// save's manifest is "<save>.manifest"); the save before last's goes.
+void KeepManifestWithSave(const TransferNames& names);
 
 // ---- Changes.cpp: what changed since the destination's tree was made ------------------
 struct Changes {
@@ -71,6 +76,15 @@ struct Changes {
 // last-write time and attributes and the same content token; without tokens, all changed.
 Changes FindChanges(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
                     const TransferNames& names);
+// The files of the source that the destination's save holds with equal content (as
+// FindChanges decides), by folded name, and of those the ones written since a transfer
+// made them: their data may not be on disk yet.
+struct SaveMatches {
+    std::map<std::wstring, TreeEntry> files;
+    std::set<std::wstring> writtenSince;
+};
+SaveMatches FindInSave(const std::vector<TreeEntry>& sourceEntries, const ContentTokens& sourceTokens,
+                       const TransferNames& names);
 // Lists the source again and drops the tokens of files that moved meanwhile: their copy
 // may hold neither the old content nor the new.
 void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& sourceEntries, ContentTokens& tokens);
@@ -81,11 +95,12 @@ void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& s
 // with options.linkUnchanged where the file system allows, else copied), the rest cross
 // from the source. Counts every file placed into `progress` (may be null) and `figures`,
 // and stops at its cancel.
-// `linked` receives the folded names of the files hard-linked: their data is on disk already.
+// `linked` receives the folded names of the files hard-linked whose data is on disk already.
+// Files of `inSave` are hard-linked from the save first, where they may be.
 bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                      const std::map<std::wstring, TreeEntry>& unchanged, const TransferNames& names,
-                      const TransferOptions& options, TransferProgress* progress, TransferFigures& figures,
-                      std::set<std::wstring>& linked, Messages& messages);
+                      const std::map<std::wstring, TreeEntry>& unchanged, const SaveMatches& inSave,
+                      const TransferNames& names, const TransferOptions& options, TransferProgress* progress,
+                      TransferFigures& figures, std::set<std::wstring>& linked, Messages& messages);
 
 // ---- Verify.cpp: the check of the copy ---------------------------------------------------
 // The incoming tree holds exactly the entries of the source listing, files with their sizes.

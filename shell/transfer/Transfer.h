@@ -61,6 +61,11 @@ struct TransferOptions {
     // earlier transfers found at the start; without this it is deleted before the
     // transfer returns.
     bool deleteOldSaveLater = false;
+    // The save before last goes at the switch: a file it holds with the source's content
+    // is hard-linked from it instead of copied (nothing written). The new tree then shares
+    // files only with a tree about to be deleted, never with the save, so it may be
+    // changed in place (the local side). The save's manifest is kept for this.
+    bool linkFromOldSave = false;
 };
 
 struct TransferResult {

@@ -52,6 +52,8 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     // The destination must be there to become the save.
     if (!PathExists(Widen(names.destination))) return DestinationRefused(GetLastError(), messages);
 
+    // The manifest of the source's tree may still be on its way (its old save went after).
+    WaitForBackgroundWorkOn(source);
     TraceStage("transfer: list source");
     std::vector<TreeEntry> sourceEntries;
     if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);
@@ -63,12 +65,13 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
         result.changedNothing = true;
         return true;
     }
+    const SaveMatches inSave = options.linkFromOldSave ? FindInSave(sourceEntries, changes.tokens, names) : SaveMatches{};
     TraceStage("transfer: assemble");
     SetTotals(sourceEntries, progress);
     std::set<std::wstring> linked;
     std::vector<TreeEntry> incomingEntries;
-    const bool assembled = AssembleIncoming(source, sourceEntries, changes.unchanged, names, options, progress,
-                                            result.figures, linked, messages);
+    const bool assembled = AssembleIncoming(source, sourceEntries, changes.unchanged, inSave, names, options,
+                                            progress, result.figures, linked, messages);
     TraceStage("transfer: verify");
     if (!assembled || !VerifyIncoming(source, sourceEntries, names, incomingEntries, messages)) {
         RemoveTreeDirect(Widen(names.incoming));
@@ -88,6 +91,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     TraceStage("transfer: switch");
     std::string letGo = options.deleteOldSaveLater ? LetGoName(destination) : "";
     if (!SwitchIn(names, letGo, messages)) return false;
+    if (options.linkFromOldSave) KeepManifestWithSave(names);
     // Without a manifest the next transfer copies more, but the tree is whole: no failure.
     TreeIdentity tree;
     if (!letGo.empty() && IdentifyTree(destination, tree)) {
