@@ -391,6 +391,62 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     EXPECT_FALSE(Exists(Record()));
 }
 
+// After another PC's save the copy in takes what the old local save holds from it, by
+// links. The application then writes such a file in place: the save must keep what it
+// had. A kill while such a copy in is built leaves the save and the local data whole.
+TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
+    const std::string block(256 * 1024, 'B');
+    const auto bobSaves = [&](int save) {
+        WriteFile(share.data + "\\bob.txt", "bob's save " + std::to_string(save));
+    };
+    const auto period = [&](int n, const std::string& more) {
+        AppAppends("period " + std::to_string(n), "go" + std::to_string(n), more);
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(n) + "\r\n"));
+        LetAppEnd("go" + std::to_string(n));
+        ASSERT_TRUE(run.Ended());
+    };
+    period(1, "");
+    bobSaves(1);
+    period(2, "");
+    bobSaves(2);
+    // The application also appends to a big file, in place.
+    const std::string big = "\\big\\file7.bin";
+    period(3, "--append " + pc.local + big + " tail");
+    EXPECT_TRUE(ReadFileOr(pc.local + big, "") == block + "tail") << pc.local + big;
+    EXPECT_TRUE(ReadFileOr(share.data + big, "") == block + "tail") << share.data + big;
+    EXPECT_TRUE(ReadFileOr(pc.local + ".saved" + big, "") == block) << "the save changed with the data";
+    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\bob.txt", ""), "bob's save 1");
+
+    // Bob saves much new data; Ann's copy in is killed while it is built.
+    for (int i = 0; i < 120; ++i) WriteFile(share.data + "\\big\\bob" + std::to_string(i) + ".bin", block);
+    bobSaves(3);
+    const std::string notes = LocalNotes();
+    {
+        AppAppends("killed", "go4");
+        ProgramRun run(pc.program, "Ann");
+        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".incoming")) << "the copy in ended before it was seen";
+    }
+    LetAppEnd("go4");
+    EXPECT_EQ(LocalNotes(), notes);
+    EXPECT_TRUE(ReadFileOr(pc.local + big, "") == block + "tail") << pc.local + big;
+    EXPECT_TRUE(ReadFileOr(pc.local + ".saved" + big, "") == block) << pc.local + ".saved" + big;
+    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\bob.txt", ""), "bob's save 1");
+
+    AppAppends("period 5", "go5", "--append " + pc.local + big + " again");
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period 5\r\n"));
+    LetAppEnd("go5");
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ReadFileOr(share.data + big, "") == block + "tailagain") << share.data + big;
+    EXPECT_TRUE(ReadFileOr(pc.local + ".saved" + big, "") == block + "tail") << pc.local + ".saved" + big;
+    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\bob.txt", ""), "bob's save 2");
+    EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
+    std::string difference;
+    EXPECT_TRUE(SameTree(pc.local, share.data, &difference)) << difference;
+}
+
 // A copy back that was switched in, cut short before its record was cleared (killed
 // while the old save was being deleted): the share holds exactly the recorded work, so
 // the next start neither asks nor reports another PC's save, and keeps the older backup.
