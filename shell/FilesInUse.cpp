@@ -3,6 +3,7 @@
 // program's own open of that file fail.
 #include "shell/FileHolders.h"
 #include "shell/Handles.h"
+#include "shell/ParallelWork.h"
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
@@ -10,24 +11,24 @@
 
 namespace {
 
-// Where the system cannot say, an open tells. It asks for reading and shares everything,
-// so it fails only against a holder that shares no reading (a program holding its data
-// exclusively), and while it lasts it fails only a program's open that shares no reading.
-// An open that asks for no data access would never fail, but it tells nothing; one that
-// shares nothing (as before) would tell more and fail every open of the program meanwhile.
+// Where the system cannot say, an open tells, several at a time. It asks for reading and
+// shares everything, so it fails only against a holder that shares no reading (a program
+// holding its data exclusively), and while it lasts it fails only a program's open that
+// shares no reading. An open that asks for no data access would never fail, but it tells
+// nothing; one that shares nothing (as before) would tell more and fail every open of the
+// program meanwhile.
 Holders ProbeFirstHeld(const std::vector<std::wstring>& paths, size_t begin, size_t end, size_t& first) {
-    for (size_t i = begin; i < end; ++i) {
-        KernelHandle file(CreateFileW(LongPathForm(paths[i]).c_str(), FILE_READ_DATA,
+    const size_t held = ForEachInParallel(end - begin, kFileWorkThreads, [&](size_t i) {
+        KernelHandle file(CreateFileW(LongPathForm(paths[begin + i]).c_str(), FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       0, nullptr));
-        if (file) continue;
+        if (file) return true;
         const DWORD error = GetLastError();
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-            first = i;
-            return Holders::Found;
-        }
-    }
-    return Holders::None;
+        return error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION;
+    });
+    if (held == end - begin) return Holders::None;
+    first = begin + held;
+    return Holders::Found;
 }
 
 std::wstring FullPath(const std::wstring& path) {

@@ -1,13 +1,16 @@
 // Assembling the new tree at the incoming name from the previous tree and the source:
 // only what changed crosses from the source; the rest is copied on the destination's
-// own side, or hard-linked to the previous tree's file where the caller allows it. Every
-// file is counted into the progress record as it is placed, and the
-// user's cancel is looked at between files and, through the copy's progress routine,
-// inside each one.
+// own side, or hard-linked to the previous tree's file where the caller allows it. Several
+// files are placed at a time. Every file is counted into the progress record as it is
+// placed, and the user's cancel is looked at between files and, through the copy's
+// progress routine, inside each one.
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
+#include "shell/ParallelWork.h"
 #include "shell/Wintools.h"
+
+#include <mutex>
 
 namespace {
 
@@ -38,8 +41,7 @@ DWORD CALLBACK CountBytes(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGE
 class Assembler {
 public:
     Assembler(const std::string& source, const TransferNames& names, const TransferOptions& options,
-              TransferProgress* progress, TransferFigures& figures, std::set<std::wstring>& linked,
-              Messages& messages)
+              TransferProgress* progress, TransferFigures& figures, std::set<std::wstring>& linked)
         : sourceRoot_(Widen(source)),
           previousRoot_(Widen(names.destination)),
           saveRoot_(Widen(names.save)),
@@ -47,36 +49,49 @@ public:
           link_(options.linkUnchanged),
           progress_(progress),
           figures_(figures),
-          linked_(linked),
-          messages_(messages) {}
+          linked_(linked) {}
 
+    // The files are placed several at a time; after a failure the messages are those of
+    // the first file in the listing that failed.
     bool Assemble(const std::vector<TreeEntry>& sourceEntries, const std::map<std::wstring, TreeEntry>& unchanged,
-                  const SaveMatches& inSave) {
-        if (!MakeFolders(sourceEntries)) return false;
-        for (const auto& entry : sourceEntries) {
-            if (entry.folder) continue;
-            if (Cancelled()) return CancelledCopy();
+                  const SaveMatches& inSave, Messages& messages) {
+        if (!MakeFolders(sourceEntries, messages)) return false;
+        std::vector<const TreeEntry*> files;
+        for (const auto& entry : sourceEntries)
+            if (!entry.folder) files.push_back(&entry);
+        std::vector<Messages> failures(files.size());
+        const size_t failed = ForEachInParallel(files.size(), kFileWorkThreads, [&](size_t i) {
+            const TreeEntry& entry = *files[i];
+            if (Cancelled()) return CancelledCopy(failures[i]);
             const std::wstring name = FoldedName(entry.relative);
-            if (LinkFromSave(entry, name, inSave)) continue;
+            if (LinkFromSave(entry, name, inSave)) return true;
             const auto found = unchanged.find(name);
-            if (!Place(entry, found == unchanged.end() ? nullptr : &found->second)) return false;
+            return Place(entry, found == unchanged.end() ? nullptr : &found->second, failures[i]);
+        });
+        if (failed < files.size()) {
+            messages.insert(messages.end(), failures[failed].begin(), failures[failed].end());
+            return false;
         }
-        if (Cancelled()) return CancelledCopy();
+        if (Cancelled()) return CancelledCopy(messages);
         CopyFolderAttributes(sourceEntries);
         return true;
     }
 
 private:
+    enum class From { Source, Backup, Link };
+
     bool Cancelled() const { return progress_ && progress_->Cancelled(); }
 
-    bool CancelledCopy() { return Fail(messages_, kCopyWording.title, kCopyWording.cancelledText); }
+    static bool CancelledCopy(Messages& messages) {
+        return Fail(messages, kCopyWording.title, kCopyWording.cancelledText);
+    }
 
-    bool MakeFolders(const std::vector<TreeEntry>& sourceEntries) {
+    bool MakeFolders(const std::vector<TreeEntry>& sourceEntries, Messages& messages) {
         FileOpResult made = MakeFolder(target_);
         for (auto entry = sourceEntries.begin(); made && entry != sourceEntries.end(); ++entry)
             if (entry->folder) made = MakeFolder(JoinPath(target_, entry->relative));
         if (made) return true;
-        messages_.push_back(FailureMessage(kCopyWording, made));
+        messages.push_back(FailureMessage(kCopyWording, made));
         return false;
     }
 
@@ -88,35 +103,25 @@ private:
         const std::wstring to = JoinPath(target_, entry.relative);
         const std::wstring saved = JoinPath(saveRoot_, found->second.relative);
         if (!Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(saved).c_str(), nullptr)) return false;
-        ++figures_.filesLinked;
-        figures_.bytesLinked += entry.size;
-        if (!inSave.writtenSince.count(name)) linked_.insert(name);
         FileCount count;
         count.progress = progress_;
-        return Placed(entry, count);
+        return Placed(entry, From::Link, !inSave.writtenSince.count(name), count);
     }
 
     // The file from the previous tree when it is there unchanged, else from the source.
-    bool Place(const TreeEntry& entry, const TreeEntry* before) {
+    bool Place(const TreeEntry& entry, const TreeEntry* before, Messages& messages) {
         const std::wstring to = JoinPath(target_, entry.relative);
         FileCount count;
         count.progress = progress_;
         if (before) {
             const std::wstring previous = JoinPath(previousRoot_, before->relative);
             // FAT and exFAT refuse links, and so may a server: then the file is copied.
-            if (link_ && MayLink(entry) && Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(previous).c_str(), nullptr)) {
-                ++figures_.filesLinked;
-                figures_.bytesLinked += entry.size;
-                linked_.insert(FoldedName(entry.relative));
-                return Placed(entry, count);
-            }
+            if (link_ && MayLink(entry) &&
+                Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(previous).c_str(), nullptr))
+                return Placed(entry, From::Link, true, count);
             const FileOpResult local = CopyOneFile(previous, to, CountBytes, &count);
-            if (local) {
-                ++figures_.filesFromBackup;
-                figures_.bytesFromBackup += entry.size;
-                return Placed(entry, count);
-            }
-            if (local.cancelled || Cancelled()) return CancelledCopy();
+            if (local) return Placed(entry, From::Backup, false, count);
+            if (local.cancelled || Cancelled()) return CancelledCopy(messages);
             // When in doubt the file comes from the source, over whatever the local copy left.
             SetFileAttributesW(LongPathForm(to).c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(LongPathForm(to).c_str());
@@ -124,20 +129,35 @@ private:
         const std::wstring from = JoinPath(sourceRoot_, entry.relative);
         const FileOpResult crossed = CopyOneFile(from, to, CountBytes, &count);
         if (!crossed) {
-            if (crossed.cancelled || Cancelled()) return CancelledCopy();
-            return Fail(messages_, kCopyWording.title,
+            if (crossed.cancelled || Cancelled()) return CancelledCopy(messages);
+            return Fail(messages, kCopyWording.title,
                         "Cannot copy file: " + Narrow(from) + " (" +
                             SystemErrorName(static_cast<int32_t>(crossed.error)) + ")");
         }
-        ++figures_.filesFromSource;
-        figures_.bytesFromSource += entry.size;
-        return Placed(entry, count);
+        return Placed(entry, From::Source, false, count);
     }
 
     // The file is in the new tree: it counts whole, whatever the copy reported on the way.
-    bool Placed(const TreeEntry& entry, FileCount& count) {
+    // `onDisk`: a link to a file whose data is on disk already.
+    bool Placed(const TreeEntry& entry, From from, bool onDisk, FileCount& count) {
         count.CountUpTo(entry.size);
         if (progress_) progress_->AddDone(1, 0);
+        std::lock_guard<std::mutex> lock(counting_);
+        switch (from) {
+            case From::Source:
+                ++figures_.filesFromSource;
+                figures_.bytesFromSource += entry.size;
+                break;
+            case From::Backup:
+                ++figures_.filesFromBackup;
+                figures_.bytesFromBackup += entry.size;
+                break;
+            case From::Link:
+                ++figures_.filesLinked;
+                figures_.bytesLinked += entry.size;
+                break;
+        }
+        if (onDisk) linked_.insert(FoldedName(entry.relative));
         return true;
     }
 
@@ -152,9 +172,9 @@ private:
     const std::wstring sourceRoot_, previousRoot_, saveRoot_, target_;
     const bool link_;
     TransferProgress* progress_;
+    std::mutex counting_;  // the figures and the linked names, from every thread
     TransferFigures& figures_;
     std::set<std::wstring>& linked_;
-    Messages& messages_;
 };
 
 }  // namespace
@@ -163,6 +183,6 @@ bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& s
                       const std::map<std::wstring, TreeEntry>& unchanged, const SaveMatches& inSave,
                       const TransferNames& names, const TransferOptions& options, TransferProgress* progress,
                       TransferFigures& figures, std::set<std::wstring>& linked, Messages& messages) {
-    return Assembler(source, names, options, progress, figures, linked, messages)
-        .Assemble(sourceEntries, unchanged, inSave);
+    return Assembler(source, names, options, progress, figures, linked)
+        .Assemble(sourceEntries, unchanged, inSave, messages);
 }

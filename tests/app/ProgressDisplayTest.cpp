@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kFiles = 100;
 
-// The copy stops before the file at each pause point until the test lets it go on: only
-// so can a test read the display at a known count. The copy itself stays the real one.
+// The copy stops before the file at each pause point, and so does every copy after it
+// (files are copied several at a time), until the test lets them go on: only so can a
+// test read the display at a known count. The copy itself stays the real one.
 class PausingCopy {
 public:
     PausingCopy() : previous_(Platform().copyFile) {
@@ -33,7 +34,10 @@ public:
     bool AwaitPause(int index) const {
         return AwaitCondition([&] { return pausedBefore_ == index; });
     }
-    void GoOn() { pausedBefore_ = 0; }
+    void GoOn() {
+        pausedBefore_ = 0;
+        ++released_;
+    }
     void PauseBefore(int first, int second) {
         pauses_[0] = first;
         pauses_[1] = second;
@@ -44,9 +48,10 @@ private:
                             DWORD flags) {
         PausingCopy& self = *active_;
         const int index = ++self.calls_;
-        if (index == self.pauses_[0] || index == self.pauses_[1]) {
-            self.pausedBefore_ = index;
-            AwaitCondition([&] { return self.pausedBefore_ == 0; });
+        for (int gate = 0; gate < 2; ++gate) {
+            if (!self.pauses_[gate] || index < self.pauses_[gate]) continue;
+            if (index == self.pauses_[gate]) self.pausedBefore_ = index;
+            AwaitCondition([&] { return self.released_ > gate; });
         }
         return self.previous_(from, to, progress, context, cancel, flags);
     }
@@ -55,6 +60,7 @@ private:
     BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, LPPROGRESS_ROUTINE, LPVOID, LPBOOL, DWORD);
     std::atomic<int> calls_{0};
     std::atomic<int> pausedBefore_{0};
+    std::atomic<int> released_{0};
     int pauses_[2] = {0, 0};
 };
 PausingCopy* PausingCopy::active_ = nullptr;

@@ -1,10 +1,14 @@
 #include "ShellTestKit.h"
 #include "shell/FileSystem.h"
+#include "shell/ParallelWork.h"
 #include "shell/Wintools.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
 
 using namespace testsupport;
 using namespace shelltest;
@@ -433,4 +437,23 @@ TEST(FileSystem, BestEffortDeleteGoesOnPastAHeldFile) {
     EXPECT_TRUE(RemoveTreeBestEffort(Widen(dir / "Old")));
     EXPECT_FALSE(Exists(dir / "Old"));
     EXPECT_TRUE(RemoveTreeBestEffort(Widen(dir / "Old")));
+}
+
+// File work run several at a time: each item once, and after a failure the first failing
+// item in order is named, with everything before it done.
+TEST(ParallelWork, EachItemOnceAndTheFirstFailureInOrder) {
+    for (const size_t count : {size_t(0), size_t(1), size_t(63), size_t(5000)}) {
+        std::vector<std::atomic<int>> calls(count);
+        EXPECT_EQ(ForEachInParallel(count, kFileWorkThreads, [&](size_t i) { return ++calls[i] > 0; }), count);
+        for (size_t i = 0; i < count; ++i) ASSERT_EQ(calls[i], 1) << count << " " << i;
+    }
+    const size_t count = 5000;
+    std::vector<std::atomic<int>> calls(count);
+    // Items 1234 and 3000 fail; the later one may or may not have been reached.
+    const size_t first = ForEachInParallel(count, kFileWorkThreads, [&](size_t i) {
+        ++calls[i];
+        return i != 1234 && i != 3000;
+    });
+    EXPECT_EQ(first, 1234u);
+    for (size_t i = 0; i <= 1234; ++i) ASSERT_EQ(calls[i], 1) << i;
 }
