@@ -52,13 +52,16 @@ TProgress::TProgress(forms::Form& owner, TransferProgress& progress, HANDLE work
       lb_Bytes(Add<forms::Label>(LabelAt(38))),
       bt_Cancel(Add<forms::Button>(CancelSpec())),
       zTimer(AddTimer(100)),
+      zDoneTimer(AddTimer(USER_TIMER_MINIMUM)),
       progress_(progress),
       workerDone_(workerDone) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     zTimer.onTimer = [this] { zTimerTimer(); };
+    zDoneTimer.onTimer = [this] { zDoneTimerTimer(); };
     onShow = [this] {
         ShowCounts();
         zTimer.SetEnabled(true);
+        zDoneTimer.SetEnabled(true);
     };
 }
 
@@ -70,12 +73,14 @@ void TProgress::ShowCounts() {
     lb_Bytes.SetText(("Data: " + Megabytes(counts.bytesDone) + " of " + Megabytes(counts.bytesTotal)).c_str());
 }
 
-void TProgress::zTimerTimer() {
+void TProgress::zTimerTimer() { ShowCounts(); }
+
+void TProgress::zDoneTimerTimer() {
+    if (WaitForSingleObject(workerDone_, 0) != WAIT_OBJECT_0) return;
+    zTimer.SetEnabled(false);
+    zDoneTimer.SetEnabled(false);
     ShowCounts();
-    if (WaitForSingleObject(workerDone_, 0) == WAIT_OBJECT_0) {
-        zTimer.SetEnabled(false);
-        Close();
-    }
+    Close();
 }
 
 void TProgress::bt_CancelClick() {

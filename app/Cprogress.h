@@ -17,9 +17,11 @@ public:
     forms::Label& lb_Bytes;
     forms::Button& bt_Cancel;
     forms::Timer& zTimer;
+    forms::Timer& zDoneTimer;  // looks often: the period goes on as soon as the transfer ends
 
 private:
     void zTimerTimer();
+    void zDoneTimerTimer();
     void bt_CancelClick();
     void ShowCounts();
 
