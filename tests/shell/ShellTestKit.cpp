@@ -193,6 +193,30 @@ void HeldOpen::Release() {
     handle_ = INVALID_HANDLE_VALUE;
 }
 
+uint64_t FilesIn(const std::string& root) {
+    uint64_t files = 0;
+    for (const auto& e : testsupport::ListTree(root)) files += e.folder ? 0 : 1;
+    return files;
+}
+
+void ExpectSameTree(const std::string& a, const std::string& b) {
+    std::string difference;
+    EXPECT_TRUE(testsupport::SameTreeExactly(a, b, &difference)) << difference;
+}
+
+FileIdentity IdentityOf(const std::string& path) {
+    FileIdentity identity;
+    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info)) {
+        identity.id = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        identity.links = info.nNumberOfLinks;
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return identity;
+}
+
 void MakeTree(const std::string& root, const TreeSpec& entries) {
     testsupport::MakeFolder(root);
     for (const auto& entry : entries) {

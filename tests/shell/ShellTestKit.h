@@ -135,6 +135,18 @@ private:
 using TreeSpec = std::vector<std::pair<std::string, std::string>>;
 void MakeTree(const std::string& root, const TreeSpec& entries);
 
+// Files (not folders) in the tree at `root`.
+uint64_t FilesIn(const std::string& root);
+// Fails the test, naming the first difference, unless both trees hold the same entries
+// with the same content, sizes, times and attributes.
+void ExpectSameTree(const std::string& a, const std::string& b);
+// A file's ID and how many names (hard links) it has; zeros when it cannot be read.
+struct FileIdentity {
+    uint64_t id = 0;
+    DWORD links = 0;
+};
+FileIdentity IdentityOf(const std::string& path);
+
 // A failed copy step's boxes, in order: the copy's own ("Copying" and what failed), then
 // the step's "Copying" / "Error occuried during filecopy". Returns the first box's text.
 std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::string>>& seen);

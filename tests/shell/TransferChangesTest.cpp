@@ -49,30 +49,6 @@ void EditKeepingSizeAndTimes(const std::string& path) {
     ASSERT_EQ(CompareFileTime(&written, &after), 0);
 }
 
-struct FileIdentity {
-    uint64_t id = 0;
-    DWORD links = 0;
-};
-
-FileIdentity IdentityOf(const std::string& path) {
-    FileIdentity identity;
-    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info)) {
-        identity.id = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        identity.links = info.nNumberOfLinks;
-    }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return identity;
-}
-
-uint64_t FilesIn(const std::string& root) {
-    uint64_t files = 0;
-    for (const auto& e : ListTree(root)) files += e.folder ? 0 : 1;
-    return files;
-}
-
 TransferOptions Linking() {
     TransferOptions options;
     options.linkUnchanged = true;
@@ -117,11 +93,6 @@ protected:
     TransferResult CopyIn(const std::string& pc) { return Move(share, pc); }
     TransferResult CopyBack(const std::string& pc) { return Move(pc, share, Linking()); }
 
-    void ExpectSame(const std::string& a, const std::string& b) {
-        std::string difference;
-        EXPECT_TRUE(SameTreeExactly(a, b, &difference)) << difference;
-    }
-
     TempDir dir;
     const std::string share = dir / "Shared\\Data";
     const std::string local = dir / "pcA\\Data";
@@ -139,7 +110,7 @@ TEST_F(Changes, AnEditThatPutsSizeAndTimesBackIsCarriedBack) {
     EXPECT_FALSE(back.changedNothing);
     EXPECT_EQ(back.figures.filesFromSource, 1u);
     EXPECT_EQ(ReadFile(share + "\\data.txt"), "lEDGER OF mARROWKEEP, PAGE ONE");
-    ExpectSame(local, share);
+    ExpectSameTree(local, share);
     EXPECT_EQ(ReadFile(share + ".saved\\data.txt"), "Ledger of Marrowkeep, page one");
 }
 
@@ -153,7 +124,7 @@ TEST_F(Changes, ALocalFileChangedThatWayIsReplacedAtTheCopyIn) {
     EXPECT_EQ(in.figures.filesFromSource, 2u);
     EXPECT_EQ(in.figures.filesFromBackup, FilesIn(share) - 2);
     // The local data is the shared tree, byte for byte.
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
     EXPECT_EQ(ReadFile(local + ".saved\\sub\\c.txt"), "CHARLIE");
 }
 
@@ -171,7 +142,7 @@ TEST_F(Changes, OnlyWhatAnotherPcChangedCrossesAndAnUnchangedTreeStays) {
     EXPECT_FALSE(in.changedNothing);
     EXPECT_EQ(in.figures.filesFromSource, 1u);
     EXPECT_EQ(in.figures.bytesFromSource, 22u);
-    ExpectSame(share, otherLocal);
+    ExpectSameTree(share, otherLocal);
 
     // pcB saves without having changed anything, and pcA comes back: nothing to do.
     EXPECT_TRUE(CopyBack(otherLocal).changedNothing);
@@ -203,7 +174,7 @@ TEST_F(Changes, ASourceFileWrittenDuringTheCopyIsNotTakenForItsOlderSelf) {
     CopyBack(otherLocal);
     EXPECT_EQ(ReadFile(share + "\\data.txt"), "Ledger of Marrowkeep, page one");
     CopyIn(local);
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
 }
 
 // A manifest binds to its tree: one that describes another tree, or was cut short, vouches
@@ -245,7 +216,7 @@ TEST_F(Changes, AManifestOfAnotherTreeOrCutShortVouchesForNothing) {
         const TransferResult again = Move(source, destination);
         EXPECT_FALSE(again.changedNothing);
         EXPECT_EQ(again.figures.filesFromSource, 3u);
-        ExpectSame(source, destination);
+        ExpectSameTree(source, destination);
     }
 }
 
@@ -268,7 +239,7 @@ TEST_F(Changes, TwoTransfersOfTheSameSourceLeaveTheSaveAsTheFirstLeftIt) {
     EXPECT_EQ(ListTree(local + ".saved"), saved);
     EXPECT_EQ(ReadFile(local + ".saved\\older.txt"), "the tree before");
     EXPECT_EQ(IdentityOf(local).id, tree.id) << "not rotated";
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
 }
 
 // Any difference but the content makes a transfer too.
@@ -288,7 +259,7 @@ TEST_F(Changes, AnyOtherDifferenceIsTransferred) {
         SCOPED_TRACE(c.change);
         c.apply();
         EXPECT_FALSE(CopyIn(local).changedNothing);
-        ExpectSame(share, local);
+        ExpectSameTree(share, local);
         EXPECT_TRUE(CopyIn(local).changedNothing);
     }
 }
@@ -318,7 +289,7 @@ TEST_F(Changes, UnchangedFilesAreLinkedOnlyWhenAsked) {
         EXPECT_EQ(unchanged.links, link ? 2u : 1u);
         EXPECT_NE(IdentityOf(share + "\\data.txt").id, IdentityOf(share + ".saved\\data.txt").id);
         EXPECT_EQ(IdentityOf(share + "\\data.txt").links, 1u);
-        ExpectSame(local, share);
+        ExpectSameTree(local, share);
     }
 }
 
@@ -330,7 +301,7 @@ TEST_F(Changes, ALinkRefusedFallsBackToACopy) {
     EXPECT_EQ(back.figures.filesLinked, 0u);
     EXPECT_EQ(back.figures.filesFromBackup, FilesIn(share) - 1);
     EXPECT_EQ(IdentityOf(share + "\\b.txt").links, 1u);
-    ExpectSame(local, share);
+    ExpectSameTree(local, share);
 }
 
 // Attributes belong to the file that all its links share, and deleting the save before
@@ -346,7 +317,7 @@ TEST_F(Changes, FilesWithAttributesKeepThemThroughGenerationsOfLinks) {
         CopyBack(local);
         EXPECT_EQ(Attributes(share + "\\ro.txt") & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
         EXPECT_EQ(Attributes(share + "\\hidden.txt") & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
-        ExpectSame(local, share);
+        ExpectSameTree(local, share);
     }
 }
 
@@ -364,7 +335,7 @@ TEST_F(Changes, ExplorersAndMacOsLitterIsNoChangeToTheFingerprintButIsCopied) {
     // Still data: it is copied like any file.
     const TransferResult in = CopyIn(local);
     EXPECT_EQ(in.sourceFingerprint, clean);
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
 
     for (const char* real : {"notes.txt", "sub\\Thumbs.db.txt", "empty\\desktop.ini\\inside.txt", "b.txt"}) {
         SCOPED_TRACE(real);

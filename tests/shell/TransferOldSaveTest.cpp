@@ -17,21 +17,6 @@ using namespace shelltest;
 
 namespace {
 
-uint64_t FilesIn(const std::string& root) {
-    uint64_t files = 0;
-    for (const auto& e : ListTree(root)) files += e.folder ? 0 : 1;
-    return files;
-}
-
-DWORD LinksOf(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool read = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return read ? info.nNumberOfLinks : 0;
-}
-
 // Names of the files flushed while alive, upper case, as the system names them.
 class FlushedFiles {
 public:
@@ -105,11 +90,6 @@ protected:
         AnotherPcSaves("notes.txt", "notes v3");
     }
 
-    void ExpectSame(const std::string& a, const std::string& b) {
-        std::string difference;
-        EXPECT_TRUE(SameTreeExactly(a, b, &difference)) << difference;
-    }
-
     TempDir dir;
     const std::string share = dir / "Shared\\Data";
     const std::string local = dir / "pcA\\Data";
@@ -123,12 +103,12 @@ TEST_F(OldSave, ItsFilesAreLinkedAndTheNewTreeStaysIndependentOfTheSave) {
     EXPECT_EQ(in.figures.filesLinked, FilesIn(share) - 1);
     EXPECT_EQ(in.figures.filesFromBackup, 0u);
     EXPECT_EQ(in.figures.filesFromSource, 1u);
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
     EXPECT_EQ(ReadFile(save + "\\notes.txt"), "notes v2");
     EXPECT_FALSE(Exists(local + ".2delete"));
     // The old save is gone: every file of the new tree has one name only.
     for (const auto& entry : ListTree(local))
-        if (!entry.folder) EXPECT_EQ(LinksOf(local + "\\" + entry.relative), 1u) << entry.relative;
+        if (!entry.folder) EXPECT_EQ(IdentityOf(local + "\\" + entry.relative).links, 1u) << entry.relative;
 
     // The program writes in place; the save keeps what it had.
     WriteFile(local + "\\f\\3.txt", "file 3, edited");
@@ -141,7 +121,7 @@ TEST_F(OldSave, ItsFilesAreLinkedAndTheNewTreeStaysIndependentOfTheSave) {
     EXPECT_EQ(ReadFile(local + "\\f\\5.txt"), "file 5, from pcB");
     EXPECT_EQ(ReadFile(save + "\\f\\3.txt"), "file 3, edited");
     EXPECT_EQ(next.figures.filesFromSource, 1u);  // f\5.txt
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
 }
 
 // The old save's file written since a transfer made it: written again with other content
@@ -177,7 +157,7 @@ TEST_F(OldSave, AFileWrittenSinceATransferMadeItIsTakenOnlyWithTheSharesContent)
     const TransferResult in = CopyIn();
     EXPECT_EQ(ReadFile(local + "\\f\\2.txt"), "file 2");
     EXPECT_EQ(ReadFile(local + "\\f\\1.txt"), "file 1, the program's");
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
     EXPECT_EQ(in.figures.filesLinked, FilesIn(share) - 2);  // not f\2.txt, not the notes
     EXPECT_TRUE(flushed.Has(local + ".incoming\\f\\1.txt"))
         << "a file the program wrote is put on disk before the tree is switched in";
@@ -207,13 +187,13 @@ TEST_F(OldSave, AFailureAfterTheLinksLeavesTheSaveAsItWas) {
     EXPECT_EQ(ListTree(save), saveBefore);
     EXPECT_EQ(ListTree(local), localBefore);
     EXPECT_EQ(ReadFile(save + "\\f\\0.txt"), "file 0");
-    EXPECT_EQ(LinksOf(save + "\\f\\0.txt"), 1u);
+    EXPECT_EQ(IdentityOf(save + "\\f\\0.txt").links, 1u);
 
     // Making and deleting the links moved the save's change times: its files vouch for
     // nothing now and are copied, the tree is the share's all the same.
     const TransferResult in = CopyIn();
     EXPECT_EQ(in.figures.filesLinked, 0u);
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
     EXPECT_EQ(ReadFile(save + "\\notes.txt"), "notes v2");
 }
 
@@ -241,7 +221,7 @@ TEST_F(OldSave, WhatAKillLeftIsClearedWithoutTouchingTheTreesItSharesFilesWith) 
     ASSERT_TRUE(WaitForBackgroundDeletes(60000));
     EXPECT_FALSE(Exists(local + ".incoming"));
     EXPECT_FALSE(Exists(leftover));
-    ExpectSame(share, local);
+    ExpectSameTree(share, local);
     // The live file that became the save keeps its attribute; the save has the tree it had.
     EXPECT_NE(GetFileAttributesA((save + "\\f\\6.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(ReadFile(save + "\\f\\6.txt"), "file 6");
