@@ -46,7 +46,7 @@ reaped() {
 }
 
 # One period of a PC; its figures go to $root/results as
-# "tree scenario total token_in in_start in_end app_start app_end back_start back_end token_out written".
+# "tree scenario total token_in in_start in_end app_start app_end back_start back_end token_out written window_closed".
 period() {
   local tree="$1" pc="$2" scenario="$3" out
   out="$(mktemp)"
@@ -62,7 +62,7 @@ period() {
     /^period .* seconds:/ { for (i = 4; i < NF; i += 2) v[$i] = $(i + 1) }
     /^write_bytes / { w = $2 }
     END { print tree, scenario, v["total"], v["token_in"], v["in_start"], v["in_end"], v["app_start"], v["app_end"],
-                v["back_start"], v["back_end"], v["token_out"], w }' "$out" >>"$root/results"
+                v["back_start"], v["back_end"], v["token_out"], w, v["window_closed"] }' "$out" >>"$root/results"
   rm -f "$out"
 }
 
@@ -110,17 +110,19 @@ done
 
 echo
 echo "each period, seconds from the program's start (-1: not seen):"
-printf '%-6s %-6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %9s\n' files case total lock in_start in_end app_start \
-  app_end bk_start bk_end release MB_written
-awk '{ printf "%-6s %-6s %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %9.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12 / 1e6 }' "$root/results"
+printf '%-6s %-6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %7s %9s\n' files case total lock in_start in_end app_start \
+  app_end bk_start bk_end release window MB_written
+awk '{ printf "%-6s %-6s %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %9.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $13, $12 / 1e6 }' "$root/results"
 echo
 echo "disk write speed (dd 256 MB, fsync, median of 3): $(awk -v s="$disk_speed" 'BEGIN { printf "%.0f", s / 1e6 }') MB/s"
 echo "program: $program"
 echo
 echo "timeline, medians of $runs periods, seconds (copy in / copy back: while the copy being built is seen on disk;"
-echo "'-' where none was built because nothing had changed):"
-printf '%-6s %-14s %6s %8s %9s %12s %10s %8s %6s %7s | %9s %11s %8s\n' "files" "scenario" "lock" "copy in" \
-  "app start" "app->copy bk" "copy back" "release" "end" "total" "start->app" "app end->end" "MB writ."
+echo "'-' where none was built because nothing had changed; window: from the release until the period's window"
+echo "closed; end: from then until the program ended, deleting old saves meanwhile):"
+printf '%-6s %-14s %6s %8s %9s %12s %10s %8s %7s %6s %7s | %9s %11s %13s %8s\n' "files" "scenario" "lock" "copy in" \
+  "app start" "app->copy bk" "copy back" "release" "window" "end" "total" "start->app" "app end->end" \
+  "app end->win." "MB writ."
 scenario_median() {  # tree scenario awk-expression
   awk -v t="$1" -v s="$2" '$1 == t && $2 == s { v = '"$3"'; if (v != "skip") print v }' "$root/results" | median
 }
@@ -133,15 +135,17 @@ for tree in $trees; do
     to_back=$(scenario_median "$tree" "$scenario" '$9 < 0 ? "skip" : $9 - $8')
     back=$(scenario_median "$tree" "$scenario" '($9 < 0 || $10 < 0) ? "skip" : $10 - $9')
     release=$(scenario_median "$tree" "$scenario" '$10 < 0 ? "skip" : $11 - $10')
-    ending=$(scenario_median "$tree" "$scenario" '$3 - $11')
+    closing=$(scenario_median "$tree" "$scenario" '$13 - $11')
+    ending=$(scenario_median "$tree" "$scenario" '$3 - $13')
+    to_window=$(scenario_median "$tree" "$scenario" '$13 - $8')
     total=$(scenario_median "$tree" "$scenario" '$3')
     after_app=$(scenario_median "$tree" "$scenario" '$3 - $8')
     written=$(scenario_median "$tree" "$scenario" '$12')
     label="one user"; [ "$scenario" = one ] || label="after other PC"
     [ "$built_in" -gt 0 ] || copy_in="-"
-    printf '%-6s %-14s %6.3f %8s %9.3f %12.3f %10.3f %8.3f %6.3f %7.3f | %9.3f %11.3f %8.1f\n' "$tree" "$label" \
-      "$lock" "$copy_in" "$app_start" "$to_back" "$back" "$release" "$ending" "$total" "$app_start" "$after_app" \
-      "$(awk -v b="$written" 'BEGIN { print b / 1e6 }')"
+    printf '%-6s %-14s %6.3f %8s %9.3f %12.3f %10.3f %8.3f %7.3f %6.3f %7.3f | %9.3f %11.3f %13.3f %8.1f\n' "$tree" \
+      "$label" "$lock" "$copy_in" "$app_start" "$to_back" "$back" "$release" "$closing" "$ending" "$total" \
+      "$app_start" "$after_app" "$to_window" "$(awk -v b="$written" 'BEGIN { print b / 1e6 }')"
     echo "$tree $scenario $app_start $after_app" >>"$root/goals"
   done
 done

@@ -117,6 +117,30 @@ std::string Interruption(DWORD pid) {
     return look.seen;
 }
 
+// The program's title window, which stays up for the whole period.
+bool TitleWindowShown(DWORD pid) {
+    struct Look {
+        DWORD pid;
+        bool shown;
+    } look{pid, false};
+    EnumWindows(
+        [](HWND window, LPARAM lp) -> BOOL {
+            auto* l = reinterpret_cast<Look*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            char cls[64] = "";
+            GetClassNameA(window, cls, sizeof cls);
+            if (owner != l->pid || lstrcmpA(cls, "TLogo")) return TRUE;
+            l->shown = true;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&look));
+    return look.shown;
+}
+
+// The period's process: its window's stage needs it.
+DWORD periodPid = 0;
+
 // Ends every process running this PC's copy of the helper: only this period started them.
 void EndHelpers(const std::string& helper) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -168,6 +192,8 @@ int Run(const Work& w, const std::string& label) {
          [](const Work& x, const double* seen) { return seen[kBackStart] >= 0 && !Exists(x.sharedIncoming); }, true,
          -1},
         {"token_out", [](const Work& x, const double*) { return !Exists(x.token); }, false, -1},
+        // The user sees the period end here; the program may still delete old saves.
+        {"window_closed", [](const Work&, const double*) { return !TitleWindowShown(periodPid); }, false, -1},
     };
     constexpr size_t kStages = sizeof stages / sizeof stages[0];
     double seen[kStages];
@@ -183,6 +209,7 @@ int Run(const Work& w, const std::string& label) {
         return 1;
     }
     CloseHandle(info.hThread);
+    periodPid = info.dwProcessId;
 
     size_t next = 0;
     double end = -1;
