@@ -105,7 +105,8 @@ SaveMatches FindInSave(const std::vector<TreeEntry>& sourceEntries, const Conten
         if (found == savedByName.end()) continue;
         const TreeEntry& before = *found->second;
         const ContentToken* token = TokenOf(savedTokens, name);
-        if (!SameFile(entry, TokenOf(sourceTokens, name), before, token)) continue;
+        // A link would be linked as itself, not as the file it points to.
+        if (IsLink(before) || !SameFile(entry, TokenOf(sourceTokens, name), before, token)) continue;
         matches.files[name] = before;
         // Its own token: a program wrote it, and the system may still hold the data.
         if (*token == ContentToken{tree.volume, before.fileId, TimeValue(before.changed)})
