@@ -92,13 +92,13 @@ int Layout(const Work& w, const std::string& program, const std::string& helper)
     return 0;
 }
 
-// A visible window of the program other than its title window, its tooltip and its
-// progress display: a question or a failure, which a timed period must not meet.
-std::string Interruption(DWORD pid) {
+// The first top-level window of process `pid` whose class `wanted` accepts, or null.
+HWND WindowOf(DWORD pid, bool (*wanted)(HWND window, const char* className)) {
     struct Look {
         DWORD pid;
-        std::string seen;
-    } look{pid, ""};
+        bool (*wanted)(HWND, const char*);
+        HWND found;
+    } look{pid, wanted, nullptr};
     EnumWindows(
         [](HWND window, LPARAM lp) -> BOOL {
             auto* l = reinterpret_cast<Look*>(lp);
@@ -106,36 +106,33 @@ std::string Interruption(DWORD pid) {
             GetWindowThreadProcessId(window, &owner);
             char cls[64] = "";
             GetClassNameA(window, cls, sizeof cls);
-            if (owner != l->pid || !IsWindowVisible(window)) return TRUE;
-            for (const char* usual : {"TLogo", "TProgress", "tooltips_class32"})
-                if (!lstrcmpA(cls, usual)) return TRUE;
-            l->seen = std::string(cls) + " \"" + WindowText(window) + "\"";
-            if (HWND text = GetDlgItem(window, 0xFFFF)) l->seen += ": " + WindowText(text);
+            if (owner != l->pid || !l->wanted(window, cls)) return TRUE;
+            l->found = window;
             return FALSE;
         },
         reinterpret_cast<LPARAM>(&look));
-    return look.seen;
+    return look.found;
+}
+
+// A visible window of the program other than its title window, its tooltip and its
+// progress display: a question or a failure, which a timed period must not meet.
+std::string Interruption(DWORD pid) {
+    const HWND window = WindowOf(pid, [](HWND w, const char* cls) {
+        for (const char* usual : {"TLogo", "TProgress", "tooltips_class32"})
+            if (!lstrcmpA(cls, usual)) return false;
+        return IsWindowVisible(w) != FALSE;
+    });
+    if (!window) return "";
+    char cls[64] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    std::string seen = std::string(cls) + " \"" + WindowText(window) + "\"";
+    if (HWND text = GetDlgItem(window, 0xFFFF)) seen += ": " + WindowText(text);
+    return seen;
 }
 
 // The program's title window, which stays up for the whole period.
 bool TitleWindowShown(DWORD pid) {
-    struct Look {
-        DWORD pid;
-        bool shown;
-    } look{pid, false};
-    EnumWindows(
-        [](HWND window, LPARAM lp) -> BOOL {
-            auto* l = reinterpret_cast<Look*>(lp);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            char cls[64] = "";
-            GetClassNameA(window, cls, sizeof cls);
-            if (owner != l->pid || lstrcmpA(cls, "TLogo")) return TRUE;
-            l->shown = true;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&look));
-    return look.shown;
+    return WindowOf(pid, [](HWND, const char* cls) { return !lstrcmpA(cls, "TLogo"); }) != nullptr;
 }
 
 // The period's process: its window's stage needs it.
