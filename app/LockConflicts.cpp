@@ -142,18 +142,19 @@ StepOutcome TLogo::TakeFreedLock(TokenPresence holder) {
         return GoTo(CopyIn);
     }
     if (CancelFlag) return GoTo(Finish);
-    LockWaitProblem.clear();
-    // A token of the user's own name, made meanwhile by another PC, is a holder too.
-    const bool ownNameTaken = take.result == TakeResult::CreateFailed && take.error == ERROR_FILE_EXISTS;
-    if (take.result == TakeResult::CreateFailed && !ownNameTaken) {
-        // A share that dropped may come back: the wait goes on, and says why nothing happens.
-        LockWaitProblem = std::string("The lock folder cannot be used (") +
-                          SystemErrorName(static_cast<int32_t>(take.error)) + ").";
-    } else if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy && !ownNameTaken) {
+    if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy &&
+        take.result != TakeResult::CreateFailed) {
         HideLockWait();
         ShowTakeProblem(take);
         return GoTo(Finish);
     }
+    LockWaitProblem.clear();
+    // A token of the user's own name, made meanwhile by another PC, is a holder like any
+    // other. Any other failed create is a share that dropped and may come back: the wait
+    // goes on, and says why nothing happens.
+    if (take.result == TakeResult::CreateFailed && take.error != ERROR_FILE_EXISTS)
+        LockWaitProblem = std::string("The lock folder cannot be used (") +
+                          SystemErrorName(static_cast<int32_t>(take.error)) + ").";
     // Another PC was quicker: the wait goes on for the new holder.
     ShownToken next;
     if (FirstShownToken(LockFolder, next)) ShownHolder = next;

@@ -175,11 +175,6 @@ bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
     return identity.root != 0;
 }
 
-bool WriteManifest(const TransferNames& names, const ContentTokens& given) {
-    TreeIdentity tree;
-    return IdentifyTree(names.destination, tree) && WriteManifest(names, given, tree);
-}
-
 bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree) {
     TreeIdentity now;
     std::vector<TreeEntry> entries;

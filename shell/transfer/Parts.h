@@ -54,13 +54,11 @@ struct TreeIdentity {
     bool keepsChangeTimes = false;
 };
 bool IdentifyTree(const std::string& root, TreeIdentity& identity);
-// Records beside names.destination, for the tree now there, the token each of its files
-// was given (by name; a file without one carries its own). False when it could not be
-// written: the next transfer then trusts less and copies more.
-bool WriteManifest(const TransferNames& names, const ContentTokens& given);
-// The same for the tree `tree`, later (once the old save is deleted, which moves the change
-// times of files linked to it); nothing is written when the destination holds another tree
-// by then.
+// Records beside names.destination, for the tree `tree` (IdentifyTree), the token each of
+// its files was given (by name; a file without one carries its own). It may come later
+// than the switch (once the old save is deleted, which moves the change times of files
+// linked to it): nothing is written when the destination holds another tree by then.
+// False when it was not written: the next transfer then trusts less and copies more.
 bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree);
 // Once the destination's tree has become the save, its manifest goes with it (the
 // save's manifest is "<save>.manifest"); the save before last's goes.

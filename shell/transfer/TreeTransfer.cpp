@@ -94,18 +94,16 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     if (options.linkFromOldSave) KeepManifestWithSave(names);
     // Without a manifest the next transfer copies more, but the tree is whole: no failure.
     TreeIdentity tree;
-    if (!letGo.empty() && IdentifyTree(destination, tree)) {
-        // Deleting the old save moves the change times of the files linked to it: the
-        // manifest is written once it is gone.
-        DeleteInBackground(destination, letGo, [names, tokens = std::move(changes.tokens), tree] {
-            WriteManifest(names, tokens, tree);
-        });
-        TraceStage("transfer: done");
-        return true;
-    }
-    if (!letGo.empty()) DeleteInBackground(destination, letGo, nullptr);
-    TraceStage("transfer: manifest");
-    WriteManifest(names, changes.tokens);
+    const bool identified = IdentifyTree(destination, tree);
+    auto writeManifest = [names, tokens = std::move(changes.tokens), tree, identified] {
+        if (identified) WriteManifest(names, tokens, tree);
+    };
+    // Deleting the old save moves the change times of the files linked to it: the
+    // manifest is written once it is gone.
+    if (letGo.empty())
+        writeManifest();
+    else
+        DeleteInBackground(destination, letGo, std::move(writeManifest));
     TraceStage("transfer: done");
     return true;
 }
