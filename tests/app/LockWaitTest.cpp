@@ -57,6 +57,12 @@ protected:
 
     // The start dialog's line about the holder's PC and life sign.
     static std::string DialogLifeSign(HWND dialog) { return WindowText(ChildWithText(dialog, "PC ", "Static")); }
+    // The life sign line once it holds `part`; as last read when it never did.
+    static std::string AwaitLifeSign(HWND dialog, const std::string& part) {
+        std::string line;
+        WaitFor([&] { return (line = DialogLifeSign(dialog)).find(part) != std::string::npos; });
+        return line;
+    }
     // The title window's text while it waits for the lock; empty when it does not wait.
     static std::string WaitingText(const ProgramRun& run) {
         return WindowText(ChildWithText(FindTopWindow("TLogo", nullptr, run.Pid()), "Waiting for the lock", "Static"));
@@ -87,9 +93,8 @@ TEST_F(LockWait, BWaitsWhileAWorksAndStartsByItselfWhenAEnds) {
     ProgramRun runB(b.program, "Bea");
     HWND dialog = runB.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
-    std::string line;
-    ASSERT_TRUE(WaitFor([&] { return (line = DialogLifeSign(dialog)).find("last life sign") != std::string::npos; }))
-        << line;
+    const std::string line = AwaitLifeSign(dialog, "last life sign");
+    ASSERT_NE(line.find("last life sign"), std::string::npos) << line;
     EXPECT_EQ(line.rfind("PC " + ComputerName() + ", last life sign ", 0), 0u) << line;
     const std::string waiting = StartWaiting(runB);
     EXPECT_EQ(waiting.rfind("Waiting for the lock of Ann, held since ", 0), 0u) << waiting;
@@ -169,9 +174,8 @@ TEST_F(LockWait, AKilledHoldersPcIsSeenToHaveStoppedInTheStartDialog) {
     ProgramRun runB(b.program, "Bea");
     HWND dialog = runB.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
-    std::string line;
-    ASSERT_TRUE(WaitFor([&] { return (line = DialogLifeSign(dialog)).find("seems to have stopped") != std::string::npos; }))
-        << line;
+    const std::string line = AwaitLifeSign(dialog, "seems to have stopped");
+    ASSERT_NE(line.find("seems to have stopped"), std::string::npos) << line;
     EXPECT_NE(line.find("PC " + ComputerName()), std::string::npos) << line;
     runB.Choose("TStartLock", "Delete Lock && Proceed");
     ASSERT_TRUE(AppRan(b, "pcB"));
@@ -271,9 +275,8 @@ TEST_F(LockWait, TheLockLostDialogShowsTheNewHoldersPcAndLifeSign) {
     HWND dialog = runA.Window("TFinishLockStolen");
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(WindowText(FindWindowExA(dialog, nullptr, "Edit", nullptr)), "Bea");
-    std::string line;
-    ASSERT_TRUE(WaitFor([&] { return (line = DialogLifeSign(dialog)).find("last life sign") != std::string::npos; }))
-        << line;
+    const std::string line = AwaitLifeSign(dialog, "last life sign");
+    ASSERT_NE(line.find("last life sign"), std::string::npos) << line;
     EXPECT_EQ(line.rfind("PC " + ComputerName() + ", last life sign ", 0), 0u) << line;
     EXPECT_EQ(line.find("stopped"), std::string::npos) << line;
     runA.Choose("TFinishLockStolen", "Cancel - Lose Changes");
@@ -299,9 +302,8 @@ TEST_F(LockWait, ALifeSignLeftAloneByAKillIsHarmlessAtTheNextStart) {
     ProgramRun runB(b.program, "Bea");
     HWND dialog = runB.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
-    std::string line;
-    ASSERT_TRUE(WaitFor([&] { return (line = DialogLifeSign(dialog)).find("last life sign") != std::string::npos; }))
-        << line;
+    const std::string line = AwaitLifeSign(dialog, "last life sign");
+    ASSERT_NE(line.find("last life sign"), std::string::npos) << line;
     EXPECT_EQ(line.find("GONE"), std::string::npos) << line;
     runB.Choose("TStartLock", "Cancel");
     ASSERT_TRUE(runB.Ended());

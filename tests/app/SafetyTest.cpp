@@ -53,6 +53,19 @@ protected:
     // The next period meets its own token, left by the killed one, and takes it over.
     void StartsOverTheStaleToken(const ProgramRun& run) const { run.Choose("TStartLock", "Delete Lock && Proceed"); }
 
+    // After a kill: the next period takes the stale token over, is asked about the unsaved
+    // work, sends it first, and its own line (`line`, go file `go`) follows it to the share.
+    void NextPeriodSendsTheWork(const std::string& line, const std::string& go, const std::string& notes) const {
+        AppAppends(line, go);
+        ProgramRun run(pc.program, "Ann");
+        StartsOverTheStaleToken(run);
+        run.Box("Unsaved Local Data", "&Yes");
+        ASSERT_TRUE(LocalNotesBecome(notes));
+        LetAppEnd(go);
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(SharedNotes(), notes);
+    }
+
     std::vector<std::string> NoTransientFolders() const {
         std::vector<std::string> found;
         for (const std::string& base : {pc.local, share.data}) {
@@ -309,14 +322,7 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
     EXPECT_EQ(SharedNotes(), kShared);
     EXPECT_TRUE(Exists(Record()));
 
-    AppAppends("again", "go2");
-    ProgramRun run(pc.program, "Ann");
-    StartsOverTheStaleToken(run);
-    run.Box("Unsaved Local Data", "&Yes");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\nagain\r\n"));
-    LetAppEnd("go2");
-    ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(SharedNotes(), kShared + "edited\r\nagain\r\n");
+    ASSERT_NO_FATAL_FAILURE(NextPeriodSendsTheWork("again", "go2", kShared + "edited\r\nagain\r\n"));
     EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "edited\r\n");
     EXPECT_TRUE(NoTransientFolders().empty());
     EXPECT_FALSE(Exists(Record()));
@@ -379,14 +385,7 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     EXPECT_EQ(ReadFileOr(pc.local + "\\bob.txt", "<none>"), "bob's save");
     EXPECT_TRUE(Exists(Record()));
 
-    AppAppends("fourth", "go4");
-    ProgramRun run(pc.program, "Ann");
-    StartsOverTheStaleToken(run);
-    run.Box("Unsaved Local Data", "&Yes");
-    ASSERT_TRUE(LocalNotesBecome(before + "third\r\nfourth\r\n"));
-    LetAppEnd("go4");
-    ASSERT_TRUE(run.Ended());
-    EXPECT_EQ(SharedNotes(), before + "third\r\nfourth\r\n");
+    ASSERT_NO_FATAL_FAILURE(NextPeriodSendsTheWork("fourth", "go4", before + "third\r\nfourth\r\n"));
     EXPECT_EQ(ReadFileOr(share.data + "\\bob.txt", "<none>"), "bob's save");
     EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
     EXPECT_FALSE(Exists(Record()));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -215,6 +216,55 @@ FileIdentity IdentityOf(const std::string& path) {
     }
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     return identity;
+}
+
+namespace {
+
+FlushedFiles* activeFlushes = nullptr;
+
+}  // namespace
+
+std::string FlushedName(std::string path) {
+    if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
+    CharUpperA(&path[0]);
+    return path;
+}
+
+FlushedFiles::FlushedFiles() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    if (activeFlushes) throw std::logic_error("one FlushedFiles at a time");
+    activeFlushes = this;
+    previous_ = Platform().flushFile;
+    Platform().flushFile = Record;
+}
+
+FlushedFiles::~FlushedFiles() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    Platform().flushFile = previous_;
+    activeFlushes = nullptr;
+}
+
+void FlushedFiles::Note(const std::string& event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(event);
+}
+
+std::vector<std::string> FlushedFiles::Log() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+}
+
+bool FlushedFiles::Has(const std::string& path) const {
+    const std::string name = FlushedName(path);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(log_.begin(), log_.end(), name) != log_.end();
+}
+
+BOOL WINAPI FlushedFiles::Record(HANDLE handle) {
+    wchar_t name[MAX_PATH * 2];
+    const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
+    activeFlushes->Note(n ? FlushedName(Narrow(std::wstring(name, n))) : "?");
+    return activeFlushes->previous_(handle);
 }
 
 void MakeTree(const std::string& root, const TreeSpec& entries) {

@@ -147,6 +147,30 @@ struct FileIdentity {
 };
 FileIdentity IdentityOf(const std::string& path);
 
+// Records, for its life, each file and folder flushed through Platform().flushFile, in
+// order, by the full name the system gives it, in upper case. The transfer flushes on
+// several threads. A test may note its own events in the same log.
+class FlushedFiles {
+public:
+    FlushedFiles();
+    ~FlushedFiles();
+    FlushedFiles(const FlushedFiles&) = delete;
+    FlushedFiles& operator=(const FlushedFiles&) = delete;
+
+    void Note(const std::string& event);
+    std::vector<std::string> Log() const;
+    bool Has(const std::string& path) const;  // any letter case
+
+private:
+    static BOOL WINAPI Record(HANDLE handle);
+    BOOL(WINAPI* previous_)(HANDLE);
+    mutable std::mutex mutex_;
+    std::vector<std::string> log_;
+};
+
+// The name FlushedFiles logs for `path`.
+std::string FlushedName(std::string path);
+
 // A failed copy step's boxes, in order: the copy's own ("Copying" and what failed), then
 // the step's "Copying" / "Error occuried during filecopy". Returns the first box's text.
 std::string ExpectCopyStepFailed(const std::vector<std::pair<std::string, std::string>>& seen);

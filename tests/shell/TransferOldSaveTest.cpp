@@ -9,51 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-#include <set>
 
 using namespace testsupport;
 using namespace shelltest;
 
 namespace {
-
-// Names of the files flushed while alive, upper case, as the system names them.
-class FlushedFiles {
-public:
-    FlushedFiles() : previous_(Platform().flushFile) {
-        active_ = this;
-        Platform().flushFile = Record;
-    }
-    ~FlushedFiles() {
-        Platform().flushFile = previous_;
-        active_ = nullptr;
-    }
-    bool Has(std::string path) const {
-        CharUpperA(&path[0]);
-        std::lock_guard<std::mutex> lock(mutex_);
-        return names_.count(path) != 0;
-    }
-
-private:
-    static BOOL WINAPI Record(HANDLE handle) {
-        wchar_t name[MAX_PATH * 2];
-        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
-        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
-        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
-        CharUpperA(&path[0]);
-        {
-            std::lock_guard<std::mutex> lock(active_->mutex_);
-            active_->names_.insert(path);
-        }
-        return active_->previous_(handle);
-    }
-
-    static FlushedFiles* active_;
-    BOOL(WINAPI* previous_)(HANDLE);
-    mutable std::mutex mutex_;
-    std::set<std::string> names_;
-};
-FlushedFiles* FlushedFiles::active_ = nullptr;
 
 class OldSave : public ::testing::Test {
 protected:

@@ -477,38 +477,22 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
     Put(source, kSharedTree, "shared");
     Put(destination, kLocalTree, "local");
     Put(save, kOlderTree, "older");
-    static std::vector<std::string>* events = nullptr;
     std::vector<std::string> seen;
-    events = &seen;
-    const auto previous = Platform().flushFile;
-    Platform().flushFile = [](HANDLE handle) -> BOOL {
-        // The transfer flushes on several threads.
-        static std::mutex recording;
-        std::lock_guard<std::mutex> lock(recording);
-        wchar_t name[MAX_PATH * 2];
-        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
-        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
-        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
-        CharUpperA(&path[0]);
-        events->push_back("flush " + path);
-        return FlushFileBuffers(handle);
-    };
     {
+        FlushedFiles flushes;
         ShellCalls shell;
         shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
-            if (op->wFunc == FO_RENAME) seen.push_back("rename");
+            if (op->wFunc == FO_RENAME) flushes.Note("rename");
             return ShellCalls::Real(op);
         });
         EXPECT_TRUE(Transfer());
+        seen = flushes.Log();
     }
-    Platform().flushFile = previous;
-    events = nullptr;
 
     const auto firstRename = std::find(seen.begin(), seen.end(), "rename");
     ASSERT_NE(firstRename, seen.end());
-    const auto flushedBefore = [&](std::string path) {
-        CharUpperA(&path[0]);
-        return std::find(seen.begin(), firstRename, "flush " + path) != firstRename;
+    const auto flushedBefore = [&](const std::string& path) {
+        return std::find(seen.begin(), firstRename, FlushedName(path)) != firstRename;
     };
     for (const auto& file : {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"})
         EXPECT_TRUE(flushedBefore(incoming + "\\" + file)) << file;
@@ -516,10 +500,8 @@ TEST_F(TreeTransfer, TheNewTreeIsFlushedBeforeItIsNamedVerified) {
         EXPECT_TRUE(flushedBefore(incoming + "\\" + folder)) << folder;
     EXPECT_TRUE(flushedBefore(incoming));
     // The folder that holds the renamed trees, after the last rename.
-    std::string parent = dir / "Work";
-    CharUpperA(&parent[0]);
     const auto lastRename = std::find(seen.rbegin(), seen.rend(), "rename");
-    EXPECT_NE(std::find(seen.rbegin(), lastRename, "flush " + parent), lastRename);
+    EXPECT_NE(std::find(seen.rbegin(), lastRename, FlushedName(dir / "Work")), lastRename);
     EXPECT_TRUE(SameTree(source, destination));
 }
 
@@ -533,34 +515,13 @@ TEST_F(TreeTransfer, OnlyFilesWithNewDataAreFlushedWhereTheRestIsLinked) {
     ASSERT_TRUE(TransferTree(source, destination, nullptr, options).ok);
     WriteFile(source + "\\sub\\x.txt", "x changed");
 
-    static std::vector<std::string>* flushed = nullptr;
-    std::vector<std::string> seen;
-    flushed = &seen;
-    const auto previous = Platform().flushFile;
-    Platform().flushFile = [](HANDLE handle) -> BOOL {
-        // The transfer flushes on several threads.
-        static std::mutex recording;
-        std::lock_guard<std::mutex> lock(recording);
-        wchar_t name[MAX_PATH * 2];
-        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
-        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
-        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
-        CharUpperA(&path[0]);
-        flushed->push_back(path);
-        return FlushFileBuffers(handle);
-    };
+    FlushedFiles flushes;
     const TransferResult result = TransferTree(source, destination, nullptr, options);
-    Platform().flushFile = previous;
-    flushed = nullptr;
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.figures.filesLinked, 2u);
-    const auto wasFlushed = [&](std::string path) {
-        CharUpperA(&path[0]);
-        return std::find(seen.begin(), seen.end(), path) != seen.end();
-    };
-    EXPECT_TRUE(wasFlushed(incoming + "\\sub\\x.txt")) << "the changed file";
-    for (const char* linked : {"shared.txt", "sub\\deeper\\y.txt"}) EXPECT_FALSE(wasFlushed(incoming + "\\" + linked)) << linked;
-    for (const char* folder : {"", "\\sub", "\\sub\\deeper"}) EXPECT_TRUE(wasFlushed(incoming + folder)) << folder;
+    EXPECT_TRUE(flushes.Has(incoming + "\\sub\\x.txt")) << "the changed file";
+    for (const char* linked : {"shared.txt", "sub\\deeper\\y.txt"}) EXPECT_FALSE(flushes.Has(incoming + "\\" + linked)) << linked;
+    for (const char* folder : {"", "\\sub", "\\sub\\deeper"}) EXPECT_TRUE(flushes.Has(incoming + folder)) << folder;
     EXPECT_TRUE(SameTree(source, destination));
 }
 
@@ -569,35 +530,20 @@ TEST_F(TreeTransfer, OnlyFilesWithNewDataAreFlushedWhereTheRestIsLinked) {
 // left-over from one cut short, never stands under the whole name.
 TEST_F(TreeTransfer, ASetAsideIsNamedOnlyWhenWholeAndOnDisk) {
     Put(source, kSharedTree, "shared");
-    static std::vector<std::string>* flushes = nullptr;
-    std::vector<std::string> seen;
-    flushes = &seen;
-    const auto previous = Platform().flushFile;
-    Platform().flushFile = [](HANDLE handle) -> BOOL {
-        // The transfer flushes on several threads.
-        static std::mutex recording;
-        std::lock_guard<std::mutex> lock(recording);
-        wchar_t name[MAX_PATH * 2];
-        const DWORD n = GetFinalPathNameByHandleW(handle, name, MAX_PATH * 2, 0);
-        std::string path = n ? Narrow(std::wstring(name, n)) : "?";
-        if (path.rfind("\\\\?\\", 0) == 0) path = path.substr(4);
-        CharUpperA(&path[0]);
-        flushes->push_back(path);
-        return FlushFileBuffers(handle);
-    };
     const std::string aside = FreeAsideFolder(source);
-    const SetAsideResult made = SetTreeAside(source, aside, false);
-    Platform().flushFile = previous;
-    flushes = nullptr;
+    SetAsideResult made;
+    std::vector<std::string> seen;
+    {
+        FlushedFiles flushes;
+        made = SetTreeAside(source, aside, false);
+        seen = flushes.Log();
+    }
     ASSERT_TRUE(made.ok);
     EXPECT_EQ(made.folder, aside);
     EXPECT_TRUE(SameTree(source, aside));
     EXPECT_FALSE(Exists(aside + ".incoming"));
-    for (const auto& file : {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"}) {
-        std::string building = aside + ".incoming\\" + file;
-        CharUpperA(&building[0]);
-        EXPECT_NE(std::find(seen.begin(), seen.end(), building), seen.end()) << file;
-    }
+    for (const auto& file : {"shared.txt", "sub\\x.txt", "sub\\deeper\\y.txt"})
+        EXPECT_NE(std::find(seen.begin(), seen.end(), FlushedName(aside + ".incoming\\" + file)), seen.end()) << file;
 
     // A copy cut short left its ".incoming"; a second set-aside in the same second takes
     // another name, and one that cannot read a file leaves nothing of either name.
