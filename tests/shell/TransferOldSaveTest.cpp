@@ -191,4 +191,25 @@ TEST_F(OldSave, WhatAKillLeftIsClearedWithoutTouchingTheTreesItSharesFilesWith) 
     EXPECT_EQ(in.figures.filesLinked, FilesIn(share) - 1 - 3);
 }
 
+// Killed between the switch and the move of the manifest: the new tree's name holds the
+// manifest of the tree that became the save, and the save's name the manifest of the tree
+// let go. Each names its tree's root and each file's ID and change time, so neither
+// vouches for a file of another tree: the next copy in takes nothing on their word and
+// still makes the share's tree.
+TEST_F(OldSave, ManifestsLeftInTheWrongPlaceByAKillVouchForNothing) {
+    LocalWithAnOldSave();
+    const std::string manifest = local + ".manifest", savedManifest = save + ".manifest";
+    const std::string letGoManifest = ReadFile(savedManifest);
+    CopyIn();
+    MoveFileExA(savedManifest.c_str(), manifest.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteFile(savedManifest, letGoManifest);
+
+    AnotherPcSaves("f\\5.txt", "file 5, from pcB");
+    const TransferResult in = CopyIn();
+    EXPECT_EQ(in.figures.filesLinked, 0u);
+    ExpectSameTree(share, local);
+    EXPECT_EQ(ReadFile(save + "\\notes.txt"), "notes v3");
+    EXPECT_EQ(ReadFile(save + "\\f\\5.txt"), "file 5");
+}
+
 }  // namespace
