@@ -162,14 +162,18 @@ awk -v speed="$disk_speed" '
              t, bytes[t] / 1e6, cp[t], bytes[t] / speed, changed[t] / 1e6, changed[t] / speed
     print ""
     print "goals:"
-    s = start["2000 one"]; a = after["2000 one"]
-    printf "  one user, 2,000 files: start to application %.3f s (at most 1.0): %s\n", s, verdict(s <= 1.0)
-    printf "  one user, 2,000 files: application end to program end %.3f s (at most 1.5): %s\n", a, verdict(a <= 1.5)
-    # What must be written locally after another PC changed one file: that file.
-    o = start["2000 other"]; limit = 2 * changed[2000] / speed + 1
-    printf "  after another PC, 2,000 files: start to application %.3f s (at most 2 x %.3f + 1 = %.3f): %s\n",
-           o, changed[2000] / speed, limit, verdict(o <= limit)
-    if ("20000" in trees) {
+    # A goal is judged only on the trees this run measured (PERIOD_TREES may leave one out).
+    if (!("2000" in trees)) print "  (the 2,000-file tree was not measured: no goal can be judged)"
+    else {
+      s = start["2000 one"]; a = after["2000 one"]
+      printf "  one user, 2,000 files: start to application %.3f s (at most 1.0): %s\n", s, verdict(s <= 1.0)
+      printf "  one user, 2,000 files: application end to program end %.3f s (at most 1.5): %s\n", a, verdict(a <= 1.5)
+      # What must be written locally after another PC changed one file: that file.
+      o = start["2000 other"]; limit = 2 * changed[2000] / speed + 1
+      printf "  after another PC, 2,000 files: start to application %.3f s (at most 2 x %.3f + 1 = %.3f): %s\n",
+             o, changed[2000] / speed, limit, verdict(o <= limit)
+    }
+    if (("20000" in trees) && ("2000" in trees)) {
       split("one other", sc, " ")
       for (k = 1; k <= 2; k++) {
         c = sc[k]; name = c == "one" ? "one user" : "after another PC"
