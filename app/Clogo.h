@@ -9,6 +9,7 @@
 #include "lock/Tokenlock.h"
 #include "forms/Form.h"
 #include "shell/Wintools.h"
+#include "shell/transfer/Transfer.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,8 +18,6 @@
 #include <vector>
 
 class AppControl;
-struct TransferResult;
-struct TransferOptions;
 
 enum PeriodState : int32_t {
     Initialise = 0,
@@ -77,8 +76,9 @@ public:
     bool WaitFlag = false;
     OwnedText Title;
     // The shared tree as this period copied it in; a different one before the copy
-    // back means another PC wrote while the lock was not ours.
-    uint64_t SharedAtCopyIn = 0;
+    // back means another PC wrote while the lock was not ours. The copy back takes its
+    // listing instead of listing the share again.
+    TreeSeen SharedAtCopyIn;
     // The token this period created (none: it holds no lock), and when (tick count).
     TokenIdentity OwnToken;
     ULONGLONG OwnTokenTakenAt = 0;

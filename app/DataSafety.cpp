@@ -57,19 +57,14 @@ bool TLogo::CopySharedIn() {
     // one tree whole. A copy that met the switch may also have failed: it is tried again.
     constexpr int kTries = 3;
     TransferResult result;
-    // The old local save is deleted while the application runs; what it holds of the share's
-    // tree is taken from it rather than written again.
-    TransferOptions options;
-    options.deleteOldSaveLater = true;
-    options.linkFromOldSave = true;
     for (int tried = 1; tried <= kTries; ++tried) {
         if (tried > 1) RunOnWorker([] { return SleepEx(1000, FALSE); });
-        result = TransferWithProgress(shared, local, &options);
-        uint64_t after = 0;
-        if (!ReadOnlyFlag || result.cancelled ||
-            (FingerprintOnWorker(shared, after) && after == result.sourceFingerprint && result.sourceFingerprint)) {
+        result = TransferWithProgress(shared, local);
+        // Without the lock, the copy counts only when the share still holds the tree listed.
+        if (!ReadOnlyFlag || !result.ok ||
+            RunOnWorker([&] { return LookAgain(shared, result.source); }) == SeenAgain::Same) {
             ShowMessages(nullptr, result.messages);
-            if (result.ok) SharedAtCopyIn = result.sourceFingerprint;
+            if (result.ok) SharedAtCopyIn = result.source;
             return result.ok;
         }
     }
@@ -100,7 +95,7 @@ Interruption TLogo::SettleUnsavedWork() {
             if (!CopyWorkBack(otherSaveAside)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
             return std::nullopt;
         case UnsavedChoice::SetAside: {
-            const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(local, FreeAsideFolder(local), false); });
+            const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(local, FreeAsideFolder(local)); });
             ShowMessages(nullptr, aside.messages);
             if (!aside.ok)
                 return Fail("Unsaved Local Data",
@@ -120,7 +115,7 @@ Interruption TLogo::RecordUnsavedWork() {
     if (ReadOnlyFlag) return std::nullopt;
     UnsavedWork work;
     GetSystemTimeAsFileTime(&work.began);
-    work.sharedFingerprint = SharedAtCopyIn;
+    work.sharedFingerprint = SharedAtCopyIn.Fingerprint();
     if (WriteUnsavedWork(GetLocalDataFolder(), work)) return std::nullopt;
     const std::string detail = UnsavedWorkRecordPath(GetLocalDataFolder()) + " (" +
                                SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
@@ -129,10 +124,12 @@ Interruption TLogo::RecordUnsavedWork() {
 
 bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     const std::string shared = GetRemoteSharedDataFolder();
-    uint64_t sharedNow = 0;
-    TraceStage("copy back: fingerprint of the share");
-    // Unreadable: the copy back itself will fail and say so.
-    if (!FingerprintOnWorker(shared, sharedNow) || sharedNow == SharedAtCopyIn) return true;
+    // Judged on the share as its repair leaves it: an interrupted save of another PC is
+    // finished or undone first.
+    if (RepairSharedFolder()) return false;
+    TraceStage("copy back: is the share as copied in");
+    // A share that cannot be read is never taken as unchanged.
+    if (RunOnWorker([&] { return LookAgain(shared, SharedAtCopyIn); }) == SeenAgain::Same) return true;
     otherSaveAside = FreeAsideFolder(shared);
     const bool overwrite = CopyBackOverChangedShare(Handle(), shared.c_str(), otherSaveAside);
     return overwrite && !Ending();
@@ -141,15 +138,13 @@ bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
 bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     const std::string local = GetLocalDataFolder(), shared = GetRemoteSharedDataFolder();
     if (!otherSaveAside.empty()) {
-        // Trees on the share are never changed in place: links keep the other save cheaply.
-        const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(shared, otherSaveAside, true); });
+        const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(shared, otherSaveAside); });
         ShowMessages(nullptr, aside.messages);
         if (!aside.ok) return false;
     }
     TransferOptions options;
-    options.linkUnchanged = true;
-    // The old shared save is deleted once the lock is released and the window closed.
-    options.deleteOldSaveLater = true;
+    // The share as the copy in listed it, while it is still that tree: not listed again.
+    options.destinationSeen = &SharedAtCopyIn;
     options.beforeSwitch = [&](uint64_t fingerprint) {
         UnsavedWork work;
         ReadUnsavedWork(local.c_str(), work);

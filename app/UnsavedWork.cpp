@@ -28,13 +28,18 @@ std::string Hex(uint64_t n) {
     return text;
 }
 
+// False only when there is no such file: one that is there but cannot be read is read
+// as empty, a record cut short.
 bool ReadAll(const std::string& path, std::string& content) {
+    content.clear();
     KernelHandle file(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    }
     char buffer[4096];
     DWORD read = 0;
-    content.clear();
     while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
     return true;
 }

@@ -1,16 +1,10 @@
 // Carvelund: take turns working on one shared data folder.
 #include "app/Clogo.h"
 #include "shell/Trace.h"
-#include "shell/transfer/Transfer.h"
 
 #include <commctrl.h>
 
 #include <exception>
-
-namespace {
-// A share that stops answering must not keep an unseen program alive for ever.
-constexpr DWORD kLetGoPatienceMs = 10 * 60 * 1000;
-}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
@@ -25,12 +19,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             return 0;
         }
         forms::application::Run(logo);
-        // The period is over and its window gone: the old saves it let go are deleted now,
-        // delaying nobody. A kill here leaves them for the next start.
         logo.LocalClaim.Release();
         TraceStage("window closed");
-        WaitForBackgroundDeletes(kLetGoPatienceMs);
-        TraceStage("old saves deleted");
     } catch (const std::exception& e) {
         forms::application::ReportException(e.what());
     }

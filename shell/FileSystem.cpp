@@ -3,6 +3,7 @@
 
 #include "shell/Handles.h"
 #include "shell/ParallelWork.h"
+#include "shell/Trace.h"
 #include "shell/TreeListing.h"
 #include "shell/Wintools.h"
 
@@ -75,6 +76,7 @@ DWORD RemoveReadOnlyName(const std::wstring& call) {
 // One name: a file, an empty folder, or a link (junction, symbolic link), which goes as
 // the link itself. Attributes are touched only when they are in the way.
 DWORD RemoveEntry(const std::wstring& path, bool folder) {
+    NoteFileCall(path);
     const std::wstring call = LongPathForm(path);
     const auto remove = [&] { return folder ? RemoveDirectoryW(call.c_str()) : DeleteFileW(call.c_str()); };
     if (remove()) return ERROR_SUCCESS;
@@ -211,10 +213,12 @@ FileOpResult RenameTreeAnyLength(const std::string& from, const std::string& to)
 }
 
 bool PathExists(const std::wstring& path) {
+    NoteFileCall(path);
     return GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 FileOpResult MakeFolder(const std::wstring& path) {
+    NoteFileCall(path);
     if (CreateDirectoryW(LongPathForm(path).c_str(), nullptr)) return FileOpResult::Done();
     return FileOpResult::Failed(GetLastError());
 }
@@ -227,7 +231,30 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder) {
 
 bool RemoveTreeBestEffort(const std::wstring& folder) { return RemoveTreeEntries(folder, false) == ERROR_SUCCESS; }
 
+FileOpResult MoveEntry(const std::wstring& from, const std::wstring& to) {
+    NoteFileCall(from);
+    if (Platform().moveFile(LongPathForm(from).c_str(), LongPathForm(to).c_str(), 0)) return FileOpResult::Done();
+    return FileOpResult::Failed(GetLastError());
+}
+
+FileOpResult RemoveOneFile(const std::wstring& path) {
+    NoteFileCall(path);
+    const DWORD error = RemoveEntry(path, false);
+    return error == ERROR_SUCCESS || Gone(error) ? FileOpResult::Done() : FileOpResult::Failed(error);
+}
+
+FileOpResult MakeFolders(const std::wstring& root, const std::wstring& relative) {
+    for (size_t at = 0; at <= relative.size(); ++at) {
+        if (at < relative.size() && relative[at] != L'\\') continue;
+        const std::wstring folder = JoinPath(root, relative.substr(0, at));
+        if (PathExists(folder)) continue;
+        if (FileOpResult made = MakeFolder(folder); !made) return made;
+    }
+    return FileOpResult::Done();
+}
+
 FileOpResult FlushFile(const std::wstring& path) {
+    NoteFileCall(path);
     const std::wstring file = LongPathForm(path);
     KernelHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
@@ -248,6 +275,7 @@ FileOpResult FlushFile(const std::wstring& path) {
 }
 
 FileOpResult FlushFolder(const std::wstring& folder) {
+    NoteFileCall(folder);
     // Write access and backup semantics: the only way to a folder handle that can be flushed.
     KernelHandle handle(CreateFileW(LongPathForm(folder).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -259,6 +287,7 @@ FileOpResult FlushFolder(const std::wstring& folder) {
 std::wstring DurableTempName(const std::wstring& path) { return path + L".new"; }
 
 FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& content) {
+    NoteFileCall(plainPath);
     const std::wstring path = LongPathForm(plainPath), temp = LongPathForm(DurableTempName(plainPath));
     {
         KernelHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -292,6 +321,8 @@ FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& 
 
 FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPROGRESS_ROUTINE progress,
                          void* context) {
+    NoteFileCall(from);
+    NoteFileCall(to);
     if (Platform().copyFile(LongPathForm(from).c_str(), LongPathForm(to).c_str(), progress, context, nullptr, COPY_FILE_FAIL_IF_EXISTS))
         return FileOpResult::Done();
     const DWORD error = GetLastError();

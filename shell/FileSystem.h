@@ -54,6 +54,11 @@ FileOpResult RenameTreeAnyLength(const std::string& from, const std::string& to)
 bool PathExists(const std::wstring& path);
 // One folder; its parent must exist, and an existing folder is a failure.
 FileOpResult MakeFolder(const std::wstring& path);
+// Moves a file or a folder tree to a new name on the same volume (Platform().moveFile),
+// never over an existing one.
+FileOpResult MoveEntry(const std::wstring& from, const std::wstring& to);
+// Deletes one file, a read-only one too; a missing file counts as deleted.
+FileOpResult RemoveOneFile(const std::wstring& path);
 // Deletes a tree with everything in it, read-only entries included, without the shell
 // (whose delete costs as much as a copy). The first error stops it; a missing folder
 // counts as deleted. A link (junction, symbolic link) is removed as a link, never entered:
@@ -62,6 +67,8 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 // The same, going on past what will not go (a file another program holds open); what is
 // gone already (another PC deleting the same tree) counts as deleted. True when all went.
 bool RemoveTreeBestEffort(const std::wstring& folder);
+// Makes the folders of `relative` below `root` that are missing, parents first.
+FileOpResult MakeFolders(const std::wstring& root, const std::wstring& relative);
 // Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
 FileOpResult FlushFile(const std::wstring& file);
 // Puts a folder's entries (names made, renamed, removed) on disk. Not every file system

@@ -1,9 +1,13 @@
 #include "shell/TreeListing.h"
 
 #include "shell/Handles.h"
+#include "shell/Trace.h"
 #include "shell/Wintools.h"
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -89,6 +93,7 @@ void TakeBlock(const unsigned char* block, const std::wstring& relative, std::ve
 bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
                 std::string& problem) {
     const std::wstring folder = relative.empty() ? root : JoinPath(root, relative);
+    NoteFileCall(folder);
     KernelHandle handle(CreateFileW(LongPathForm(folder).c_str(), FILE_LIST_DIRECTORY,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -112,10 +117,92 @@ bool ListFolder(const std::wstring& root, const std::wstring& relative, std::vec
     }
 }
 
+// The folders of a tree listed several at a time: on a share each folder costs a round
+// trip or more, and a server answers many at once. Each folder's entries are kept apart
+// and put together at the end, parents before their contents, as a plain walk gives them.
+class ParallelLister {
+public:
+    ParallelLister(const std::wstring& root, Links links) : root_(root), links_(links) {}
+
+    bool List(std::vector<TreeEntry>& entries, std::string& problem) {
+        Add(L"");
+        std::vector<std::thread> helpers;
+        for (size_t t = 1; t < kListingThreads; ++t) helpers.emplace_back([this] { Work(); });
+        Work();
+        for (auto& helper : helpers) helper.join();
+        if (failed_) {
+            problem = problem_;
+            SetLastError(error_);
+            return false;
+        }
+        Assemble(entries);
+        return true;
+    }
+
+private:
+    void Add(const std::wstring& relative) {
+        folders_[FoldedName(relative)];
+        pending_.push_back(relative);
+    }
+
+    bool Descends(const TreeEntry& entry) const { return entry.folder && (links_ == Links::Enter || !IsLink(entry)); }
+
+    void Work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return !pending_.empty() || busy_ == 0 || failed_; });
+            if (failed_ || pending_.empty()) return;
+            const std::wstring relative = pending_.back();
+            pending_.pop_back();
+            ++busy_;
+            lock.unlock();
+            std::vector<TreeEntry> listed;
+            std::string problem;
+            const bool ok = ListFolder(root_, relative, listed, problem);
+            const DWORD error = GetLastError();
+            lock.lock();
+            --busy_;
+            if (!ok && !failed_) {
+                failed_ = true;
+                problem_ = problem;
+                error_ = error;
+            }
+            for (const auto& entry : listed)
+                if (Descends(entry)) Add(entry.relative);
+            folders_[FoldedName(relative)] = std::move(listed);
+            changed_.notify_all();
+        }
+    }
+
+    // The root's entries, then each folder's entries after the entry that names it.
+    void Assemble(std::vector<TreeEntry>& entries) {
+        entries = std::move(folders_[L""]);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!Descends(entries[i])) continue;
+            auto found = folders_.find(FoldedName(entries[i].relative));
+            if (found == folders_.end()) continue;
+            for (auto& entry : found->second) entries.push_back(std::move(entry));
+            folders_.erase(found);
+        }
+    }
+
+    const std::wstring root_;
+    const Links links_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::wstring> pending_;
+    std::map<std::wstring, std::vector<TreeEntry>> folders_;  // by folded relative name
+    size_t busy_ = 0;
+    bool failed_ = false;
+    std::string problem_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
 }  // namespace
 
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem, Links links) {
     entries.clear();
+    NoteFileCall(root);
     const DWORD attributes = GetFileAttributesW(LongPathForm(root).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
@@ -123,17 +210,13 @@ bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::st
         SetLastError(error);
         return false;
     }
-    std::vector<std::wstring> pending{L""};
-    while (!pending.empty()) {
-        const std::wstring relative = pending.back();
-        pending.pop_back();
-        const size_t before = entries.size();
-        if (!ListFolder(root, relative, entries, problem)) return false;
-        for (size_t i = before; i < entries.size(); ++i)
-            if (entries[i].folder && (links == Links::Enter || !IsLink(entries[i])))
-                pending.push_back(entries[i].relative);
-    }
-    return true;
+    return ParallelLister(root, links).List(entries, problem);
+}
+
+bool ListOneFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
+                   std::string& problem) {
+    entries.clear();
+    return ListFolder(root, relative, entries, problem);
 }
 
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {

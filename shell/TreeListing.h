@@ -25,13 +25,22 @@ struct TreeEntry {
 // point). A delete must not: what the link points to is not part of the tree.
 enum class Links { Enter, Keep };
 
+// Folders listed at once: each waits for the disk or the server, and a server answers
+// many requests in flight.
+constexpr size_t kListingThreads = 8;
+
 // Every entry below `root`, parents before their contents, with file IDs and change
-// times where the file system lists them. False when any folder could not be listed to
+// times where the file system lists them, a folder at a time with large directory
+// queries, several folders at once. False when any folder could not be listed to
 // its end; `problem` then names it (and the thread's last error is the reason). A
 // missing root is a problem too. With Links::Keep a link is listed as an entry of its
 // own and nothing behind it.
 bool ListTree(const std::wstring& root, std::vector<TreeEntry>& entries, std::string& problem,
               Links links = Links::Enter);
+// The entries of one folder of the tree at `root` (`relative` empty for the root itself),
+// named relative to `root`.
+bool ListOneFolder(const std::wstring& root, const std::wstring& relative, std::vector<TreeEntry>& entries,
+                   std::string& problem);
 // A junction or symbolic link rather than the thing it points to.
 inline bool IsLink(const TreeEntry& entry) { return (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 

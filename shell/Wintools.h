@@ -137,8 +137,9 @@ struct PlatformCalls {
     // Puts a file's (or a folder's) data on disk: whether it happened cannot be seen from
     // outside, so tests record the calls here.
     BOOL(WINAPI* flushFile)(HANDLE) = FlushFileBuffers;
-    // The transfer's link to an unchanged file: FAT, exFAT and some servers refuse it.
-    BOOL(WINAPI* createHardLink)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) = CreateHardLinkW;
+    // The transfer's move of one entry of a tree into its undo folder and back: a kill
+    // between two of them is what a test must be able to stop at.
+    BOOL(WINAPI* moveFile)(LPCWSTR, LPCWSTR, DWORD) = MoveFileExW;
     int(WINAPI* messageBox)(HWND, LPCSTR, LPCSTR, UINT) = MessageBoxA;
     // The lock token's create: a rival PC's token can appear at this very instant.
     HANDLE(WINAPI* createFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = CreateFileA;

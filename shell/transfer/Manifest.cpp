@@ -1,21 +1,27 @@
-// The manifest beside a transfer's destination: for each file of the tree the transfer
-// built, the file as it was left (file ID, change time) and the content token it was
-// given. A file still so carries that token; one written since (its change time moves,
-// even when a program puts the last-write time back) carries its own. The manifest
-// names the tree's root folder, so one left beside another tree is ignored.
+// The manifest beside a tree: for each file as the transfer that made the tree left it
+// (file ID, change time), the content token it was given. A file still so carries that
+// token; one written since (its change time moves, even when a program puts the
+// last-write time back) carries its own. The manifest names the tree's root folder and a
+// generation new with each tree, so one left beside another tree is ignored, and a later
+// step can tell the tree it listed from one switched in since.
 #include "shell/transfer/Parts.h"
 
+#include "shell/FileSystem.h"
 #include "shell/Handles.h"
+#include "shell/Trace.h"
 #include "shell/Wintools.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
 
 namespace {
 
-constexpr char kFirstLine[] = "Carvelund manifest 1";
-
+constexpr char kFirstLine[] = "Carvelund manifest 2";
+constexpr char kEarlierFirstLine[] = "Carvelund manifest 1";  // no generation
 
 // FAT and exFAT keep no change time: a file written there with its time put back would
 // look untouched.
@@ -42,25 +48,15 @@ std::wstring FromUtf8(const std::string& text) {
     return wide;
 }
 
-// One file as the manifest recorded it.
-struct Recorded {
-    uint64_t fileId = 0;
-    uint64_t changed = 0;
-    ContentToken token;
-};
-
-struct Manifest {
-    uint32_t volume = 0;
-    uint64_t root = 0;
-    std::map<std::wstring, Recorded> files;  // by folded name
-};
-
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    KernelHandle file(CreateFileW(LongPathForm(Widen(path)).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+// At most `limit` bytes from the start of the file.
+bool ReadFileStart(const std::string& path, size_t limit, std::string& content) {
+    const std::wstring wide = Widen(path);
+    NoteFileCall(wide);
+    KernelHandle file(CreateFileW(LongPathForm(wide).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 256 * 1024 * 1024) return false;
-    content.assign(static_cast<size_t>(size.QuadPart), '\0');
+    content.assign(std::min<size_t>(static_cast<size_t>(size.QuadPart), limit), '\0');
     DWORD read = 0;
     return content.empty() ||
            (::ReadFile(file.Get(), &content[0], static_cast<DWORD>(content.size()), &read, nullptr) &&
@@ -79,31 +75,27 @@ bool Numbers(const std::string& line, size_t& at, uint64_t* values, int count) {
     return true;
 }
 
-// The manifest as written, or nothing: a torn or foreign file vouches for no file.
-bool ReadManifest(const std::string& path, Manifest& manifest) {
-    std::string content;
-    if (!ReadWholeFile(path, content)) return false;
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < content.size();) {
-        const size_t end = content.find('\n', at);
-        if (end == std::string::npos) return false;  // every line ends, the last one too
-        lines.push_back(content.substr(at, end - at));
-        at = end + 1;
-    }
-    if (lines.size() < 3 || lines[0] != kFirstLine) return false;
-    uint64_t tree[2];
+// The first two lines: the format and the tree.
+bool ReadHeader(const std::vector<std::string>& lines, Manifest& manifest) {
+    if (lines.size() < 2) return false;
+    const bool current = lines[0] == kFirstLine;
+    if (!current && lines[0] != kEarlierFirstLine) return false;
+    uint64_t tree[3] = {};
     size_t at = 5;
-    if (lines[1].rfind("tree ", 0) != 0 || !Numbers(lines[1] + " ", at, tree, 2)) return false;
+    if (lines[1].rfind("tree ", 0) != 0 || !Numbers(lines[1] + " ", at, tree, current ? 3 : 2)) return false;
     manifest.volume = static_cast<uint32_t>(tree[0]);
     manifest.root = tree[1];
-    const size_t files = lines.size() - 3;
-    if (lines.back() != "end " + std::to_string(files)) return false;
-    for (size_t i = 2; i < lines.size() - 1; ++i) {
-        uint64_t v[5];
-        at = 0;
-        if (!Numbers(lines[i], at, v, 5) || at >= lines[i].size()) return false;
-        Recorded recorded{v[0], v[1], {static_cast<uint32_t>(v[2]), v[3], v[4]}};
-        manifest.files[FoldedName(FromUtf8(lines[i].substr(at)))] = recorded;
+    manifest.generation = tree[2];
+    return true;
+}
+
+// Whole lines only: the last one ends too.
+bool SplitLines(const std::string& content, std::vector<std::string>& lines, bool wholeOnly) {
+    for (size_t at = 0; at < content.size();) {
+        const size_t end = content.find('\n', at);
+        if (end == std::string::npos) return !wholeOnly;
+        lines.push_back(content.substr(at, end - at));
+        at = end + 1;
     }
     return true;
 }
@@ -114,58 +106,28 @@ std::string Hex(uint64_t value) {
     return text;
 }
 
-// Written under another name, flushed and renamed over the old one: a manifest that is
-// there is whole.
-bool WriteReplacing(const std::string& path, const std::string& content) {
-    const std::wstring target = LongPathForm(Widen(path)), written = LongPathForm(Widen(path + ".new"));
-    {
-        KernelHandle file(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD done = 0;
-        if (!file || !::WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &done, nullptr) ||
-            done != content.size() || !FlushFileBuffers(file.Get())) {
-            file.Reset();
-            DeleteFileW(written.c_str());
-            return false;
-        }
-    }
-    if (MoveFileExW(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    DeleteFileW(written.c_str());
-    return false;
+uint64_t Mixed(uint64_t x) {  // splitmix64's finish
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
 }
 
 }  // namespace
 
-ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry>& entries) {
-    ContentTokens tokens;
-    TreeIdentity tree;
-    if (!IdentifyTree(root, tree) || !tree.keepsChangeTimes) return tokens;
-    const TransferNames names(root);
-    Manifest manifest;
-    // "X\" would name a file inside the tree: such a tree has no manifest.
-    if (names.EndsInSeparator() || !ReadManifest(names.manifest, manifest) || manifest.volume != tree.volume ||
-        manifest.root != tree.root)
-        manifest.files.clear();
-    for (const auto& entry : entries) {
-        const uint64_t changed = TimeValue(entry.changed);
-        if (entry.folder || !entry.fileId || !changed) continue;
-        const std::wstring name = FoldedName(entry.relative);
-        const auto recorded = manifest.files.find(name);
-        if (recorded != manifest.files.end() && recorded->second.fileId == entry.fileId &&
-            recorded->second.changed == changed)
-            tokens[name] = recorded->second.token;
-        else
-            tokens[name] = {tree.volume, entry.fileId, changed};
-    }
-    return tokens;
-}
-
 bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
-    KernelHandle folder(CreateFileW(LongPathForm(Widen(root)).c_str(), FILE_READ_ATTRIBUTES,
+    const std::wstring wide = Widen(root);
+    NoteFileCall(wide);
+    KernelHandle folder(CreateFileW(LongPathForm(wide).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!folder || !GetFileInformationByHandle(folder.Get(), &info)) return false;
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
     identity.volume = info.dwVolumeSerialNumber;
     identity.root = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     wchar_t fileSystem[MAX_PATH + 1] = L"";
@@ -175,32 +137,71 @@ bool IdentifyTree(const std::string& root, TreeIdentity& identity) {
     return identity.root != 0;
 }
 
-bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree) {
-    TreeIdentity now;
-    std::vector<TreeEntry> entries;
-    std::string problem;
-    // Listed now, after the switch: linking and deleting old trees move change times too.
-    // Another tree switched in meanwhile keeps its own manifest; and should it come between
-    // this look and the listing, the manifest names this tree's root and is ignored there.
-    if (!IdentifyTree(names.destination, now) || now.root != tree.root || now.volume != tree.volume ||
-        !ListTree(Widen(names.destination), entries, problem))
+bool ReadManifest(const std::string& path, Manifest& manifest) {
+    std::string content;
+    std::vector<std::string> lines;
+    if (!ReadFileStart(path, SIZE_MAX, content) || !SplitLines(content, lines, true) || lines.size() < 3 ||
+        !ReadHeader(lines, manifest))
         return false;
-    std::string content = std::string(kFirstLine) + "\ntree " + Hex(tree.volume) + " " + Hex(tree.root) + "\n";
+    const size_t files = lines.size() - 3;
+    if (lines.back() != "end " + std::to_string(files)) return false;
+    manifest.files.clear();
+    for (size_t i = 2; i < lines.size() - 1; ++i) {
+        uint64_t v[5];
+        size_t at = 0;
+        if (!Numbers(lines[i], at, v, 5) || at >= lines[i].size()) return false;
+        manifest.files[FoldedName(FromUtf8(lines[i].substr(at)))] = {v[0], v[1], {static_cast<uint32_t>(v[2]), v[3], v[4]}};
+    }
+    return true;
+}
+
+bool ReadManifestStamp(const std::string& path, Manifest& stamp) {
+    std::string content;
+    std::vector<std::string> lines;
+    return ReadFileStart(path, 256, content) && SplitLines(content, lines, false) && ReadHeader(lines, stamp);
+}
+
+ContentTokens TokensOf(const TreeIdentity& tree, const std::vector<TreeEntry>& entries, const Manifest* manifest) {
+    ContentTokens tokens;
+    if (!tree.keepsChangeTimes) return tokens;
+    const bool vouches = manifest && manifest->volume == tree.volume && manifest->root == tree.root;
+    for (const auto& entry : entries) {
+        const uint64_t changed = TimeValue(entry.changed);
+        if (entry.folder || !entry.fileId || !changed) continue;
+        const std::wstring name = FoldedName(entry.relative);
+        const auto recorded = vouches ? manifest->files.find(name) : manifest->files.end();
+        if (vouches && recorded != manifest->files.end() && recorded->second.fileId == entry.fileId &&
+            recorded->second.changed == changed)
+            tokens[name] = recorded->second.token;
+        else
+            tokens[name] = {tree.volume, entry.fileId, changed};
+    }
+    return tokens;
+}
+
+bool WriteManifest(const std::string& path, const TreeIdentity& tree, uint64_t generation,
+                   const std::vector<TreeEntry>& entries, const ContentTokens& tokens) {
+    std::string content = std::string(kFirstLine) + "\ntree " + Hex(tree.volume) + " " + Hex(tree.root) + " " +
+                          Hex(generation) + "\n";
     size_t files = 0;
     for (const auto& entry : entries) {
-        const auto token = given.find(FoldedName(entry.relative));
-        if (entry.folder || token == given.end() || !entry.fileId || !TimeValue(entry.changed)) continue;
+        const auto token = tokens.find(FoldedName(entry.relative));
+        if (entry.folder || token == tokens.end() || !entry.fileId || !TimeValue(entry.changed)) continue;
         content += Hex(entry.fileId) + " " + Hex(TimeValue(entry.changed)) + " " + Hex(token->second.volume) + " " +
                    Hex(token->second.fileId) + " " + Hex(token->second.changed) + " " + Utf8(entry.relative) + "\n";
         ++files;
     }
     content += "end " + std::to_string(files) + "\n";
-    return WriteReplacing(names.manifest, content);
+    return WriteFileDurably(Widen(path), content).ok;
 }
 
-void KeepManifestWithSave(const TransferNames& names) {
-    const std::wstring current = LongPathForm(Widen(names.manifest));
-    const std::wstring saved = LongPathForm(Widen(TransferNames(names.save).manifest));
-    // A manifest names its tree's root: one left in the wrong place is ignored, never wrong.
-    if (!MoveFileExW(current.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING)) DeleteFileW(saved.c_str());
+uint64_t NewGeneration() {
+    static std::atomic<uint64_t> counter{0};
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    LARGE_INTEGER ticks;
+    QueryPerformanceCounter(&ticks);
+    const uint64_t generation = Mixed(TimeValue(now) ^ Mixed(uint64_t(GetCurrentProcessId()) << 32 ^ counter++) ^
+                                      Mixed(static_cast<uint64_t>(ticks.QuadPart)));
+    return generation ? generation : 1;
 }

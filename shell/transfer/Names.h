@@ -1,4 +1,4 @@
-// The folders a transfer to one destination works with, all siblings of it.
+// The names a transfer to one destination works with, all siblings of it.
 #pragma once
 
 #include <string>
@@ -7,11 +7,17 @@ struct TransferNames {
     explicit TransferNames(const std::string& destination)
         : destination(destination),
           save(destination + ".saved"),
-          oldSave(destination + ".2delete"),
+          next(destination + ".next"),
+          undo(next + ".undo"),
+          journal(next + ".journal"),
+          check(next + ".check"),
+          manifest(destination + ".manifest"),
+          saveManifest(save + ".manifest"),
+          nextManifest(next + ".manifest"),
           incoming(destination + ".incoming"),
           complete(destination + ".complete"),
-          check(complete + ".check"),
-          manifest(destination + ".manifest") {}
+          completeCheck(complete + ".check"),
+          oldSave(destination + ".2delete") {}
 
     // "X\" would put every sibling inside X itself: such a destination is refused.
     bool EndsInSeparator() const {
@@ -19,10 +25,20 @@ struct TransferNames {
     }
 
     std::string destination;
-    std::string save;      // the tree before the destination's present one
-    std::string oldSave;   // the save before last, while it is being let go
-    std::string incoming;  // a copy being made: never trusted, never used
-    std::string complete;  // a copy made and verified, waiting to be switched in
-    std::string check;     // what the complete copy holds: without it, it is not trusted
-    std::string manifest;  // a file: what the destination's tree was made from (Manifest.cpp)
+    std::string save;  // the tree before the destination's present one
+    // The save while a transfer makes it into the next tree, changing only what differs;
+    // put back into the save if the transfer does not finish.
+    std::string next;
+    std::string undo;     // a folder: what was taken out of the next tree, to be put back
+    std::string journal;  // what the transfer changes in the next tree, written before it does
+    std::string check;    // what the next tree holds, once it is whole and on disk
+    std::string manifest;      // a file: what each file of the destination's tree was made from
+    std::string saveManifest;  // the same for the save
+    std::string nextManifest;  // the same for the next tree, before the switch
+    // Left by earlier versions of the program, which built a whole new tree beside the
+    // destination and let the save before last go.
+    std::string incoming;       // a copy being made
+    std::string complete;       // a copy made and checked
+    std::string completeCheck;  // its record
+    std::string oldSave;        // the save before last, about to go
 };

@@ -1,6 +1,12 @@
 // The concerns the tree transfer is made of, one file each. Private to this folder:
 // callers see only Transfer.h. Every step appends what went wrong to `messages`, in the
 // order the boxes are to be shown, and returns false; none shows anything.
+//
+// A transfer makes the next tree out of the save (the tree before the destination's),
+// changing only what differs from the source, and then switches names: the next tree
+// becomes the destination, the destination the save. What it takes out of the save goes
+// into an undo folder, and a journal written before the first change says what it adds,
+// so that a failure, or the repair after a kill, puts the save back exactly as it was.
 #pragma once
 
 #include "shell/TreeListing.h"
@@ -8,7 +14,6 @@
 #include "shell/transfer/Transfer.h"
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -17,16 +22,7 @@
 // Appends the message and returns false, so that a step fails and tells in one line.
 bool Fail(Messages& messages, const std::string& title, const std::string& text);
 
-// ---- Listing.cpp: the source as the transfer reads it ----------------------------------
-// The source listed whole into `entries`; refused when it cannot be, and when it is empty
-// while the destination holds data (an empty source never replaces data).
-bool ReadSource(const std::string& source, const TransferNames& names, std::vector<TreeEntry>& entries,
-                Messages& messages);
-// Relative names, kinds, sizes and last-write times, independent of listing order. The
-// files that Explorer and macOS leave in folders they show are not counted.
-uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);
-
-// ---- Manifest.cpp: what each file of a tree was made from -------------------------------
+// ---- Manifest.cpp: what each file of a tree was made from ------------------------------
 // A file's content as one file (volume, file ID) held it at one change time. A copy that a
 // transfer makes carries the token of the file it was made from, for as long as neither
 // is written; any other file carries its own. Equal tokens mean equal content, whatever
@@ -43,10 +39,6 @@ struct ContentToken {
 };
 using ContentTokens = std::map<std::wstring, ContentToken>;  // by FoldedName of the relative name
 
-// The tokens the files of the tree at `root` (listed as `entries`) carry now: a file still
-// as the manifest beside the tree recorded it carries the recorded token, any other its
-// own. None at all where the file system keeps no change times.
-ContentTokens CurrentTokens(const std::string& root, const std::vector<TreeEntry>& entries);
 // Which tree a manifest is about, and whether the volume keeps change times.
 struct TreeIdentity {
     uint32_t volume = 0;
@@ -54,101 +46,184 @@ struct TreeIdentity {
     bool keepsChangeTimes = false;
 };
 bool IdentifyTree(const std::string& root, TreeIdentity& identity);
-// Records beside names.destination, for the tree `tree` (IdentifyTree), the token each of
-// its files was given (by name; a file without one carries its own). It may come later
-// than the switch (once the old save is deleted, which moves the change times of files
-// linked to it): nothing is written when the destination holds another tree by then.
-// False when it was not written: the next transfer then trusts less and copies more.
-bool WriteManifest(const TransferNames& names, const ContentTokens& given, const TreeIdentity& tree);
-// Once the destination's tree has become the save, its manifest goes with it (the
-// save's manifest is "<save>.manifest"); the save before last's goes.
-void KeepManifestWithSave(const TransferNames& names);
 
-// ---- Changes.cpp: what changed since the destination's tree was made ------------------
-struct Changes {
-    ContentTokens tokens;                         // the source's files, as they are now
-    std::map<std::wstring, TreeEntry> unchanged;  // by folded name: the destination's equal file
-    bool nothing = false;                         // the destination is the source already
+// The manifest beside a tree: the tree's root folder and generation, and for each file
+// as the transfer that made the tree left it (file ID, change time), its token.
+struct Manifest {
+    struct Recorded {
+        uint64_t fileId = 0;
+        uint64_t changed = 0;
+        ContentToken token;
+    };
+    uint32_t volume = 0;
+    uint64_t root = 0;
+    uint64_t generation = 0;  // new with each tree a transfer makes; 0 from earlier versions
+    std::map<std::wstring, Recorded> files;  // by folded name
 };
-// A source file is unchanged only where the destination's file has its name, size,
-// last-write time and attributes and the same content token; without tokens, all changed.
-Changes FindChanges(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                    const TransferNames& names);
-// The files of the source that the destination's save holds with equal content (as
-// FindChanges decides), by folded name, and of those the ones written since a transfer
-// made them: their data may not be on disk yet.
-struct SaveMatches {
-    std::map<std::wstring, TreeEntry> files;
-    std::set<std::wstring> writtenSince;
+// The manifest as written, or false: a torn or foreign file vouches for no file.
+bool ReadManifest(const std::string& path, Manifest& manifest);
+// Its first lines only: which tree and generation it is about.
+bool ReadManifestStamp(const std::string& path, Manifest& stamp);
+// The tokens the files of a tree (`entries`) carry: a file still as `manifest` recorded it
+// carries the recorded token, any other its own. None at all where the volume keeps no
+// change times.
+ContentTokens TokensOf(const TreeIdentity& tree, const std::vector<TreeEntry>& entries, const Manifest* manifest);
+// A manifest for the tree `tree` as listed in `entries`, each file with its token in
+// `tokens`, written whole or not at all.
+bool WriteManifest(const std::string& path, const TreeIdentity& tree, uint64_t generation,
+                   const std::vector<TreeEntry>& entries, const ContentTokens& tokens);
+uint64_t NewGeneration();
+
+// ---- Listing.cpp: a tree as the transfer looks at it ------------------------------------
+struct TreeLook {
+    std::string root;
+    TreeIdentity identity;
+    uint64_t generation = 0;  // of the manifest that vouched for it; 0 for none
+    std::vector<TreeEntry> entries;
+    ContentTokens tokens;
+
+    // Rebuilt after the entries change.
+    void Index();
+    const TreeEntry* Find(const std::wstring& foldedName) const;
+    const ContentToken* TokenOf(const std::wstring& foldedName) const;
+
+private:
+    std::map<std::wstring, size_t> index_;
 };
-SaveMatches FindInSave(const std::vector<TreeEntry>& sourceEntries, const ContentTokens& sourceTokens,
-                       const TransferNames& names);
-// Lists the source again and drops the tokens of files that moved meanwhile: their copy
-// may hold neither the old content nor the new.
-void ForgetMovedFiles(const std::string& source, const std::vector<TreeEntry>& sourceEntries, ContentTokens& tokens);
+// Lists the tree at `root` whole, with its identity and the tokens that the manifest at
+// `manifestPath` vouches for (none when it names another tree).
+bool LookAtTree(const std::string& root, const std::string& manifestPath, Links links, TreeLook& look,
+                std::string& problem);
+// The source as the transfer reads it; refused when it cannot be listed, and when it is
+// empty while the destination holds data (an empty source never replaces data).
+bool ReadSource(const std::string& source, const TransferNames& names, TreeLook& look, Messages& messages);
+// Relative names, kinds, sizes and last-write times, independent of listing order. The
+// files that Explorer and macOS leave in folders they show are not counted.
+uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);
+// The relative name of the folder that holds `relative` ("" for the root).
+std::wstring ParentOf(const std::wstring& relative);
 
-// ---- Assembly.cpp: the new tree at the incoming name -----------------------------------
-// Builds a copy of the source at names.incoming (which must not exist): files of
-// `unchanged` are taken from the destination's present tree on its own side (hard-linked
-// with options.linkUnchanged where the file system allows, else copied), the rest cross
-// from the source. Counts every file placed into `progress` (may be null) and `figures`,
-// and stops at its cancel.
-// `linked` receives the folded names of the files hard-linked whose data is on disk already.
-// Files of `inSave` are hard-linked from the save first, where they may be.
-bool AssembleIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                      const std::map<std::wstring, TreeEntry>& unchanged, const SaveMatches& inSave,
-                      const TransferNames& names, const TransferOptions& options, TransferProgress* progress,
-                      TransferFigures& figures, std::set<std::wstring>& linked, Messages& messages);
+// ---- Plan.cpp: what the next tree needs --------------------------------------------------
+// Same name, size, last-write time, attributes and content token: the same file.
+bool SameFile(const TreeEntry& a, const ContentToken* aToken, const TreeEntry& b, const ContentToken* bToken);
+// The destination holds the source already: nothing to copy, nothing to rotate.
+bool SameTree(const TreeLook& source, const TreeLook& destination);
 
-// ---- Verify.cpp: the check of the copy ---------------------------------------------------
-// The incoming tree holds exactly the entries of the source listing, files with their sizes.
-// `incomingEntries` receives the incoming tree as it was listed for the check: nothing but
-// the transfer writes there, so the flush and the check record take it as it is.
-bool VerifyIncoming(const std::string& source, const std::vector<TreeEntry>& sourceEntries,
-                    const TransferNames& names, std::vector<TreeEntry>& incomingEntries, Messages& messages);
+struct Plan {
+    struct Entry {
+        std::wstring relative;
+        bool folder = false;
+    };
+    // A file of the next tree that is written: the source's entry, and a file of the
+    // destination's own side with the same content to copy from (null: from the source).
+    struct Placement {
+        size_t source = 0;
+        const TreeEntry* ownSide = nullptr;
+    };
+    struct FolderAttributes {
+        std::wstring relative;
+        bool made = false;  // a new folder: it has no attributes to put back
+        DWORD before = 0;
+        DWORD after = 0;
+    };
+    bool fresh = false;                     // no save to start from: the next tree starts empty
+    // A save that holds a link (junction, symbolic link) is never worked in: a rename of a
+    // link can move what it points to (Wine). It stays whole and goes under this name at
+    // the switch ("<destination>.2delete-<n>"), deleted if it can be.
+    std::string saveAside;
+    std::vector<Entry> moves;               // entries of the save taken out, a folder with all it holds
+    std::vector<std::wstring> newFolders;   // folders made, parents first
+    std::vector<Placement> placements;      // files written, in the source's order
+    std::vector<FolderAttributes> attributes;  // folders whose attributes change, new ones included
+    uint64_t files = 0, bytes = 0;          // written
+    uint64_t keptFiles = 0, keptBytes = 0;  // left as the save holds them
+};
+// The next tree made out of `save` (null: from nothing): what is taken out, made and
+// written so that it holds the source. A file the save holds with the source's content is
+// kept; one written is copied from `ownSide` (the destination's tree) where that holds it.
+Plan MakePlan(const TreeLook& source, const TreeLook* save, const TreeLook* ownSide);
 
-// The record beside a complete copy (names.check) of what it holds, written once the
-// incoming tree is verified and on disk, from its listing: a complete copy that no longer
-// matches it (cut short by a delete, a crash) is never switched in.
-bool WriteCheckRecord(const TransferNames& names, const std::vector<TreeEntry>& entries, Messages& messages);
-// The complete copy holds what its record says; false without a record.
-bool CompleteIsWhole(const TransferNames& names);
-bool CheckRecordPresent(const TransferNames& names);
-void RemoveCheckRecord(const TransferNames& names);
+// ---- Undo.cpp: the journal of the next tree, and putting the save back ----------------
+// Written, and on disk, before the first change to the next tree.
+bool WriteJournal(const TransferNames& names, const Plan& plan, const TreeLook& source, Messages& messages);
+// Puts the next tree back as the journal says the save was, and gives it back the save's
+// name (a fresh one, or one whose save has come back meanwhile, goes). Then the journal,
+// the undo folder, the check record and the next tree's manifest go. Each step may be
+// cut short and done again.
+bool TakeBackNext(const TransferNames& names, Messages& messages);
+// What a finished switch or take-back leaves: the journal, the undo folder.
+void RemoveUndoTraces(const TransferNames& names);
+// The name the journal gave a save that goes aside at the switch; empty for none.
+std::string SaveAsideInJournal(const TransferNames& names);
+// A free "<destination>.2delete-<n>" for a tree moved out of the way.
+std::string FreeAsideName(const TransferNames& names);
 
-// ---- Flush.cpp: the new tree on disk before a name calls it verified ---------------------
-// Every file of the tree at `root` flushed, then its folders, deepest first, the root last
-// (written all, then flushed in one pass: far cheaper than file by file). `entries` is the
-// tree as it was flushed.
-// Files named (folded) in `onDisk` are links to a kept tree's file: only their names,
-// which the folder flushes carry, are new.
-bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages,
-               const std::set<std::wstring>& onDisk = {});
-// The same for a tree listed already as `entries`.
-bool FlushListedTree(const std::string& root, const std::vector<TreeEntry>& entries, Messages& messages,
-                     const std::set<std::wstring>& onDisk = {});
+// ---- Build.cpp: the next tree made from the save -----------------------------------------
+struct Built {
+    std::map<std::wstring, std::wstring> touchedFolders;  // the folders changed: by folded name, the name
+    std::vector<std::wstring> writtenFiles;  // relative names
+};
+// Carries out the plan in names.next, counting written files into `progress` (may be null)
+// and `figures`, and stopping at its cancel. A source file that changed while it was
+// copied is copied again, and its entry in `source` follows it.
+bool BuildNext(TreeLook& source, const TreeLook* ownSide, const Plan& plan, const TransferNames& names,
+               TransferProgress* progress, TransferFigures& figures, Built& built, Messages& messages);
+
+// ---- Flush.cpp: the next tree on disk before a name calls it whole ---------------------
+// The files written, then the folders changed, deepest first, and the tree's own folder.
+bool FlushBuilt(const std::string& root, const Built& built, Messages& messages);
+// Every file of the tree at `root` and its folders (a set-aside, made whole).
+bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Messages& messages);
 // The renames made in the folder that holds `path`, put on disk where the file system can.
 void FlushParentOf(const std::string& path);
 
-// ---- Switch.cpp: the renames that put the verified tree in place -----------------------
-// One rename (through the shell where the paths fit it); its failure ("renaming" and the
-// error) is appended.
-bool RenameFolder(const std::string& from, const std::string& to, Messages& messages);
-// Incoming -> complete, save -> old save, destination -> save, complete -> destination,
-// then the old save goes. A failed rename is undone by the renames before it, in reverse,
-// and the new copy loses its verified name before it is deleted.
-// With `letGo` the save before last is renamed to that name at the end instead of being
-// deleted; `letGo` is cleared when there was none or it could not be renamed (and was
-// deleted in place).
-bool SwitchIn(const TransferNames& names, std::string& letGo, Messages& messages);
+// ---- Verify.cpp: the check of the next tree ------------------------------------------
+// The next tree as it is now: the folders the build touched listed again, the rest as the
+// save's listing has them (all listed when there was no save).
+bool ListNext(const TransferNames& names, const TreeLook* save, const Built& built, std::vector<TreeEntry>& next,
+              Messages& messages);
+// The next tree holds exactly the source's entries: names, kinds, sizes, times, attributes.
+bool VerifyNext(const TreeLook& source, const std::vector<TreeEntry>& next, Messages& messages);
+// The record (names.check) of what a whole next tree holds, written once it is verified and
+// on disk: a next tree that no longer matches it (a crash, a delete) is never switched in.
+bool WriteCheckRecord(const TransferNames& names, const std::vector<TreeEntry>& entries, Messages& messages);
+bool NextIsWhole(const TransferNames& names);
+void RemoveCheckRecord(const TransferNames& names);
+// A copy the same as its source listing, files with the same sizes (set-asides).
+bool CopyMatchesListing(const std::vector<TreeEntry>& source, const std::wstring& sourceRoot, const std::wstring& copy,
+                        Messages& messages, const char* title);
 
-// ---- BackgroundDelete.cpp: trees let go where the delete delays nobody -----------------
-// "<destination>.deleting-<unique>": a name no other tree of the program has.
-std::string LetGoName(const std::string& destination);
-// Whether `folder` is such a name for `destination` (exactly, not through a short name).
-bool IsLetGoFolder(const std::string& destination, const std::wstring& folder);
-// Deletes the tree on the process's delete thread, then calls `after` there (may be empty);
-// what is gone already counts as deleted. Work for one destination is done in turn.
-void DeleteInBackground(const std::string& destination, const std::string& folder, std::function<void()> after);
-// Waits until the work handed over for `destination` is done.
-void WaitForBackgroundWorkOn(const std::string& destination);
+// ---- Switch.cpp: the renames that put the next tree in place ----------------------------
+// One rename of a tree (through the shell where the paths fit it); its failure ("renaming"
+// and the error) is appended.
+bool RenameFolder(const std::string& from, const std::string& to, Messages& messages);
+enum class Switched { Done, NotDone, Stuck };
+// Destination -> save, next -> destination, the manifests with them, and the undo traces
+// go. NotDone: nothing was renamed (undone), the next tree is as built. Stuck: the
+// destination could not be put back; the next tree is whole and the repair finishes.
+Switched SwitchIn(const TransferNames& names, const std::string& saveAside, Messages& messages);
+// The manifests follow the trees once the next tree has the destination's name.
+void MoveManifestsAfterSwitch(const TransferNames& names);
+
+// ---- Beside.cpp: what lies beside the destination --------------------------------------
+struct Beside {
+    bool destination = false, save = false, next = false, undo = false, journal = false, check = false,
+         nextManifest = false;
+    bool temporaries = false;  // a file written aside before its rename ("<name>.new")
+    // Left by earlier versions.
+    bool incoming = false, complete = false, completeCheck = false, oldSave = false;
+    std::vector<std::string> letGo;  // "<destination>.deleting-<hex>" folders, deleted in the background once
+
+    bool Traces() const {
+        return next || undo || journal || check || nextManifest || temporaries || incoming || complete ||
+               completeCheck || oldSave || !letGo.empty();
+    }
+};
+// One look at the folder that holds the destination (a single directory query on a
+// share). False when it cannot be read.
+bool LookBeside(const TransferNames& names, Beside& beside, std::string& problem);
+
+// ---- Repair.cpp -----------------------------------------------------------------------
+// What an earlier version of the program left: its copies being made or checked and its
+// save before last. Ends with the destination and its save, as that version would.
+bool RepairEarlierVersion(const TransferNames& names, const Beside& is, Messages& messages);

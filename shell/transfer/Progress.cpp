@@ -19,3 +19,15 @@ TransferProgress::Counts TransferProgress::Read() const {
     counts.bytesTotal = bytesTotal_;
     return counts;
 }
+
+bool TransferProgress::Cancel() {
+    std::lock_guard<std::mutex> lock(deciding_);
+    if (switchBegun_) return false;
+    cancelled_ = true;
+    return true;
+}
+
+void TransferProgress::BeginSwitch() {
+    std::lock_guard<std::mutex> lock(deciding_);
+    switchBegun_ = true;
+}

@@ -1,7 +1,7 @@
-// Putting right a transfer that was interrupted. The switch to a new tree is a fixed
-// series of renames, so the folders present tell how far it got: a verified copy
-// (".complete" that still matches its record) is switched in, anything else goes back to
-// the last whole tree. Only these traces of the program's own make a repair: a data
+// Putting right a transfer that was interrupted, before anything else touches the folder.
+// What lies beside the destination tells how far it got: a next tree that is whole and
+// matches its check record finishes the switch; any other is put back into the save as
+// the journal says it was. Only these traces of the program's own make a repair: a data
 // folder that is simply gone is not replaced by its save.
 #include "shell/transfer/Parts.h"
 
@@ -10,60 +10,55 @@
 
 namespace {
 
-struct Present {
-    explicit Present(const TransferNames& names)
-        : destination(PathExists(Widen(names.destination))),
-          save(PathExists(Widen(names.save))),
-          oldSave(PathExists(Widen(names.oldSave))),
-          incoming(PathExists(Widen(names.incoming))),
-          complete(PathExists(Widen(names.complete))),
-          check(CheckRecordPresent(names)) {}
-    // What only an interrupted transfer leaves.
-    bool Traces() const { return incoming || complete || oldSave || check; }
-    bool destination, save, oldSave, incoming, complete, check;
-};
+// ---- What an earlier version left -------------------------------------------------------
+// It built a whole copy as ".incoming", named it ".complete" with a ".complete.check"
+// record once checked, moved the save to ".2delete", switched by renames, and deleted
+// the old save, in the background as ".deleting-<hex>" folders.
+
+bool CompleteCopyWhole(const TransferNames& names) {
+    TransferNames earlier(names.destination);
+    earlier.next = names.complete;
+    earlier.check = names.completeCheck;
+    return NextIsWhole(earlier);
+}
 
 enum class Step { Done, Failed, Again };
-
-// After one step that worked, the repair looks again; one that failed ends it.
 Step LookAgainUnless(bool failed) { return failed ? Step::Failed : Step::Again; }
 
-class Repairer {
+class EarlierRepair {
 public:
-    Repairer(const TransferNames& names, Messages& messages) : names_(names), messages_(messages) {}
+    EarlierRepair(const TransferNames& names, Messages& messages) : names_(names), messages_(messages) {}
 
-    // One step towards the normal form: a destination, perhaps a save, nothing else. The
-    // destination is back before anything is deleted, so that a repair cut short still
-    // leaves traces for the next one.
+    // One step towards a destination and perhaps a save; the destination is back before
+    // anything is deleted.
     Step RepairStep() {
-        const Present is(names_);
-        if (is.complete && !CompleteWhole()) {
-            // Not verified any more: it loses the name in one rename, and goes with the incoming.
-            return is.incoming ? Remove(names_.incoming) : Rename(names_.complete, names_.incoming);
-        }
-        if (is.complete) {
-            // A verified copy finishes the switch the interrupted transfer began.
-            if (is.destination && is.save)
-                return is.oldSave ? RemoveOldSave() : Rename(names_.save, names_.oldSave);
-            if (is.destination) return Rename(names_.destination, names_.save);
+        const bool destination = Exists(names_.destination), save = Exists(names_.save),
+                   oldSave = Exists(names_.oldSave), incoming = Exists(names_.incoming),
+                   complete = Exists(names_.complete), check = Exists(names_.completeCheck);
+        if (complete && !CompleteWhole())
+            return incoming ? Remove(names_.incoming) : Rename(names_.complete, names_.incoming);
+        if (complete) {
+            if (destination && save) return oldSave ? Remove(names_.oldSave) : Rename(names_.save, names_.oldSave);
+            if (destination) return Rename(names_.destination, names_.save);
             return Rename(names_.complete, names_.destination);
         }
-        if (!is.destination && is.save) return Rename(names_.save, names_.destination);
-        if (!is.destination && is.oldSave) return Rename(names_.oldSave, names_.destination);
-        if (is.oldSave && !is.save) return Rename(names_.oldSave, names_.save);
-        if (is.oldSave) return RemoveOldSave();
-        if (is.incoming) return Remove(names_.incoming);
-        if (is.check) {
-            RemoveCheckRecord(names_);
-            return LookAgainUnless(CheckRecordPresent(names_));
+        if (!destination && save) return Rename(names_.save, names_.destination);
+        if (!destination && oldSave) return Rename(names_.oldSave, names_.destination);
+        if (oldSave && !save) return Rename(names_.oldSave, names_.save);
+        if (oldSave) return Remove(names_.oldSave);
+        if (incoming) return Remove(names_.incoming);
+        if (check) {
+            RemoveOneFile(DurableTempName(Widen(names_.completeCheck)));
+            return LookAgainUnless(!RemoveOneFile(Widen(names_.completeCheck)).ok);
         }
         return Step::Done;
     }
 
 private:
-    // Listed once: the copy does not change while the repair works.
+    static bool Exists(const std::string& path) { return PathExists(Widen(path)); }
+
     bool CompleteWhole() {
-        if (!completeChecked_) completeWhole_ = CompleteIsWhole(names_);
+        if (!completeChecked_) completeWhole_ = CompleteCopyWhole(names_);
         completeChecked_ = true;
         return completeWhole_;
     }
@@ -72,23 +67,6 @@ private:
         const bool renamed = RenameFolder(from, to, messages_);
         if (renamed) FlushParentOf(names_.destination);
         return LookAgainUnless(!renamed);
-    }
-
-    // The save before last is let go. When it cannot be deleted (a file another program
-    // holds, a link the system cannot remove) it is moved out of the way under a name of
-    // its own, so that it never stops a transfer; the user deletes it when they like.
-    Step RemoveOldSave() {
-        const FileOpResult removed = RemoveTreeDirect(Widen(names_.oldSave));
-        if (removed) return Step::Again;
-        for (int n = 2; n < 100; ++n) {
-            const std::wstring aside = Widen(names_.oldSave + "-" + std::to_string(n));
-            if (PathExists(aside)) continue;
-            if (!MoveFileExW(LongPathForm(Widen(names_.oldSave)).c_str(), LongPathForm(aside).c_str(), 0)) break;
-            FlushParentOf(names_.destination);
-            return Step::Again;
-        }
-        messages_.push_back(FailureMessage(kDeleteWording, removed));
-        return Step::Failed;
     }
 
     Step Remove(const std::string& folder) {
@@ -102,17 +80,82 @@ private:
     bool completeChecked_ = false, completeWhole_ = false;
 };
 
+// ---- What this version leaves -------------------------------------------------------------
+
+// Which tree a manifest file names; 0 when none.
+uint64_t RootNamedBy(const std::string& manifest) {
+    Manifest stamp;
+    return ReadManifestStamp(manifest, stamp) ? stamp.root : 0;
+}
+
+uint64_t RootOf(const std::string& tree) {
+    TreeIdentity identity;
+    return IdentifyTree(tree, identity) ? identity.root : 0;
+}
+
+// Each manifest beside the tree it names, after a switch cut short between its renames
+// and the manifests' moves: a lost manifest would make the next copy take every file.
+void SettleManifests(const TransferNames& names) {
+    const uint64_t destination = RootOf(names.destination), save = RootOf(names.save);
+    const auto move = [](const std::string& from, const std::string& to) {
+        MoveFileExW(LongPathForm(Widen(from)).c_str(), LongPathForm(Widen(to)).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    };
+    if (save && RootNamedBy(names.manifest) == save) move(names.manifest, names.saveManifest);
+    if (destination && RootNamedBy(names.nextManifest) == destination) move(names.nextManifest, names.manifest);
+    for (const std::string& file : {names.manifest, names.saveManifest})
+        RemoveOneFile(DurableTempName(Widen(file)));
+}
+
+// The next tree is whole: the switch the transfer began is finished.
+bool FinishSwitch(const TransferNames& names, const Beside& is, Messages& messages) {
+    const std::string saveAside = SaveAsideInJournal(names);
+    if (!saveAside.empty() && is.destination && is.save) {
+        if (!RenameFolder(names.save, saveAside, messages)) return false;
+        FlushParentOf(names.destination);
+    } else if (is.destination && is.save) {
+        // A save that came back meanwhile (an earlier version's transfer): the next tree
+        // is older than what is there now and goes.
+        return TakeBackNext(names, messages);
+    }
+    if (is.destination && !RenameFolder(names.destination, names.save, messages)) return false;
+    if (!RenameFolder(names.next, names.destination, messages)) return false;
+    FlushParentOf(names.destination);
+    SettleManifests(names);
+    RemoveUndoTraces(names);
+    if (!saveAside.empty()) RemoveTreeDirect(Widen(saveAside));
+    return true;
+}
+
+bool RepairNext(const TransferNames& names, const Beside& is, Messages& messages) {
+    if (NextIsWhole(names)) return FinishSwitch(names, is, messages);
+    // The switch had moved the destination's tree to the save's name: it comes back first.
+    if (!is.destination && is.save && !RenameFolder(names.save, names.destination, messages)) return false;
+    return TakeBackNext(names, messages);
+}
+
 }  // namespace
+
+bool RepairEarlierVersion(const TransferNames& names, const Beside& is, Messages& messages) {
+    for (const std::string& folder : is.letGo) RemoveTreeBestEffort(Widen(folder));
+    if (!is.incoming && !is.complete && !is.completeCheck && !is.oldSave) return true;
+    // Each step removes one left-over or makes one rename; a handful always suffices.
+    EarlierRepair repair(names, messages);
+    Step step = Step::Again;
+    for (int n = 0; n < 12 && step == Step::Again; ++n) step = repair.RepairStep();
+    return step == Step::Done;
+}
 
 bool TransferInterrupted(const std::string& destination) {
     const TransferNames names(destination);
-    if (names.EndsInSeparator()) return false;
-    return Present(names).Traces();
+    Beside is;
+    std::string problem;
+    return !names.EndsInSeparator() && LookBeside(names, is, problem) && is.Traces();
 }
 
-bool DataFolderLost(const std::string& destination, Message& message) {
-    const TransferNames names(destination);
-    const Present is(names);
+namespace {
+
+bool FolderLost(const TransferNames& names, const Beside& is, Message& message) {
     if (names.EndsInSeparator() || is.Traces() || is.destination || !is.save) return false;
     message = {"Repairing interrupted transfer", "The data folder " + names.destination +
                                                      " is missing. Its last backup is " + names.save +
@@ -120,25 +163,47 @@ bool DataFolderLost(const std::string& destination, Message& message) {
     return true;
 }
 
+}  // namespace
+
+bool DataFolderLost(const std::string& destination, Message& message) {
+    const TransferNames names(destination);
+    Beside is;
+    std::string problem;
+    return !names.EndsInSeparator() && LookBeside(names, is, problem) && FolderLost(names, is, message);
+}
+
 RepairResult RepairTransfer(const std::string& destination) {
     RepairResult result;
     const TransferNames names(destination);
-    // A folder deleted or moved by mistake is the user's to find, not ours to replace.
-    Message lost;
-    if (DataFolderLost(destination, lost)) {
-        result.messages.push_back(lost);
-        return result;
-    }
-    if (names.EndsInSeparator() || !Present(names).Traces()) {
+    if (names.EndsInSeparator()) {
         result.ok = true;
         return result;
     }
-    // Each step removes one left-over or makes one rename; a handful always suffices.
-    Repairer repairer(names, result.messages);
-    Step step = Step::Again;
-    for (int n = 0; n < 12 && step == Step::Again; ++n) step = repairer.RepairStep();
-    result.ok = step == Step::Done;
-    if (!result.ok)
+    Beside is;
+    std::string problem;
+    if (!LookBeside(names, is, problem)) {
+        Fail(result.messages, "Repairing interrupted transfer", problem);
+        return result;
+    }
+    // A folder deleted or moved by mistake is the user's to find, not ours to replace.
+    Message lost;
+    if (FolderLost(names, is, lost)) {
+        result.messages.push_back(lost);
+        return result;
+    }
+    if (!is.Traces()) {
+        result.ok = true;
+        return result;
+    }
+    bool ok = RepairEarlierVersion(names, is, result.messages) && LookBeside(names, is, problem);
+    if (ok && is.next)
+        ok = RepairNext(names, is, result.messages);
+    else if (ok) {
+        SettleManifests(names);
+        RemoveUndoTraces(names);
+    }
+    result.ok = ok;
+    if (!ok)
         Fail(result.messages, "Repairing interrupted transfer",
              "Could not put right an interrupted transfer to " + names.destination);
     return result;

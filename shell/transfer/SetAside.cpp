@@ -1,10 +1,11 @@
-// Setting a tree aside: a copy beside it that the program never deletes, for work that
-// must not be lost when a transfer replaces the tree. The copy is built under a name
-// that says it is not whole, and takes its own name only once it is whole and on disk.
+// Setting a tree aside: a whole copy beside it that the program never deletes, for work
+// that must not be lost when a transfer replaces the tree. Every file is a file of its
+// own (copied on the tree's own side: on a server the server copies it), so opening the
+// copy in a program can never change the data. The copy is built under a name that says
+// it is not whole, and takes its own name only once it is whole and on disk.
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
-#include "shell/Handles.h"
 #include "shell/Wintools.h"
 
 #include <cstdio>
@@ -12,6 +13,21 @@
 namespace {
 
 constexpr char kTitle[] = "Setting work aside";
+
+bool BuildCopy(const std::wstring& source, const std::vector<TreeEntry>& entries, const std::wstring& copy,
+               Messages& messages) {
+    if (FileOpResult made = MakeFolder(copy); !made) return Fail(messages, kTitle, FailureMessage(kCopyWording, made).text);
+    for (const TreeEntry& entry : entries) {
+        const std::wstring to = JoinPath(copy, entry.relative);
+        const FileOpResult placed =
+            entry.folder ? MakeFolder(to) : CopyOneFile(JoinPath(source, entry.relative), to, nullptr, nullptr);
+        if (!placed)
+            return Fail(messages, kTitle,
+                        "Cannot copy " + Narrow(JoinPath(source, entry.relative)) + " (" +
+                            SystemErrorName(static_cast<int32_t>(placed.error)) + ")");
+    }
+    return CopyMatchesListing(entries, source, copy, messages, kTitle);
+}
 
 }  // namespace
 
@@ -28,33 +44,7 @@ std::string FreeAsideFolder(const std::string& source) {
     return name;
 }
 
-namespace {
-
-FileOpResult PlaceFile(const std::wstring& from, const std::wstring& to, bool link) {
-    if (link && Platform().createHardLink(LongPathForm(to).c_str(), LongPathForm(from).c_str(), nullptr))
-        return FileOpResult::Done();
-    return CopyOneFile(from, to, nullptr, nullptr);
-}
-
-bool BuildCopy(const std::wstring& source, const std::vector<TreeEntry>& entries, const std::wstring& copy, bool link,
-               Messages& messages) {
-    if (FileOpResult made = MakeFolder(copy); !made) return Fail(messages, kTitle, FailureMessage(kCopyWording, made).text);
-    for (const TreeEntry& entry : entries) {
-        const std::wstring to = JoinPath(copy, entry.relative);
-        const FileOpResult placed = entry.folder ? MakeFolder(to) : PlaceFile(JoinPath(source, entry.relative), to, link);
-        if (!placed)
-            return Fail(messages, kTitle,
-                        "Cannot copy " + Narrow(JoinPath(source, entry.relative)) + " (" +
-                            SystemErrorName(static_cast<int32_t>(placed.error)) + ")");
-    }
-    std::string difference;
-    if (!CopyMatchesSource(entries, source, copy, true, difference)) return Fail(messages, kTitle, difference);
-    return true;
-}
-
-}  // namespace
-
-SetAsideResult SetTreeAside(const std::string& source, const std::string& aside, bool linkFiles) {
+SetAsideResult SetTreeAside(const std::string& source, const std::string& aside) {
     SetAsideResult result;
     std::vector<TreeEntry> entries;
     std::string problem;
@@ -66,7 +56,7 @@ SetAsideResult SetTreeAside(const std::string& source, const std::string& aside,
     // Whole and on the disk before the copy takes its own name: a power cut must not leave
     // a folder of that name with empty files in it.
     std::vector<TreeEntry> flushed;
-    if (!BuildCopy(Widen(source), entries, building, linkFiles, result.messages) ||
+    if (!BuildCopy(Widen(source), entries, building, result.messages) ||
         !FlushTree(Narrow(building), flushed, result.messages)) {
         RemoveTreeDirect(building);
         return result;

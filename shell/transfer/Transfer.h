@@ -1,6 +1,10 @@
 // The tree transfer: copies a folder tree over another, keeping the previous tree as
 // "<destination>.saved". This header is the module's only door.
 //
+// The next tree is made out of the save before last, changing only what differs from
+// the source, so that the work on each side follows what changed, not the size of the
+// tree. No two trees it keeps share a file.
+//
 // Nothing here shows a window: the transfer runs on a worker thread, and the window
 // thread shows the messages of a failure afterwards, in order (ShowMessages).
 #pragma once
@@ -12,6 +16,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 // Shared between the worker that transfers and the window that shows its progress;
@@ -25,47 +31,61 @@ public:
     void SetTotal(uint64_t files, uint64_t bytes);
     void AddDone(uint64_t files, uint64_t bytes);
     Counts Read() const;
-    // The user's Cancel: the transfer ends through its usual failure path.
-    void Cancel() { cancelled_ = true; }
+    // The user's Cancel: the transfer ends through its usual failure path. Once the switch
+    // has begun it is too late: the cancel is not taken (false).
+    bool Cancel();
     bool Cancelled() const { return cancelled_; }
+    // Set by the transfer just before the renames that put the new tree in place.
+    void BeginSwitch();
+    bool SwitchBegun() const { return switchBegun_; }
 
 private:
     std::atomic<uint64_t> filesDone_{0}, filesTotal_{0}, bytesDone_{0}, bytesTotal_{0};
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> switchBegun_{false};
+    std::mutex deciding_;  // a cancel and the switch are decided one at a time
 };
 
-// What a transfer moved: files and bytes read from the source (what crosses the network),
-// copied from the destination's previous tree on its own side, and hard-linked to the
-// previous tree's files (nothing written). Every file of the new tree is in one of the three.
+// What a transfer wrote: files and bytes read from the source (what crosses the network),
+// copied from the destination's present tree on its own side, and left as the save held
+// them. Every file of the new tree is in one of the three.
 struct TransferFigures {
     uint64_t filesFromSource = 0;
     uint64_t bytesFromSource = 0;
-    uint64_t filesFromBackup = 0;
-    uint64_t bytesFromBackup = 0;
-    uint64_t filesLinked = 0;
-    uint64_t bytesLinked = 0;
+    uint64_t filesOnOwnSide = 0;
+    uint64_t bytesOnOwnSide = 0;
+    uint64_t filesKept = 0;
+    uint64_t bytesKept = 0;
+    uint64_t entriesTakenOut = 0;  // files and folders of the save moved into the undo folder
 };
 
-// How a transfer may build the new tree.
+struct TreeLook;
+// A tree as a transfer listed it, for a later step of the same period: its listing, the
+// content tokens of its files and its stamp (root folder and the generation its manifest
+// names). Empty until a transfer fills it.
+class TreeSeen {
+public:
+    TreeSeen() = default;
+    explicit TreeSeen(std::shared_ptr<const TreeLook> look);
+    bool Known() const { return look_ != nullptr; }
+    // The fingerprint of the tree as it was listed (TreeFingerprint); 0 when unknown.
+    uint64_t Fingerprint() const;
+    const TreeLook* Look() const { return look_.get(); }
+
+private:
+    std::shared_ptr<const TreeLook> look_;
+};
+
+// How a transfer may go.
 struct TransferOptions {
-    // The destination's trees are never changed in place (the shared folder: only
-    // transfers write there), so an unchanged file may be a hard link to the previous
-    // tree's file where the file system allows: nothing is written for it.
-    bool linkUnchanged = false;
     // Called on the worker once the new tree is whole, verified and on disk, just before
-    // the renames that make it current; false stops the transfer, changing nothing. Not
-    // called when nothing changed: then nothing is switched.
+    // the renames that make it current; false stops the transfer (stoppedBeforeSwitch)
+    // and the save is put back. Not called when nothing changed: then nothing is switched.
     std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
-    // The save before last is renamed "<destination>.deleting-<unique>" in the switch and
-    // deleted on a thread of its own (WaitForBackgroundDeletes), as are such leftovers of
-    // earlier transfers found at the start; without this it is deleted before the
-    // transfer returns.
-    bool deleteOldSaveLater = false;
-    // The save before last goes at the switch: a file it holds with the source's content
-    // is hard-linked from it instead of copied (nothing written). The new tree then shares
-    // files only with a tree about to be deleted, never with the save, so it may be
-    // changed in place (the local side). The save's manifest is kept for this.
-    bool linkFromOldSave = false;
+    // The destination's present tree as an earlier step of this period listed it (the
+    // copy in's source, at the copy back): taken instead of listing it again while its
+    // stamp is unchanged. Files copied from it are checked to be still as listed.
+    const TreeSeen* destinationSeen = nullptr;
 };
 
 struct TransferResult {
@@ -75,15 +95,24 @@ struct TransferResult {
     bool changedNothing = false;
     // Failed because the user (through the progress record) cancelled it.
     bool cancelled = false;
+    // Failed because beforeSwitch said no; the transfer added no messages of its own.
+    bool stoppedBeforeSwitch = false;
     uint64_t sourceFingerprint = 0;  // the source tree as it was copied
+    TreeSeen source;                 // the source as it was listed and copied
     TransferFigures figures;
     Messages messages;  // on failure: the boxes to show, in order
 };
 
 // Makes `destination` a copy of `source`, keeping the previous tree as ".saved". On
-// failure the previous tree is whole under the destination, ".saved" or ".2delete".
+// failure the destination and its save are as they were.
 TransferResult TransferTree(const std::string& source, const std::string& destination,
                             TransferProgress* progress = nullptr, const TransferOptions& options = {});
+
+// Whether the tree at `folder` is still the one `seen` (its root folder and generation;
+// where the tree had no generation, its listing's fingerprint). Unreadable when it cannot
+// be looked at: that is never taken as unchanged.
+enum class SeenAgain { Same, Changed, Unreadable };
+SeenAgain LookAgain(const std::string& folder, const TreeSeen& seen);
 
 struct SetAsideResult {
     bool ok = false;
@@ -93,11 +122,10 @@ struct SetAsideResult {
 // A free name for setting `source` aside: "<source>.setaside-YYYYMMDD-hhmmss", with
 // "-2", "-3"... when taken.
 std::string FreeAsideFolder(const std::string& source);
-// Copies the tree at `source` into the new folder `aside` beside it, which the program
-// never deletes. The copy is built as "<aside>.incoming" and named only once it is whole
-// and on disk, so a folder of the set-aside name is always whole. With `linkFiles` (a
-// tree never changed in place) files are hard links where the file system allows.
-SetAsideResult SetTreeAside(const std::string& source, const std::string& aside, bool linkFiles);
+// Copies the tree at `source`, every file, into the new folder `aside` beside it, which
+// the program never deletes: files of its own, safe to open. The copy is built as
+// "<aside>.incoming" and named only once it is whole and on disk.
+SetAsideResult SetTreeAside(const std::string& source, const std::string& aside);
 
 struct RepairResult {
     bool ok = false;
@@ -105,7 +133,7 @@ struct RepairResult {
 };
 // Puts right a transfer to `destination` that was interrupted (program killed, power
 // lost): afterwards the last whole tree is under the destination's name and ".saved" is
-// the one before. ok when nothing was left to do or all was put right.
+// the one before, exactly as it was. ok when nothing was left to do or all was put right.
 RepairResult RepairTransfer(const std::string& destination);
 // A data folder that is gone while its ".saved" is there, with no trace of a transfer:
 // deleted or moved by mistake, the user's to find, never replaced by the backup. True
@@ -120,11 +148,3 @@ bool TransferInterrupted(const std::string& destination);
 // and macOS leave in folders they show, do not count. False when the tree cannot be
 // listed whole.
 bool FingerprintFolder(const std::string& folder, uint64_t& fingerprint);
-
-// Deletes, on a thread of its own, every "<destination>.deleting-<unique>" folder that a
-// transfer killed while it let a tree go has left behind. Files another PC deletes at the
-// same time count as deleted.
-void DeleteLeftoversInBackground(const std::string& destination);
-// Waits until the trees let go in the background are deleted (or could not all be); false
-// when the time ran out first.
-bool WaitForBackgroundDeletes(DWORD timeoutMs);

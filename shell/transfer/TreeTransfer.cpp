@@ -1,14 +1,19 @@
 // Copies a folder tree over another, keeping the previous tree as "<destination>.saved".
-// The new tree is built beside the destination and verified before renames switch it
-// in, so a failure leaves the destination and its save as they were, and an
-// interruption leaves folders that RepairTransfer can read. Nothing here shows a window:
-// the messages of a failure go back in the result.
+// The steps, in order: put right what an interrupted transfer left; list the source, the
+// destination (or take the listing an earlier step made) and the save, once each; decide
+// what differs; make the save into the next tree, with its journal and undo folder;
+// put what was written on disk, check it, record it; switch names. A failure puts the
+// save back as it was, and an interruption leaves what RepairTransfer reads. Nothing here
+// shows a window: the messages of a failure go back in the result.
 #include "shell/transfer/Parts.h"
 
 #include "shell/FileSystem.h"
 #include "shell/SystemTexts.h"
 #include "shell/Trace.h"
 #include "shell/Wintools.h"
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -20,93 +25,164 @@ bool DestinationRefused(DWORD error, Messages& messages) {
     return Fail(messages, kRenameFolderTitle, kRenameFailedText);
 }
 
-void SetTotals(const std::vector<TreeEntry>& sourceEntries, TransferProgress* progress) {
-    if (!progress) return;
-    uint64_t files = 0, bytes = 0;
-    for (const auto& entry : sourceEntries) {
-        if (entry.folder) continue;
-        ++files;
-        bytes += entry.size;
-    }
-    progress->SetTotal(files, bytes);
-}
+class TreeTransfer {
+public:
+    TreeTransfer(const std::string& source, const std::string& destination, TransferProgress* progress,
+                 const TransferOptions& options, TransferResult& result)
+        : sourcePath_(source),
+          names_(destination),
+          progress_(progress),
+          options_(options),
+          result_(result),
+          messages_(result.messages) {}
 
-// The steps in order; each failing one has told why in `result.messages`.
-bool Transfer(const std::string& source, const std::string& destination, TransferProgress* progress,
-              const TransferOptions& options, TransferResult& result) {
-    Messages& messages = result.messages;
-    const TransferNames names(destination);
-    // Checked first: with a trailing separator even the repair would look inside the data.
-    if (names.EndsInSeparator()) return DestinationRefused(ERROR_INVALID_NAME, messages);
-    TraceStage("transfer: repair");
-    RepairResult repair = RepairTransfer(destination);
-    if (!repair.ok) {
-        messages = std::move(repair.messages);
-        return false;
-    }
-    if (options.deleteOldSaveLater) {
-        // The manifest of this process's last transfer here comes first.
-        WaitForBackgroundWorkOn(destination);
-        DeleteLeftoversInBackground(destination);
-    }
-    // The destination must be there to become the save.
-    if (!PathExists(Widen(names.destination))) return DestinationRefused(GetLastError(), messages);
-
-    // The manifest of the source's tree may still be on its way (its old save went after).
-    WaitForBackgroundWorkOn(source);
-    TraceStage("transfer: list source");
-    std::vector<TreeEntry> sourceEntries;
-    if (!ReadSource(source, names, sourceEntries, messages)) return CopyFailed(messages);
-    result.sourceFingerprint = TreeFingerprint(sourceEntries);
-    TraceStage("transfer: find changes");
-    Changes changes = FindChanges(source, sourceEntries, names);
-    // Rotating an equal tree in would only push the last real change out of the save.
-    if (changes.nothing) {
-        result.changedNothing = true;
+    bool Run() {
+        // Checked first: with a trailing separator even the repair would look inside the data.
+        if (names_.EndsInSeparator()) return DestinationRefused(ERROR_INVALID_NAME, messages_);
+        if (!PutRight()) return false;
+        if (!beside_.destination) return DestinationRefused(ERROR_FILE_NOT_FOUND, messages_);
+        TraceStage("transfer: list source");
+        auto source = std::make_shared<TreeLook>();
+        if (!ReadSource(sourcePath_, names_, *source, messages_)) return CopyFailed(messages_);
+        result_.sourceFingerprint = TreeFingerprint(source->entries);
+        TraceStage("transfer: look at the destination");
+        const TreeLook* present = LookAtPresentTree();
+        // Rotating an equal tree in would only push the last real change out of the save.
+        if (present && SameTree(*source, *present)) {
+            result_.changedNothing = true;
+            result_.source = TreeSeen(source);
+            return true;
+        }
+        TraceStage("transfer: look at the save");
+        if (beside_.save && !LookAtTree(names_.save, names_.saveManifest, Links::Keep, save_, problem_)) {
+            Fail(messages_, kCopyWording.title, problem_);
+            return CopyFailed(messages_);
+        }
+        const bool saveHoldsLinks =
+            beside_.save && std::any_of(save_.entries.begin(), save_.entries.end(), [](const TreeEntry& e) { return IsLink(e); });
+        const TreeLook* save = beside_.save && !saveHoldsLinks ? &save_ : nullptr;
+        Plan plan = MakePlan(*source, save, present);
+        if (saveHoldsLinks) plan.saveAside = FreeAsideName(names_);
+        if (!StartNext(plan, *source)) return false;
+        if (!MakeNext(plan, *source, save, present)) {
+            GiveBack();
+            return CopyFailed(messages_);
+        }
+        result_.sourceFingerprint = TreeFingerprint(source->entries);
+        if (options_.beforeSwitch && !options_.beforeSwitch(result_.sourceFingerprint)) {
+            result_.stoppedBeforeSwitch = true;
+            GiveBack();
+            return false;
+        }
+        if (!SwitchNext(plan.saveAside)) return false;
+        result_.source = TreeSeen(source);
+        TraceStage("transfer: done");
         return true;
     }
-    const SaveMatches inSave = options.linkFromOldSave ? FindInSave(sourceEntries, changes.tokens, names) : SaveMatches{};
-    TraceStage("transfer: assemble");
-    SetTotals(sourceEntries, progress);
-    std::set<std::wstring> linked;
-    std::vector<TreeEntry> incomingEntries;
-    const bool assembled = AssembleIncoming(source, sourceEntries, changes.unchanged, inSave, names, options,
-                                            progress, result.figures, linked, messages);
-    TraceStage("transfer: verify");
-    if (!assembled || !VerifyIncoming(source, sourceEntries, names, incomingEntries, messages)) {
-        RemoveTreeDirect(Widen(names.incoming));
-        return CopyFailed(messages);
+
+private:
+    // Whatever an interrupted transfer left is put right before anything else.
+    bool PutRight() {
+        TraceStage("transfer: look beside");
+        // Not even the folder that holds it can be read: the destination cannot become the save.
+        if (!LookBeside(names_, beside_, problem_)) return DestinationRefused(GetLastError(), messages_);
+        // A data folder gone by mistake is told about by the repair, too.
+        if (!beside_.Traces() && (beside_.destination || !beside_.save)) return true;
+        TraceStage("transfer: repair");
+        RepairResult repair = RepairTransfer(names_.destination);
+        if (!repair.ok) {
+            messages_ = std::move(repair.messages);
+            return false;
+        }
+        return LookBeside(names_, beside_, problem_) || DestinationRefused(GetLastError(), messages_);
     }
-    TraceStage("transfer: list source again");
-    ForgetMovedFiles(source, sourceEntries, changes.tokens);
-    // Whole and on disk, with a record of what it holds, before a name calls it verified.
-    TraceStage("transfer: flush");
-    if (!FlushListedTree(names.incoming, incomingEntries, messages, linked) ||
-        !WriteCheckRecord(names, incomingEntries, messages) ||
-        (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
-        RemoveCheckRecord(names);
-        RemoveTreeDirect(Widen(names.incoming));
-        return CopyFailed(messages);
+
+    // The destination's tree as an earlier step saw it while it is still that tree, else
+    // listed now; null when it cannot be listed (then every file comes from the source).
+    const TreeLook* LookAtPresentTree() {
+        const TreeSeen* seen = options_.destinationSeen;
+        if (seen && seen->Known() && LookAgain(names_.destination, *seen) == SeenAgain::Same) return seen->Look();
+        std::string problem;
+        return LookAtTree(names_.destination, names_.manifest, Links::Keep, present_, problem) ? &present_ : nullptr;
     }
-    TraceStage("transfer: switch");
-    std::string letGo = options.deleteOldSaveLater ? LetGoName(destination) : "";
-    if (!SwitchIn(names, letGo, messages)) return false;
-    if (options.linkFromOldSave) KeepManifestWithSave(names);
-    // Without a manifest the next transfer copies more, but the tree is whole: no failure.
-    TreeIdentity tree;
-    const bool identified = IdentifyTree(destination, tree);
-    auto writeManifest = [names, tokens = std::move(changes.tokens), tree, identified] {
-        if (identified) WriteManifest(names, tokens, tree);
-    };
-    // Deleting the old save moves the change times of the files linked to it: the
-    // manifest is written once it is gone.
-    if (letGo.empty())
-        writeManifest();
-    else
-        DeleteInBackground(destination, letGo, std::move(writeManifest));
-    TraceStage("transfer: done");
-    return true;
-}
+
+    // The save takes the next tree's name and the journal is written, or an empty next
+    // tree is made after a journal that says so: the journal comes before any change.
+    bool StartNext(const Plan& plan, const TreeLook& source) {
+        TraceStage("transfer: start the next tree");
+        if (plan.fresh) {
+            if (!WriteJournal(names_, plan, source, messages_)) return CopyFailed(messages_);
+            if (const FileOpResult made = MakeFolder(Widen(names_.next)); !made) {
+                messages_.push_back(FailureMessage(kCopyWording, made));
+                RemoveUndoTraces(names_);
+                return CopyFailed(messages_);
+            }
+            return true;
+        }
+        if (!RenameFolder(names_.save, names_.next, messages_))
+            return Fail(messages_, kRenameSaveTitle, kRenameFailedText);
+        if (WriteJournal(names_, plan, source, messages_)) return true;
+        GiveBack();
+        return CopyFailed(messages_);
+    }
+
+    // Built, on disk, checked, with its manifest and its record.
+    bool MakeNext(const Plan& plan, TreeLook& source, const TreeLook* save, const TreeLook* present) {
+        Built built;
+        std::vector<TreeEntry> next;
+        TreeIdentity identity = save ? save->identity : TreeIdentity{};
+        if (!BuildNext(source, present, plan, names_, progress_, result_.figures, built, messages_)) return false;
+        TraceStage("transfer: flush");
+        if (!FlushBuilt(names_.next, built, messages_)) return false;
+        TraceStage("transfer: verify");
+        if (!ListNext(names_, save, built, next, messages_) || !VerifyNext(source, next, messages_)) return false;
+        TraceStage("transfer: record");
+        if (!save && !IdentifyTree(names_.next, identity))
+            return Fail(messages_, kCopyWording.title, "Cannot read folder: " + names_.next);
+        if (!WriteManifest(names_.nextManifest, identity, NewGeneration(), next, source.tokens))
+            return Fail(messages_, kCopyWording.title,
+                        "Cannot write " + names_.nextManifest + " (" +
+                            SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
+        return WriteCheckRecord(names_, next, messages_);
+    }
+
+    // Too late to cancel from here on; a cancel that came first is taken.
+    bool SwitchNext(const std::string& saveAside) {
+        if (progress_) {
+            progress_->BeginSwitch();
+            if (progress_->Cancelled()) {
+                GiveBack();
+                Fail(messages_, kCopyWording.title, kCopyWording.cancelledText);
+                return CopyFailed(messages_);
+            }
+        }
+        TraceStage("transfer: switch");
+        switch (SwitchIn(names_, saveAside, messages_)) {
+            case Switched::Done: return true;
+            case Switched::NotDone:
+                GiveBack();
+                return false;
+            case Switched::Stuck: return false;  // the next start's repair finishes the switch
+        }
+        return false;
+    }
+
+    // The save back as it was. Should even that fail, the next repair does it.
+    void GiveBack() {
+        TraceStage("transfer: put the save back");
+        TakeBackNext(names_, messages_);
+    }
+
+    const std::string sourcePath_;
+    const TransferNames names_;
+    TransferProgress* progress_;
+    const TransferOptions& options_;
+    TransferResult& result_;
+    Messages& messages_;
+    Beside beside_;
+    TreeLook present_, save_;
+    std::string problem_;
+};
 
 }  // namespace
 
@@ -118,7 +194,7 @@ bool Fail(Messages& messages, const std::string& title, const std::string& text)
 TransferResult TransferTree(const std::string& source, const std::string& destination, TransferProgress* progress,
                             const TransferOptions& options) {
     TransferResult result;
-    result.ok = Transfer(source, destination, progress, options, result);
+    result.ok = TreeTransfer(source, destination, progress, options, result).Run();
     result.cancelled = !result.ok && progress && progress->Cancelled();
     return result;
 }

@@ -1,6 +1,6 @@
-// Trees whose paths reach or pass MAX_PATH: the transfer's transient names (".incoming",
-// ".complete", ".saved", ".2delete") are longer than the data's own, so a tree that fits
-// must still go through every step. The fixtures are made and read through the "\\?\"
+// Trees whose paths reach or pass MAX_PATH: the transfer's working names (".saved",
+// ".next", ".next.undo") are longer than the data's own, so a tree that fits must still
+// go through every step. The fixtures are made and read through the "\\?\"
 // form here, as a long-path-aware program would make them.
 #include "ShellTestKit.h"
 #include "shell/FileSystem.h"
@@ -193,8 +193,8 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
             }
         }
         const std::string source = parent + "\\S\\Data", destination = parent + "\\W\\Data";
-        const std::string save = destination + ".saved", oldSave = destination + ".2delete";
-        const std::string incoming = destination + ".incoming", complete = destination + ".complete";
+        const std::string save = destination + ".saved", next = destination + ".next";
+        const std::string undo = next + ".undo", incoming = destination + ".incoming";
         MakeFolderLong(parent + "\\S");
         MakeFolderLong(parent + "\\W");
         const Layout layout = LayoutFor(destination.size(), c.folderLength, c.fileLength);
@@ -204,8 +204,8 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
         const Contents local = ReadTreeLong(destination), shared1 = ReadTreeLong(source);
         ASSERT_EQ(shared1.size(), local.size());
         const auto noTransientLeft = [&] {
-            return !ExistsLong(incoming) && !ExistsLong(complete) && !ExistsLong(complete + ".check") &&
-                   !ExistsLong(oldSave);
+            return !ExistsLong(next) && !ExistsLong(undo) && !ExistsLong(next + ".journal") &&
+                   !ExistsLong(next + ".check") && !ExistsLong(incoming);
         };
 
         {
@@ -217,7 +217,7 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
             EXPECT_EQ(ReadTreeLong(save), local);
             EXPECT_TRUE(noTransientLeft());
             ExpectCallsFitTheSystem(copies, shell, true);
-            EXPECT_EQ(shell.Functions().size(), c.renamedByShell ? 3u : 0u);
+            EXPECT_EQ(shell.Functions().size(), c.renamedByShell ? 2u : 0u);
         }
 
         WriteFileLong(source + "\\" + layout.deepFile, "deep shared 2, a longer file");
@@ -237,23 +237,25 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
             EXPECT_TRUE(noTransientLeft());
         }
 
-        // A rename refused in the switch is worded as the shell's refusal is, and undone.
+        // A rename refused in the switch is worded as the shell's refusal is, and the save
+        // is put back.
         {
-            KernelHandle held = HoldOpen(save);
+            KernelHandle held = HoldOpen(destination);
             ASSERT_TRUE(held);
             const TransferResult refused = TransferTree(source, destination);
             EXPECT_FALSE(refused.ok);
             ASSERT_EQ(refused.messages.size(), 2u) << Shown(refused.messages);
             EXPECT_EQ(refused.messages[0].title, "renaming");
             if (!c.renamedByShell) EXPECT_EQ(refused.messages[0].text, "ERROR SHARING VIOLATION");
-            EXPECT_EQ(refused.messages[1].title, "Renaming save to old save");
+            EXPECT_EQ(refused.messages[1].title, "Renaming folder to save");
             EXPECT_EQ(refused.messages[1].text, "Error occuried during rename");
         }
         EXPECT_EQ(ReadTreeLong(destination), shared1);
         EXPECT_EQ(ReadTreeLong(save), local);
         EXPECT_TRUE(noTransientLeft());
 
-        // Again, with a save in place: it goes through ".2delete", which is deleted.
+        // Again, with a save in place: it becomes the next tree, its changed files taken
+        // out into the undo folder, whose names are the longest of all.
         {
             FileCopies copies;
             ShellCalls shell;
@@ -263,19 +265,30 @@ TEST_F(LongPaths, ATreeNearOrPastTheLimitGoesThroughEveryStep) {
             EXPECT_EQ(ReadTreeLong(save), shared1);
             EXPECT_TRUE(noTransientLeft());
             ExpectCallsFitTheSystem(copies, shell, true);
+            EXPECT_EQ(shell.Functions().size(), c.renamedByShell ? 3u : 0u);
         }
 
-        // A copy cut short by a crash is deleted by the repair.
+        // A next tree cut short by a crash is put back into the save by the repair, and
+        // an earlier version's copy cut short is deleted.
+        WriteFileLong(source + "\\" + layout.deepFile, "deep shared 3");
+        {
+            FileCopies copies;
+            copies.SetHandler([&](const FileCopies::Call&) { return CancelCopy(); });
+            const TransferResult cut = TransferTree(source, destination);
+            EXPECT_FALSE(cut.ok);
+        }
+        EXPECT_TRUE(ExistsLong(save));
+        ASSERT_TRUE(MoveFileExW(Long(save).c_str(), Long(next).c_str(), 0));
         MakeDataTree(incoming, layout, "half");
         EXPECT_TRUE(TransferInterrupted(destination));
         const RepairResult repair = RepairTransfer(destination);
         EXPECT_TRUE(repair.ok) << Shown(repair.messages);
-        EXPECT_FALSE(ExistsLong(incoming));
+        EXPECT_TRUE(noTransientLeft());
         EXPECT_EQ(ReadTreeLong(destination), shared2);
         EXPECT_EQ(ReadTreeLong(save), shared1);
 
         // Set aside whole, and the open file named as the user knows the path.
-        const SetAsideResult aside = SetTreeAside(destination, FreeAsideFolder(destination), false);
+        const SetAsideResult aside = SetTreeAside(destination, FreeAsideFolder(destination));
         ASSERT_TRUE(aside.ok) << Shown(aside.messages);
         EXPECT_EQ(ReadTreeLong(aside.folder), shared2);
         {

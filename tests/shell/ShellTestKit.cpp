@@ -156,6 +156,58 @@ BOOL WINAPI FileCopies::Record(LPCWSTR from, LPCWSTR to, LPPROGRESS_ROUTINE prog
     return copy.result;
 }
 
+namespace {
+FileMoves* activeMoves = nullptr;
+}  // namespace
+
+FileMoves::FileMoves() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    if (activeMoves) throw std::logic_error("one FileMoves at a time");
+    activeMoves = this;
+    previous_ = Platform().moveFile;
+    Platform().moveFile = Record;
+}
+
+FileMoves::~FileMoves() {
+    std::lock_guard<std::mutex> lock(activeMutex);
+    Platform().moveFile = previous_;
+    activeMoves = nullptr;
+}
+
+void FileMoves::SetHandler(Handler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    handler_ = std::move(handler);
+}
+
+BOOL FileMoves::Real(const Call& call) { return MoveFileExW(call.from, call.to, call.flags); }
+
+std::vector<std::string> FileMoves::Moves() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return moves_;
+}
+
+BOOL WINAPI FileMoves::Record(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    FileMoves* self = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(activeMutex);
+        self = activeMoves;
+    }
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        handler = self->handler_;
+    }
+    const Call call{from, to, flags};
+    const BOOL result = handler ? handler(call) : Real(call);
+    const DWORD error = result ? 0 : GetLastError();
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->moves_.push_back(ShownPath(from) + " -> " + ShownPath(to));
+    }
+    SetLastError(error);
+    return result;
+}
+
 std::string ShownPath(LPCWSTR path) {
     const std::wstring called = path ? path : L"";
     if (called.rfind(L"\\\\?\\UNC\\", 0) == 0) return Narrow(L"\\\\" + called.substr(8));

@@ -105,6 +105,37 @@ private:
     std::vector<FileCopy> copies_;
 };
 
+// Records every move through Platform().moveFile (an entry of a tree into its undo folder
+// and back) and by default hands it to the real MoveFileExW. A handler may act in its
+// place, or around a call of Real().
+class FileMoves {
+public:
+    struct Call {
+        LPCWSTR from;
+        LPCWSTR to;
+        DWORD flags;
+    };
+    using Handler = std::function<BOOL(const Call&)>;
+
+    FileMoves();
+    ~FileMoves();
+    FileMoves(const FileMoves&) = delete;
+    FileMoves& operator=(const FileMoves&) = delete;
+
+    void SetHandler(Handler handler);
+    static BOOL Real(const Call& call);
+    // Each move as "from -> to", the paths as ShownPath gives them.
+    std::vector<std::string> Moves() const;
+
+private:
+    static BOOL WINAPI Record(LPCWSTR from, LPCWSTR to, DWORD flags);
+
+    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, DWORD);
+    Handler handler_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> moves_;
+};
+
 // The copy ends as a cancel from its progress display ends it, copying nothing.
 BOOL CancelCopy();
 // The copy fails with this error, copying nothing.

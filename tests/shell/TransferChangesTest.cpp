@@ -1,7 +1,7 @@
-// What counts as a change between the source and the destination's tree: a file written
+// What counts as a change between the source and the destination's trees: a file written
 // since the last transfer is changed whatever its size and times say, an equal tree is
-// left alone, unchanged files may be links into the shared folder, and the litter that
-// Explorer and macOS leave behind is no change to the shared data.
+// left alone, no two trees share a file, and the litter that Explorer and macOS leave
+// behind is no change to the shared data.
 #include "ShellTestKit.h"
 #include "shell/Wintools.h"
 #include "support/TempDir.h"
@@ -49,33 +49,6 @@ void EditKeepingSizeAndTimes(const std::string& path) {
     ASSERT_EQ(CompareFileTime(&written, &after), 0);
 }
 
-TransferOptions Linking() {
-    TransferOptions options;
-    options.linkUnchanged = true;
-    return options;
-}
-
-// Puts another hard-link call in place for the life of the object, as a file system
-// that refuses links would answer.
-class LinkCalls {
-public:
-    explicit LinkCalls(BOOL(WINAPI* replacement)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES))
-        : previous_(Platform().createHardLink) {
-        Platform().createHardLink = replacement;
-    }
-    ~LinkCalls() { Platform().createHardLink = previous_; }
-    LinkCalls(const LinkCalls&) = delete;
-    LinkCalls& operator=(const LinkCalls&) = delete;
-
-private:
-    BOOL(WINAPI* previous_)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
-};
-
-BOOL WINAPI RefuseLink(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES) {
-    SetLastError(ERROR_INVALID_FUNCTION);  // what FAT answers
-    return FALSE;
-}
-
 // A shared data folder and the local data folders of two PCs.
 class Changes : public ::testing::Test {
 protected:
@@ -91,7 +64,7 @@ protected:
         return result;
     }
     TransferResult CopyIn(const std::string& pc) { return Move(share, pc); }
-    TransferResult CopyBack(const std::string& pc) { return Move(pc, share, Linking()); }
+    TransferResult CopyBack(const std::string& pc) { return Move(pc, share); }
 
     TempDir dir;
     const std::string share = dir / "Shared\\Data";
@@ -122,7 +95,7 @@ TEST_F(Changes, ALocalFileChangedThatWayIsReplacedAtTheCopyIn) {
     const TransferResult in = CopyIn(local);
     EXPECT_FALSE(in.changedNothing);
     EXPECT_EQ(in.figures.filesFromSource, 2u);
-    EXPECT_EQ(in.figures.filesFromBackup, FilesIn(share) - 2);
+    EXPECT_EQ(in.figures.filesOnOwnSide, FilesIn(share) - 2);
     // The local data is the shared tree, byte for byte.
     ExpectSameTree(share, local);
     EXPECT_EQ(ReadFile(local + ".saved\\sub\\c.txt"), "CHARLIE");
@@ -136,7 +109,7 @@ TEST_F(Changes, OnlyWhatAnotherPcChangedCrossesAndAnUnchangedTreeStays) {
     WriteFile(local + "\\sub\\c.txt", "charlie, edited on pcA");
     const TransferResult back = CopyBack(local);
     EXPECT_EQ(back.figures.filesFromSource, 1u);
-    EXPECT_EQ(back.figures.filesLinked, FilesIn(share) - 1);
+    EXPECT_EQ(back.figures.filesOnOwnSide, FilesIn(share) - 1) << "the share's own copies, nothing crossed";
 
     const TransferResult in = CopyIn(otherLocal);
     EXPECT_FALSE(in.changedNothing);
@@ -175,6 +148,91 @@ TEST_F(Changes, ASourceFileWrittenDuringTheCopyIsNotTakenForItsOlderSelf) {
     EXPECT_EQ(ReadFile(share + "\\data.txt"), "Ledger of Marrowkeep, page one");
     CopyIn(local);
     ExpectSameTree(share, local);
+}
+
+// A source file that is written during every copy of it is never taken as it was
+// listed: the transfer gives up and says so, and changes nothing.
+TEST_F(Changes, ASourceFileThatKeepsChangingFailsTheTransferAndChangesNothing) {
+    CopyIn(local);
+    WriteFile(local + "\\data.txt", "page two");
+    CopyBack(local);
+    WriteFile(local + "\\data.txt", "page three");
+    CopyTree(share, dir / "share before");
+    CopyTree(share + ".saved", dir / "save before");
+    FileCopies copies;
+    int writes = 0;
+    copies.SetHandler([&](const FileCopies::Call& call) {
+        const BOOL copied = FileCopies::Real(call);
+        if (ShownPath(call.from) == local + "\\data.txt") WriteFile(local + "\\data.txt", "page " + std::to_string(++writes));
+        return copied;
+    });
+    const TransferResult back = TransferTree(local, share);
+    EXPECT_FALSE(back.ok);
+    ASSERT_FALSE(back.messages.empty());
+    EXPECT_EQ(back.messages[0].text, "The file kept changing while it was being copied: " + local + "\\data.txt");
+    EXPECT_EQ(writes, 3);
+    ExpectSameTree(dir / "share before", share);
+    ExpectSameTree(dir / "save before", share + ".saved");
+}
+
+// No tree shares a file with another: a program that opens a backup or a set-aside, on
+// either side, and writes into it changes that copy alone, now and in later periods.
+TEST_F(Changes, WritingIntoASaveOrASetAsideNeverReachesTheData) {
+    CopyIn(local);
+    for (const char* page : {"page two", "page three"}) {
+        WriteFile(local + "\\data.txt", page);
+        CopyBack(local);
+    }
+    CopyIn(otherLocal);
+    const std::string localAside = SetTreeAside(local, FreeAsideFolder(local)).folder;
+    const std::string sharedAside = SetTreeAside(share, FreeAsideFolder(share)).folder;
+    ASSERT_FALSE(localAside.empty());
+    ASSERT_FALSE(sharedAside.empty());
+    CopyTree(local, dir / "the data");
+    for (const std::string& copy : {share + ".saved", local + ".saved", otherLocal + ".saved", localAside, sharedAside})
+        for (const char* file : {"\\data.txt", "\\b.txt", "\\sub\\deep\\d.txt"})
+            if (Exists(copy + file)) WriteFile(copy + file, "written into " + copy);
+    ExpectSameTree(dir / "the data", share);
+    ExpectSameTree(dir / "the data", local);
+    ExpectSameTree(dir / "the data", otherLocal);
+
+    // The backups written into become the next trees: what was written is not carried.
+    for (int period = 4; period <= 5; ++period) {
+        SCOPED_TRACE(period);
+        WriteFile(local + "\\data.txt", "page " + std::to_string(period));
+        CopyBack(local);
+        ExpectSameTree(local, share);
+        CopyIn(otherLocal);
+        ExpectSameTree(share, otherLocal);
+    }
+}
+
+// What a copy in saw of the share stands for the share at the copy back as long as the
+// share holds that very tree; any tree switched in since, even one that took the same
+// folder back, is another.
+TEST_F(Changes, TheShareAsTheCopyInSawItIsTakenOnlyWhileItIsThatTree) {
+    CopyIn(local);
+    WriteFile(local + "\\data.txt", "page two");
+    CopyBack(local);  // the share's tree is now one of ours, with its manifest
+    const TransferResult in = CopyIn(local);
+    EXPECT_EQ(LookAgain(share, in.source), SeenAgain::Same);
+    // Another PC saves twice: the second save brings the first folder back as the data.
+    for (int save = 1; save <= 2; ++save) {
+        CopyIn(otherLocal);
+        WriteFile(otherLocal + "\\b.txt", "bravo from pcB, save " + std::to_string(save));
+        CopyBack(otherLocal);
+        EXPECT_EQ(LookAgain(share, in.source), SeenAgain::Changed) << save;
+    }
+    // pcA copies back with what it saw (the period asks first): the transfer does not
+    // take that listing for the share, which ends up exactly as pcA's tree.
+    WriteFile(local + "\\data.txt", "a page from pcA");
+    TransferOptions options;
+    options.destinationSeen = &in.source;
+    Move(local, share, options);
+    EXPECT_EQ(ReadFile(share + "\\data.txt"), "a page from pcA");
+    ExpectSameTree(local, share);
+
+    EXPECT_EQ(LookAgain(dir / "no such folder", in.source), SeenAgain::Unreadable);
 }
 
 // A manifest binds to its tree: one that describes another tree, or was cut short, vouches
@@ -235,7 +293,7 @@ TEST_F(Changes, TwoTransfersOfTheSameSourceLeaveTheSaveAsTheFirstLeftIt) {
     EXPECT_TRUE(again.changedNothing);
     EXPECT_EQ(again.sourceFingerprint, fingerprint);
     EXPECT_TRUE(copies.Copies().empty());
-    EXPECT_EQ(again.figures.filesFromSource + again.figures.filesFromBackup + again.figures.filesLinked, 0u);
+    EXPECT_EQ(again.figures.filesFromSource + again.figures.filesOnOwnSide + again.figures.filesKept, 0u);
     EXPECT_EQ(ListTree(local + ".saved"), saved);
     EXPECT_EQ(ReadFile(local + ".saved\\older.txt"), "the tree before");
     EXPECT_EQ(IdentityOf(local).id, tree.id) << "not rotated";
@@ -264,49 +322,33 @@ TEST_F(Changes, AnyOtherDifferenceIsTransferred) {
     }
 }
 
-TEST_F(Changes, UnchangedFilesAreLinkedOnlyWhenAsked) {
-    for (const bool link : {true, false}) {
-        SCOPED_TRACE(link ? "linked" : "copied");
+// After periods on both sides, each tree is made of files of its own: the data, its
+// save and the share's trees share no file, and a period writes only what changed.
+TEST_F(Changes, TreesShareNoFileAndAPeriodWritesOnlyWhatChanged) {
+    CopyIn(local);
+    for (int period = 1; period <= 3; ++period) {
+        SCOPED_TRACE(period);
         CopyIn(local);
-        WriteFile(local + "\\data.txt", link ? "a new page" : "page three");
-        TransferOptions options;
-        options.linkUnchanged = link;
+        WriteFile(local + "\\data.txt", "page " + std::to_string(period));
         TransferProgress progress;
-        const TransferResult back = TransferTree(local, share, &progress, options);
+        const TransferResult back = TransferTree(local, share, &progress);
         ASSERT_TRUE(back.ok);
-        const uint64_t files = FilesIn(share);
         EXPECT_EQ(back.figures.filesFromSource, 1u);
-        EXPECT_EQ(back.figures.filesLinked, link ? files - 1 : 0);
-        EXPECT_EQ(back.figures.filesFromBackup, link ? 0 : files - 1);
-        EXPECT_EQ(back.figures.bytesFromSource + back.figures.bytesFromBackup + back.figures.bytesLinked,
-                  progress.Read().bytesTotal);
-        EXPECT_EQ(progress.Read().filesDone, files);
+        EXPECT_EQ(progress.Read().filesTotal, back.figures.filesFromSource + back.figures.filesOnOwnSide);
+        EXPECT_EQ(progress.Read().filesDone, progress.Read().filesTotal);
         EXPECT_EQ(progress.Read().bytesDone, progress.Read().bytesTotal);
-
-        const FileIdentity unchanged = IdentityOf(share + "\\sub\\deep\\d.txt");
-        const FileIdentity before = IdentityOf(share + ".saved\\sub\\deep\\d.txt");
-        EXPECT_EQ(unchanged.id == before.id, link);
-        EXPECT_EQ(unchanged.links, link ? 2u : 1u);
-        EXPECT_NE(IdentityOf(share + "\\data.txt").id, IdentityOf(share + ".saved\\data.txt").id);
-        EXPECT_EQ(IdentityOf(share + "\\data.txt").links, 1u);
+        EXPECT_EQ(back.figures.filesFromSource + back.figures.filesOnOwnSide + back.figures.filesKept, FilesIn(share));
+        if (period > 1) EXPECT_LE(back.figures.filesOnOwnSide, 1u) << "the last period's change, at most";
         ExpectSameTree(local, share);
     }
+    for (const std::string& tree : {share, share + ".saved", local, local + ".saved"})
+        for (const auto& entry : ListTree(tree))
+            if (!entry.folder) EXPECT_EQ(IdentityOf(tree + "\\" + entry.relative).links, 1u) << tree << "\\" << entry.relative;
 }
 
-TEST_F(Changes, ALinkRefusedFallsBackToACopy) {
-    CopyIn(local);
-    WriteFile(local + "\\data.txt", "a new page");
-    LinkCalls refused(RefuseLink);
-    const TransferResult back = CopyBack(local);
-    EXPECT_EQ(back.figures.filesLinked, 0u);
-    EXPECT_EQ(back.figures.filesFromBackup, FilesIn(share) - 1);
-    EXPECT_EQ(IdentityOf(share + "\\b.txt").links, 1u);
-    ExpectSameTree(local, share);
-}
-
-// Attributes belong to the file that all its links share, and deleting the save before
-// last clears them on its way: a linked read-only or hidden file would lose them.
-TEST_F(Changes, FilesWithAttributesKeepThemThroughGenerationsOfLinks) {
+// Read-only and hidden files keep their attributes from one generation to the next, as
+// the save they stay in becomes the data again.
+TEST_F(Changes, FilesWithAttributesKeepThemThroughGenerations) {
     MakeTree(share, {{"ro.txt", "read only"}, {"hidden.txt", "hidden"}});
     SetFileAttributesA((share + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     SetFileAttributesA((share + "\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);

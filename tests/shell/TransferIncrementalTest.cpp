@@ -1,6 +1,7 @@
-// A transfer moves only what changed: the rest of the new tree is copied from the
-// previous destination tree on the destination's own side. The result must be what a
-// full copy gives, byte for byte, names, attributes and times included.
+// A transfer moves only what changed: the save it makes into the next tree keeps what it
+// holds of the source, and the rest is copied from the destination's present tree on its
+// own side where that holds it. The result must be what a full copy gives, byte for byte,
+// names, attributes and times included.
 #include "ShellTestKit.h"
 #include "shell/Wintools.h"
 #include "support/MessageBoxes.h"
@@ -41,10 +42,14 @@ protected:
     void SetUp() override {
         MakeTree(source, kTree);
         MakeFolder(destination);
-        // The destination as a period leaves it: a transfer of the source, then a save.
+        // The destination as periods leave it: the source's tree, and as its save the tree
+        // before, which differs in one file.
+        ASSERT_TRUE(TransferTree(source, destination).ok);
+        WriteFile(source + "\\i.txt", "india, the second");
         ASSERT_TRUE(TransferTree(source, destination).ok);
         const TransferResult again = TransferTree(source, destination);
         ASSERT_TRUE(again.ok);
+        ASSERT_TRUE(again.changedNothing);
         ASSERT_EQ(again.figures.bytesFromSource, 0u) << "nothing changed, nothing crosses";
     }
 
@@ -54,7 +59,7 @@ protected:
         MakeFolder(fullCopy);
         const TransferResult full = TransferTree(source, fullCopy);
         ASSERT_TRUE(full.ok);
-        EXPECT_EQ(full.figures.filesFromBackup, 0u);
+        EXPECT_EQ(full.figures.filesOnOwnSide + full.figures.filesKept, 0u);
         std::string difference;
         EXPECT_TRUE(SameTreeExactly(fullCopy, destination, &difference)) << difference;
         EXPECT_TRUE(SameTreeExactly(source, destination, &difference)) << difference;
@@ -130,7 +135,7 @@ TEST_F(Incremental, AFileEditedInPlaceWithItsSizeKeptIsCopiedWhenItsTimeDiffers)
 
     // Only the time moved on: still copied from the source.
     Touch(source + "\\i.txt", 60);
-    EXPECT_EQ(TransferAgain(), 5u);
+    EXPECT_EQ(TransferAgain(), 17u);
     ExpectSameAsAFullCopy();
 }
 
@@ -163,7 +168,7 @@ TEST_F(Incremental, NamesOutsideTheCodePage) {
     // Unchanged, they are taken from the previous tree like any other name.
     WriteFile(source + "\\a.txt", "alpha, changed");
     EXPECT_EQ(TransferAgain(), 14u);
-    EXPECT_GE(last.figures.filesFromBackup, 2u);
+    EXPECT_GE(last.figures.filesOnOwnSide, 2u);
     ExpectSameAsAFullCopy();
 }
 
@@ -187,7 +192,7 @@ TEST_F(Incremental, ASourceFileThatCannotBeReadFailsAndTouchesNothing) {
     }
     EXPECT_EQ(ListTree(destination), before);
     EXPECT_EQ(ReadFile(destination + "\\sub\\g.txt"), "golf");
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
 }
 
 // The user's cancel reaches the copy of changed files: from the copy itself (the
@@ -213,12 +218,13 @@ TEST_F(Incremental, TheUserCanCancelTheCopyOfChangedFiles) {
     EXPECT_EQ(ListTree(destination), before);
     EXPECT_EQ(ListTree(destination + ".saved"), saveBefore);
     EXPECT_EQ(ReadFile(destination + "\\a.txt"), "alpha");
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
 }
 
-// The progress record: the source's files and bytes as totals once it is listed, and
-// every file counted as it is placed, whether it crossed or came from the previous tree.
-TEST_F(Incremental, ProgressCountsEveryFileFromBothSides) {
+// The progress record: the files and bytes to be written as totals once they are known,
+// and every file counted as it is written, whether it crossed or was copied on the own
+// side; the files the save kept are written by nobody.
+TEST_F(Incremental, ProgressCountsEveryFileWritten) {
     WriteFile(source + "\\a.txt", "alpha, changed");
     WriteFile(source + "\\sub\\new.txt", "new");
     TransferProgress progress;
@@ -226,13 +232,15 @@ TEST_F(Incremental, ProgressCountsEveryFileFromBothSides) {
     ASSERT_TRUE(result.ok);
     const TransferProgress::Counts totals = SourceTotals();
     const TransferProgress::Counts counts = progress.Read();
-    EXPECT_EQ(counts.filesTotal, totals.filesTotal);
-    EXPECT_EQ(counts.bytesTotal, totals.bytesTotal);
+    EXPECT_EQ(result.figures.filesFromSource, 2u);
+    EXPECT_EQ(result.figures.filesOnOwnSide, 1u) << "i.txt, changed the time before";
+    EXPECT_EQ(result.figures.filesKept, totals.filesTotal - 3);
+    EXPECT_EQ(counts.filesTotal, 3u);
+    EXPECT_EQ(counts.bytesTotal, result.figures.bytesFromSource + result.figures.bytesOnOwnSide);
     EXPECT_EQ(counts.filesDone, counts.filesTotal);
     EXPECT_EQ(counts.bytesDone, counts.bytesTotal);
-    EXPECT_EQ(result.figures.filesFromSource, 2u);
-    EXPECT_EQ(result.figures.filesFromBackup, totals.filesTotal - 2);
-    EXPECT_EQ(result.figures.bytesFromSource + result.figures.bytesFromBackup, totals.bytesTotal);
+    EXPECT_EQ(result.figures.bytesFromSource + result.figures.bytesOnOwnSide + result.figures.bytesKept,
+              totals.bytesTotal);
     EXPECT_FALSE(progress.Cancelled());
 
     // A full copy counts the same, every file from the source.
@@ -271,7 +279,7 @@ TEST_F(Incremental, ACancelThroughTheProgressRecordLeavesDestinationAndSaveUntou
     EXPECT_EQ(progress.Read().filesDone, 1u);
     EXPECT_EQ(ListTree(destination), before);
     EXPECT_EQ(ListTree(destination + ".saved"), saveBefore);
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
     EXPECT_FALSE(TransferInterrupted(destination));
 
     // Shown, they are the boxes of a cancelled copy.
@@ -309,10 +317,10 @@ TEST_F(Incremental, ACancelInsideAFileReachesItsCopyThroughTheProgressRoutine) {
     EXPECT_EQ(result.messages[1].text, "Error occuried during filecopy");
     EXPECT_EQ(result.figures.filesFromSource, 0u);
     const TransferProgress::Counts counts = progress.Read();
-    EXPECT_EQ(counts.bytesDone - result.figures.bytesFromBackup, 2000u) << "the bytes copied before the cancel";
-    EXPECT_EQ(counts.filesDone, result.figures.filesFromBackup);
+    EXPECT_EQ(counts.bytesDone - result.figures.bytesOnOwnSide, 2000u) << "the bytes copied before the cancel";
+    EXPECT_EQ(counts.filesDone, result.figures.filesOnOwnSide);
     EXPECT_EQ(ListTree(destination), before);
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
 }
 
 // A copy that fails for a real reason names it: the error of the copy call and the file.
@@ -328,7 +336,23 @@ TEST_F(Incremental, AFailedCopyNamesItsErrorAndTheFile) {
     const std::string text = ExpectCopyStepFailed(boxes.CaptionsAndTexts());
     EXPECT_EQ(text, "Cannot copy file: " + source + "\\b.txt (ERROR DISK FULL)");
     EXPECT_EQ(ListTree(destination), before);
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
+}
+
+// A file of the destination's present tree that is written while it is copied on the own
+// side is not taken: the file comes from the source after all.
+TEST_F(Incremental, AnOwnSideFileWrittenDuringItsCopyIsTakenFromTheSource) {
+    WriteFile(source + "\\a.txt", "alpha, changed");
+    FileCopies copies;
+    copies.SetHandler([&](const FileCopies::Call& call) {
+        const BOOL copied = FileCopies::Real(call);
+        if (ShownPath(call.from) == destination + "\\i.txt") WriteFile(destination + "\\i.txt", "india, edited");
+        return copied;
+    });
+    EXPECT_EQ(TransferAgain(), 14u + 17u) << "a.txt and i.txt from the source";
+    EXPECT_EQ(last.figures.filesOnOwnSide, 0u);
+    EXPECT_EQ(ReadFile(destination + "\\i.txt"), "india, the second");
+    EXPECT_EQ(ReadFile(destination + ".saved\\i.txt"), "india, edited");
 }
 
 // The previous tree is read, never written: the save is exactly the old destination.
