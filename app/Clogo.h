@@ -76,9 +76,11 @@ public:
     bool WaitFlag = false;
     OwnedText Title;
     // The shared tree as this period copied it in; a different one before the copy
-    // back means another PC wrote while the lock was not ours. The copy back takes its
-    // listing instead of listing the share again.
+    // back means another PC wrote while the lock was not ours.
     TreeSeen SharedAtCopyIn;
+    // The shared tree as the copy back's check listed it: the copy back takes that
+    // listing instead of listing the share again.
+    TreeSeen SharedAtCopyBack;
     // The token this period created (none: it holds no lock), and when (tick count).
     TokenIdentity OwnToken;
     ULONGLONG OwnTokenTakenAt = 0;

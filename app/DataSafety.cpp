@@ -60,9 +60,14 @@ bool TLogo::CopySharedIn() {
     for (int tried = 1; tried <= kTries; ++tried) {
         if (tried > 1) RunOnWorker([] { return SleepEx(1000, FALSE); });
         result = TransferWithProgress(shared, local);
-        // Without the lock, the copy counts only when the share still holds the tree listed.
-        if (!ReadOnlyFlag || !result.ok ||
-            RunOnWorker([&] { return LookAgain(shared, result.source); }) == SeenAgain::Same) {
+        // Without the lock, the copy counts only when the share still holds the tree listed;
+        // one that failed, only when the share did not change under it.
+        const auto shareUnchanged = [&] {
+            uint64_t after = 0;
+            return result.ok ? RunOnWorker([&] { return LookAgain(shared, result.source); }) == SeenAgain::Same
+                             : FingerprintOnWorker(shared, after) && after == result.sourceFingerprint;
+        };
+        if (!ReadOnlyFlag || result.cancelled || shareUnchanged()) {
             ShowMessages(nullptr, result.messages);
             if (result.ok) SharedAtCopyIn = result.source;
             return result.ok;
@@ -128,8 +133,10 @@ bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     // finished or undone first.
     if (RepairSharedFolder()) return false;
     TraceStage("copy back: is the share as copied in");
-    // A share that cannot be read is never taken as unchanged.
-    if (RunOnWorker([&] { return LookAgain(shared, SharedAtCopyIn); }) == SeenAgain::Same) return true;
+    // Listed whole: a file written there by other means counts too. A share that cannot
+    // be read is never taken as unchanged.
+    SharedAtCopyBack = RunOnWorker([&] { return SeeTree(shared); });
+    if (SameAsSeen(SharedAtCopyBack, SharedAtCopyIn)) return true;
     otherSaveAside = FreeAsideFolder(shared);
     const bool overwrite = CopyBackOverChangedShare(Handle(), shared.c_str(), otherSaveAside);
     return overwrite && !Ending();
@@ -143,8 +150,8 @@ bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
         if (!aside.ok) return false;
     }
     TransferOptions options;
-    // The share as the copy in listed it, while it is still that tree: not listed again.
-    options.destinationSeen = &SharedAtCopyIn;
+    // The share as this step's check listed it, while it is still that tree.
+    if (SharedAtCopyBack.Known()) options.destinationSeen = &SharedAtCopyBack;
     options.beforeSwitch = [&](uint64_t fingerprint) {
         UnsavedWork work;
         ReadUnsavedWork(local.c_str(), work);

@@ -16,20 +16,18 @@ void Mix(uint64_t& hash, const void* bytes, size_t count) {
     }
 }
 
-// Files that Explorer (thumbnail caches, folder settings) and macOS (Finder settings,
-// resource forks on foreign volumes) write into folders someone merely looked at.
+std::string CannotRead(const std::string& folder) {
+    return "Cannot read folder: " + folder + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
+}
+
+}  // namespace
+
 bool IsLitter(const TreeEntry& entry) {
     if (entry.folder) return false;
     const size_t separator = entry.relative.find_last_of(L"\\/");
     const std::wstring name = FoldedName(separator == std::wstring::npos ? entry.relative : entry.relative.substr(separator + 1));
     return name == L"THUMBS.DB" || name == L"DESKTOP.INI" || name == L".DS_STORE" || name.rfind(L"._", 0) == 0;
 }
-
-std::string CannotRead(const std::string& folder) {
-    return "Cannot read folder: " + folder + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
-}
-
-}  // namespace
 
 void TreeLook::Index() {
     index_.clear();

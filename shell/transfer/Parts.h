@@ -97,6 +97,9 @@ bool LookAtTree(const std::string& root, const std::string& manifestPath, Links 
 // The source as the transfer reads it; refused when it cannot be listed, and when it is
 // empty while the destination holds data (an empty source never replaces data).
 bool ReadSource(const std::string& source, const TransferNames& names, TreeLook& look, Messages& messages);
+// Files that Explorer (thumbnail caches, folder settings) and macOS (Finder settings,
+// resource forks on foreign volumes) write into folders someone merely looked at.
+bool IsLitter(const TreeEntry& entry);
 // Relative names, kinds, sizes and last-write times, independent of listing order. The
 // files that Explorer and macOS leave in folders they show are not counted.
 uint64_t TreeFingerprint(const std::vector<TreeEntry>& entries);

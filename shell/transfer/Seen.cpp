@@ -9,6 +9,46 @@ TreeSeen::TreeSeen(std::shared_ptr<const TreeLook> look) : look_(std::move(look)
 
 uint64_t TreeSeen::Fingerprint() const { return look_ ? TreeFingerprint(look_->entries) : 0; }
 
+TreeSeen SeeTree(const std::string& folder) {
+    auto look = std::make_shared<TreeLook>();
+    std::string problem;
+    const TransferNames names(folder);
+    if (!LookAtTree(folder, names.EndsInSeparator() ? "" : names.manifest, Links::Enter, *look, problem)) return {};
+    return TreeSeen(look);
+}
+
+namespace {
+
+std::map<std::wstring, const TreeEntry*> WithoutLitter(const TreeLook& look) {
+    std::map<std::wstring, const TreeEntry*> entries;
+    for (const auto& entry : look.entries)
+        if (!IsLitter(entry)) entries[FoldedName(entry.relative)] = &entry;
+    return entries;
+}
+
+}  // namespace
+
+bool SameAsSeen(const TreeSeen& now, const TreeSeen& before) {
+    if (!now.Known() || !before.Known()) return false;
+    const auto a = WithoutLitter(*now.Look()), b = WithoutLitter(*before.Look());
+    if (a.size() != b.size()) return false;
+    for (const auto& [name, entry] : a) {
+        const auto other = b.find(name);
+        if (other == b.end()) return false;
+        const TreeEntry& e = *entry;
+        const TreeEntry& o = *other->second;
+        if (e.relative != o.relative || e.folder != o.folder ||
+            (e.attributes & kKeptAttributes) != (o.attributes & kKeptAttributes))
+            return false;
+        if (e.folder) continue;
+        const ContentToken* t = now.Look()->TokenOf(name);
+        const ContentToken* u = before.Look()->TokenOf(name);
+        if (e.size != o.size || TimeValue(e.written) != TimeValue(o.written) || (t && u && !(*t == *u)) || (!t != !u))
+            return false;
+    }
+    return true;
+}
+
 SeenAgain LookAgain(const std::string& folder, const TreeSeen& seen) {
     TreeIdentity now;
     if (!IdentifyTree(folder, now)) return SeenAgain::Unreadable;

@@ -82,9 +82,9 @@ struct TransferOptions {
     // the renames that make it current; false stops the transfer (stoppedBeforeSwitch)
     // and the save is put back. Not called when nothing changed: then nothing is switched.
     std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
-    // The destination's present tree as an earlier step of this period listed it (the
-    // copy in's source, at the copy back): taken instead of listing it again while its
-    // stamp is unchanged. Files copied from it are checked to be still as listed.
+    // The destination's present tree as the step that runs this transfer has just listed
+    // it (the copy back's check of the share): taken instead of listing it again while it
+    // is still that tree. Files copied from it are checked to be still as listed.
     const TreeSeen* destinationSeen = nullptr;
 };
 
@@ -108,9 +108,17 @@ struct TransferResult {
 TransferResult TransferTree(const std::string& source, const std::string& destination,
                             TransferProgress* progress = nullptr, const TransferOptions& options = {});
 
-// Whether the tree at `folder` is still the one `seen` (its root folder and generation;
-// where the tree had no generation, its listing's fingerprint). Unreadable when it cannot
-// be looked at: that is never taken as unchanged.
+// The tree at `folder` listed whole, with what its files were made from; not Known when
+// it cannot be listed.
+TreeSeen SeeTree(const std::string& folder);
+// Two looks at a tree found the same: the same names, kinds, sizes, times and attributes,
+// and no file written in between (each file's content token). Files that Explorer and
+// macOS leave in folders someone looked at do not count.
+bool SameAsSeen(const TreeSeen& now, const TreeSeen& before);
+// Whether the tree at `folder` is still the very tree `seen` listed (its root folder and
+// the generation its manifest names; where it had no generation, its fingerprint): a
+// cheap look that tells a tree switched in since, not a file written in place. Unreadable
+// when it cannot be looked at: that is never taken as unchanged.
 enum class SeenAgain { Same, Changed, Unreadable };
 SeenAgain LookAgain(const std::string& folder, const TreeSeen& seen);
 

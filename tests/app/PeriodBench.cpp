@@ -48,8 +48,8 @@ struct Work {
           started(marks + "\\app started"),
           ended(marks + "\\app ended"),
           token(locks + "\\" + kUser + ".tokenlockforcarvelund"),
-          localIncoming(local + ".incoming"),
-          sharedIncoming(shared + ".incoming") {}
+          localIncoming(local + ".next"),
+          sharedIncoming(shared + ".next") {}
     std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token, localIncoming,
         sharedIncoming;
 };

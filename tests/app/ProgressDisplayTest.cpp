@@ -135,7 +135,7 @@ TEST(ProgressDisplay, CountsRiseAndCancelLeavesBothTreesAsTheyWere) {
     EXPECT_EQ(ListTree(destination), destinationBefore);
     EXPECT_EQ(ReadFile(destination + "\\mine.txt"), "my work");
     EXPECT_EQ(ReadFile(destination + ".saved\\older.txt"), "older");
-    EXPECT_FALSE(Exists(destination + ".incoming"));
+    EXPECT_FALSE(Exists(destination + ".next"));
     EXPECT_EQ(ListTree(source).size(), static_cast<size_t>(kFiles + 1));
     // The display is gone once the transfer has ended.
     EXPECT_EQ(FindTopWindow("TProgress", nullptr, GetCurrentProcessId()), nullptr);

@@ -69,10 +69,9 @@ protected:
     std::vector<std::string> NoTransientFolders() const {
         std::vector<std::string> found;
         for (const std::string& base : {pc.local, share.data}) {
-            for (const char* suffix : {".incoming", ".complete", ".2delete"})
+            for (const char* suffix : {".next", ".next.undo", ".next.journal", ".next.check", ".next.manifest",
+                                       ".incoming", ".complete", ".2delete"})
                 if (Exists(base + suffix)) found.push_back(base + suffix);
-            // Old saves let go in the background are gone once the program has ended.
-            for (const std::string& left : LetGoFolders(base)) found.push_back(left);
         }
         return found;
     }
@@ -292,7 +291,7 @@ TEST_F(KilledDuringTransfer, CopyInThenTheNextPeriodWorksOnWholeTrees) {
     AppAppends("edited", "go1");
     {
         ProgramRun run(pc.program, "Ann");
-        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".incoming")) << "the copy in ended before it was seen";
+        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".next")) << "the copy in ended before it was seen";
     }
     // Whatever the moment, the local folder is the last whole tree.
     EXPECT_EQ(LocalNotes(), "local before\r\n");
@@ -316,7 +315,7 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
         ProgramRun run(pc.program, "Ann");
         ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
         LetAppEnd("go1");
-        EXPECT_TRUE(KillWhenPresent(run, share.data + ".incoming")) << "the copy back ended before it was seen";
+        EXPECT_TRUE(KillWhenPresent(run, share.data + ".next")) << "the copy back ended before it was seen";
     }
     // The shared folder keeps its last whole tree; the work is recorded as unsaved.
     EXPECT_EQ(SharedNotes(), kShared);
@@ -328,10 +327,10 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
     EXPECT_FALSE(Exists(Record()));
 }
 
-// A period killed while it deleted its old saves in the background leaves them, partly
-// deleted, under names of their own: the next period deletes them on both sides, and
-// touches no folder that only looks like one.
-TEST_F(Safety, OldSavesAKilledPeriodWasDeletingGoWithTheNextPeriod) {
+// An earlier version of the program, killed while it deleted its old saves in the
+// background, left them, partly deleted, under names of their own: the next period deletes
+// them on both sides, and touches no folder that only looks like one.
+TEST_F(Safety, OldSavesAnEarlierVersionWasDeletingGoWithTheNextPeriod) {
     const std::string leftover = ".deleting-01dc0123456789ab-4d2";
     for (const std::string& base : {pc.local, share.data}) {
         MakeFolder(base + leftover + "\\part");
@@ -359,42 +358,11 @@ TEST_F(Safety, OldSavesAKilledPeriodWasDeletingGoWithTheNextPeriod) {
     EXPECT_FALSE(Exists(Record()));
 }
 
-// The old local save goes while the application runs; a kill then leaves at most a part of
-// it, which the next period deletes, while the work itself is offered as usual.
-TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftover) {
-    for (int period = 1; period <= 2; ++period) {
-        AppAppends("period " + std::to_string(period), "go" + std::to_string(period));
-        ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(period) + "\r\n"));
-        LetAppEnd("go" + std::to_string(period));
-        ASSERT_TRUE(run.Ended());
-    }
-    const std::string before = SharedNotes();
-    // Another PC's save makes the third copy in switch a new tree in and let the save
-    // before last go; the kill comes as soon as the application runs.
-    WriteFile(share.data + "\\bob.txt", "bob's save");
-    AppAppends("third", "go3");
-    {
-        ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(before + "third\r\n"));
-        run.Kill();
-    }
-    LetAppEnd("go3");
-    EXPECT_EQ(ReadFileOr(pc.local + ".saved\\notes.txt", "<none>"), before);
-    EXPECT_FALSE(Exists(pc.local + ".saved\\bob.txt"));
-    EXPECT_EQ(ReadFileOr(pc.local + "\\bob.txt", "<none>"), "bob's save");
-    EXPECT_TRUE(Exists(Record()));
-
-    ASSERT_NO_FATAL_FAILURE(NextPeriodSendsTheWork("fourth", "go4", before + "third\r\nfourth\r\n"));
-    EXPECT_EQ(ReadFileOr(share.data + "\\bob.txt", "<none>"), "bob's save");
-    EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
-    EXPECT_FALSE(Exists(Record()));
-}
-
-// After another PC's save the copy in takes what the old local save holds from it, by
-// links. The application then writes such a file in place: the save must keep what it
-// had. A kill while such a copy in is built leaves the save and the local data whole.
-TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
+// After another PC's save the copy in makes the local save the next tree. The
+// application then writes a file in place: the save, a tree of its own, keeps what it had.
+// A kill while such a copy in is built leaves the local data whole, and the save too once
+// the next start has put it back.
+TEST_F(KilledDuringTransfer, TheApplicationsWritesInPlaceNeverChangeTheSave) {
     const std::string block(256 * 1024, 'B');
     const auto bobSaves = [&](int save) {
         WriteFile(share.data + "\\bob.txt", "bob's save " + std::to_string(save));
@@ -425,11 +393,16 @@ TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
     {
         AppAppends("killed", "go4");
         ProgramRun run(pc.program, "Ann");
-        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".incoming")) << "the copy in ended before it was seen";
+        EXPECT_TRUE(KillWhenPresent(run, pc.local + ".next")) << "the copy in ended before it was seen";
     }
     LetAppEnd("go4");
     EXPECT_EQ(LocalNotes(), notes);
     EXPECT_TRUE(ReadFileOr(pc.local + big, "") == block + "tail") << pc.local + big;
+    {
+        // What the next start does first.
+        const RepairResult repaired = RepairTransfer(pc.local);
+        EXPECT_TRUE(repaired.ok);
+    }
     EXPECT_TRUE(ReadFileOr(pc.local + ".saved" + big, "") == block) << pc.local + ".saved" + big;
     EXPECT_EQ(ReadFileOr(pc.local + ".saved\\bob.txt", ""), "bob's save 1");
 
@@ -447,45 +420,8 @@ TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
     EXPECT_TRUE(SameTree(pc.local, share.data, &difference)) << difference;
 }
 
-// The period's window closes before the program has deleted the share's save before last:
-// a new period on this PC may start meanwhile, and deletes what the last one left, while
-// that one still deletes it. Both end with whole trees and nothing left behind.
-TEST_F(Safety, ANewPeriodMayStartWhileTheLastStillDeletesItsOldSave) {
-    // A large save before last, so that its delete takes a while.
-    for (int group = 0; group < 30; ++group) {
-        const std::string folder = share.data + ".saved\\many\\" + std::to_string(group);
-        MakeFolder(folder);
-        for (int i = 0; i < 100; ++i) WriteFile(folder + "\\" + std::to_string(i) + ".txt", "old save");
-    }
-    AppAppends("first", "go1");
-    std::unique_ptr<ProgramRun> first = std::make_unique<ProgramRun>(pc.program, "Ann");
-    const HWND window = first->Window("TLogo");
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
-    LetAppEnd("go1");
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }));
-    const bool stillDeleting = !first->Ended(0);
-
-    AppAppends("second", "go2");
-    ProgramRun second(pc.program, "Ann");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
-    LetAppEnd("go2");
-    ASSERT_TRUE(second.Ended());
-    ASSERT_TRUE(first->Ended());
-    EXPECT_EQ(first->ExitCode(), 0u);
-    EXPECT_EQ(second.ExitCode(), 0u);
-    EXPECT_EQ(SharedNotes(), kShared + "first\r\nsecond\r\n");
-    EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), kShared + "first\r\n");
-    EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
-    EXPECT_FALSE(Exists(Record()));
-    std::string difference;
-    EXPECT_TRUE(SameTree(pc.local, share.data, &difference)) << difference;
-    // Not asserted: a fast machine may finish the delete before the window has gone.
-    std::printf("the first period was %sstill deleting when the second started\n", stillDeleting ? "" : "no longer ");
-}
-
-// A copy back that was switched in, cut short before its record was cleared (killed
-// while the old save was being deleted): the share holds exactly the recorded work, so
+// A copy back that was switched in, cut short before its record was cleared (killed just
+// after the switch): the share holds exactly the recorded work, so
 // the next start neither asks nor reports another PC's save, and keeps the older backup.
 TEST_F(Safety, WorkThatReachedTheShareIsNotOfferedAgain) {
     AppAppends("edited", "go1");
@@ -536,7 +472,7 @@ TEST_F(KilledDuringTransfer, AReadOnlyCopyInNeverMixesTwoSharedTrees) {
     WriteFile(next + "\\notes.txt", "shared v2\r\n");
     WriteFile(next + "\\sub\\table.dat", std::string(5000, 'U'));
     WriteFile(pc.Token("Bob"), "1");
-    ProgramRun switcher(pc.helper, "--wait-for " + pc.local + ".incoming 120000 --rename " + share.data + " " + old +
+    ProgramRun switcher(pc.helper, "--wait-for " + pc.local + ".next 120000 --rename " + share.data + " " + old +
                                        " --rename " + next + " " + share.data);
     pc.WriteSetting("RunCommandOptions", "--sleep 10");
     ProgramRun run(pc.program, "Ann");
