@@ -250,6 +250,80 @@ TEST_F(Safety, SharedDataChangedAsksBeforeTheCopyBack) {
     }
 }
 
+// Another PC's copy back, killed just before its switch, left its finished next tree on
+// the share. The repair puts that save in place before the share is compared with what this
+// period copied in: the question comes, and the other PC's save is set aside, not lost.
+TEST_F(Safety, SharedDataChangedIsJudgedAfterTheShareIsPutRight) {
+    AppAppends("edited", "go1");
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    // Bob's copy back as a kill leaves it: its next tree whole and checked, not switched in.
+    const std::string bob = root / "bob", kept = root / "bob's moment";
+    MakeFolder(bob + "\\sub");
+    WriteFile(bob + "\\notes.txt", "bob's page\r\n");
+    WriteFile(bob + "\\sub\\table.dat", std::string(5000, 'T'));
+    TransferOptions atTheSwitch;
+    atTheSwitch.beforeSwitch = [&](uint64_t) {
+        CopyTree(root / "share", kept);
+        return false;
+    };
+    ASSERT_TRUE(TransferTree(bob, share.data, nullptr, atTheSwitch).stoppedBeforeSwitch);
+    RemoveTree(root / "share\\data.saved");
+    RemoveTree(root / "share\\data");
+    CopyTree(kept + "\\data", share.data);
+    CopyTree(kept + "\\data.next", share.data + ".next");
+    for (const char* file : {".next.journal", ".next.check", ".next.manifest"})
+        WriteFile(share.data + file, ReadFile(kept + "\\data" + file));
+    ASSERT_TRUE(TransferInterrupted(share.data));
+
+    LetAppEnd("go1");
+    MessageBoxSeen box = run.Box("Shared Data Changed", "&Yes");
+    const size_t at = box.text.find(share.data + ".setaside-");
+    ASSERT_NE(at, std::string::npos) << box.text;
+    const std::string aside = box.text.substr(at, box.text.find(',', at) - at);
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(ReadFileOr(aside + "\\notes.txt", "<none>"), "bob's page\r\n");
+    EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
+    EXPECT_EQ(ReadFileOr(share.data + ".saved\\notes.txt", "<none>"), "bob's page\r\n");
+    EXPECT_TRUE(NoTransientFolders().empty()) << NoTransientFolders().front();
+    EXPECT_FALSE(Exists(Record()));
+}
+
+// A share that cannot be listed at the copy back is never taken as unchanged: the user is
+// asked, and No keeps the work for later without touching the share.
+TEST_F(Safety, AShareThatCannotBeListedIsNeverTakenAsUnchanged) {
+    AppAppends("edited", "go1");
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    // A program holds a folder of the share open, sharing nothing: it cannot be listed.
+    HANDLE held = CreateFileA((share.data + "\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    LetAppEnd("go1");
+    run.Box("Shared Data Changed", "&No");
+    ASSERT_TRUE(run.Ended());
+    CloseHandle(held);
+    EXPECT_EQ(SharedNotes(), kShared);
+    EXPECT_FALSE(Exists(share.data + ".saved"));
+    EXPECT_EQ(LocalNotes(), kShared + "edited\r\n");
+    EXPECT_TRUE(Exists(Record()));
+}
+
+// A record of unsaved work that is there but cannot be read (a program holds it open)
+// still stands for the work: the next start asks before its copy in.
+TEST_F(Safety, ARecordThatCannotBeReadStillStandsForTheWork) {
+    KilledWhileTheAppRuns();
+    HANDLE held = CreateFileA(Record().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ProgramRun run(pc.program, "Ann");
+    StartsOverTheStaleToken(run);
+    run.Box("Unsaved Local Data", "Cancel");
+    ASSERT_TRUE(run.Ended());
+    CloseHandle(held);
+    EXPECT_EQ(LocalNotes(), kShared + "first\r\n");
+    EXPECT_EQ(SharedNotes(), kShared);
+}
+
 // "Save Anyway" takes the token again; when another user's token appeared meanwhile,
 // the lock-stolen dialog decides instead.
 TEST_F(Safety, SaveAnywayTakesTheTokenAgain) {
