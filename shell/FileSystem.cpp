@@ -244,9 +244,11 @@ FileOpResult RemoveOneFile(const std::wstring& path) {
 }
 
 FileOpResult MakeFolders(const std::wstring& root, const std::wstring& relative) {
-    for (size_t at = 0; at <= relative.size(); ++at) {
-        if (at < relative.size() && relative[at] != L'\\') continue;
-        const std::wstring folder = JoinPath(root, relative.substr(0, at));
+    std::vector<std::wstring> folders{root};
+    for (size_t at = 0; at < relative.size(); ++at)
+        if (relative[at] == L'\\') folders.push_back(JoinPath(root, relative.substr(0, at)));
+    if (!relative.empty()) folders.push_back(JoinPath(root, relative));
+    for (const auto& folder : folders) {
         if (PathExists(folder)) continue;
         if (FileOpResult made = MakeFolder(folder); !made) return made;
     }
@@ -286,7 +288,7 @@ FileOpResult FlushFolder(const std::wstring& folder) {
 
 std::wstring DurableTempName(const std::wstring& path) { return path + L".new"; }
 
-FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& content) {
+FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& content, FolderFlush folderFlush) {
     NoteFileCall(plainPath);
     const std::wstring path = LongPathForm(plainPath), temp = LongPathForm(DurableTempName(plainPath));
     {
@@ -311,7 +313,7 @@ FileOpResult WriteFileDurably(const std::wstring& plainPath, const std::string& 
     if (MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         // The rename on the disk too; a folder that cannot be flushed is as durable as it gets.
         const size_t end = plainPath.find_last_of(L"\\/");
-        if (end != std::wstring::npos) FlushFolder(plainPath.substr(0, end));
+        if (end != std::wstring::npos && folderFlush == FolderFlush::Now) FlushFolder(plainPath.substr(0, end));
         return FileOpResult::Done();
     }
     const DWORD error = GetLastError();

@@ -75,8 +75,11 @@ FileOpResult FlushFile(const std::wstring& file);
 // can (a share may refuse): callers take a failure as "as durable as it gets".
 FileOpResult FlushFolder(const std::wstring& folder);
 // Replaces `path` with `content` so that, whatever happens, it holds the old or the new
-// content whole: written to a temporary name beside it, flushed, then renamed over it.
-FileOpResult WriteFileDurably(const std::wstring& path, const std::string& content);
+// content whole: written to a temporary name beside it, flushed, then renamed over it. The
+// rename is put on disk too, unless the caller flushes that folder itself right after.
+enum class FolderFlush { Now, ByCaller };
+FileOpResult WriteFileDurably(const std::wstring& path, const std::string& content,
+                              FolderFlush folderFlush = FolderFlush::Now);
 // The temporary name WriteFileDurably writes to before the rename.
 std::wstring DurableTempName(const std::wstring& path);
 // Copies one file with CopyFileExW through Platform().copyFile, never over an existing

@@ -192,7 +192,8 @@ bool WriteManifest(const std::string& path, const TreeIdentity& tree, uint64_t g
         ++files;
     }
     content += "end " + std::to_string(files) + "\n";
-    return WriteFileDurably(Widen(path), content).ok;
+    // Written just before the switch, which puts the folder's names on disk.
+    return WriteFileDurably(Widen(path), content, FolderFlush::ByCaller).ok;
 }
 
 uint64_t NewGeneration() {

@@ -154,8 +154,12 @@ bool WriteJournal(const TransferNames& names, const Plan& plan, const TreeLook& 
 // the undo folder, the check record and the next tree's manifest go. Each step may be
 // cut short and done again.
 bool TakeBackNext(const TransferNames& names, Messages& messages);
-// What a finished switch or take-back leaves: the journal, the undo folder.
+// What a finished switch or take-back leaves: the journal, the undo folder, the check
+// record and the next tree's manifest, with what a write cut short left of them.
 void RemoveUndoTraces(const TransferNames& names);
+// After a switch that went as planned: the undo folder (when it has one), the journal and
+// the check record; nothing else can be there.
+void RemoveSwitchTraces(const TransferNames& names, bool undoFolder);
 // The name the journal gave a save that goes aside at the switch; empty for none.
 std::string SaveAsideInJournal(const TransferNames& names);
 // A free "<destination>.2delete-<n>" for a tree moved out of the way.
@@ -204,7 +208,7 @@ enum class Switched { Done, NotDone, Stuck };
 // Destination -> save, next -> destination, the manifests with them, and the undo traces
 // go. NotDone: nothing was renamed (undone), the next tree is as built. Stuck: the
 // destination could not be put back; the next tree is whole and the repair finishes.
-Switched SwitchIn(const TransferNames& names, const std::string& saveAside, Messages& messages);
+Switched SwitchIn(const TransferNames& names, const std::string& saveAside, bool undoFolder, Messages& messages);
 // The manifests follow the trees once the next tree has the destination's name.
 void MoveManifestsAfterSwitch(const TransferNames& names);
 

@@ -74,7 +74,7 @@ public:
             GiveBack();
             return false;
         }
-        if (!SwitchNext(plan.saveAside)) return false;
+        if (!SwitchNext(plan.saveAside, !plan.moves.empty())) return false;
         result_.source = TreeSeen(source);
         TraceStage("transfer: done");
         return true;
@@ -147,7 +147,7 @@ private:
     }
 
     // Too late to cancel from here on; a cancel that came first is taken.
-    bool SwitchNext(const std::string& saveAside) {
+    bool SwitchNext(const std::string& saveAside, bool undoFolder) {
         if (progress_) {
             progress_->BeginSwitch();
             if (progress_->Cancelled()) {
@@ -157,7 +157,7 @@ private:
             }
         }
         TraceStage("transfer: switch");
-        switch (SwitchIn(names_, saveAside, messages_)) {
+        switch (SwitchIn(names_, saveAside, undoFolder, messages_)) {
             case Switched::Done: return true;
             case Switched::NotDone:
                 GiveBack();

@@ -159,21 +159,37 @@ bool WriteJournal(const TransferNames& names, const Plan& plan, const TreeLook& 
                 "Cannot write " + names.journal + " (" + SystemErrorName(static_cast<int32_t>(written.error)) + ")");
 }
 
+namespace {
+
+// An undo folder that will not go (a file another program holds, a link the system cannot
+// remove) moves out of the way under a name of its own, so that it never stops a transfer;
+// the user deletes it when they like.
+void RemoveUndoFolder(const TransferNames& names) {
+    if (RemoveTreeDirect(Widen(names.undo))) return;
+    for (int n = 2; n < 100; ++n) {
+        const std::wstring aside = Widen(names.undo + "-" + std::to_string(n));
+        if (PathExists(aside)) continue;
+        MoveFileExW(LongPathForm(Widen(names.undo)).c_str(), LongPathForm(aside).c_str(), 0);
+        return;
+    }
+}
+
+}  // namespace
+
 void RemoveUndoTraces(const TransferNames& names) {
-    // An undo folder that will not go (a file another program holds, a link the system
-    // cannot remove) moves out of the way under a name of its own, so that it never stops
-    // a transfer; the user deletes it when they like.
-    if (!RemoveTreeDirect(Widen(names.undo)))
-        for (int n = 2; n < 100; ++n) {
-            const std::wstring aside = Widen(names.undo + "-" + std::to_string(n));
-            if (PathExists(aside)) continue;
-            MoveFileExW(LongPathForm(Widen(names.undo)).c_str(), LongPathForm(aside).c_str(), 0);
-            break;
-        }
+    RemoveUndoFolder(names);
     for (const std::string& file : {names.journal, names.check, names.nextManifest}) {
         RemoveOneFile(DurableTempName(Widen(file)));
         RemoveOneFile(Widen(file));
     }
+}
+
+void RemoveSwitchTraces(const TransferNames& names, bool undoFolder) {
+    // The undo folder first: while the journal is there, a kill here leaves traces that the
+    // next repair clears.
+    if (undoFolder) RemoveUndoFolder(names);
+    RemoveOneFile(Widen(names.check));
+    RemoveOneFile(Widen(names.journal));
 }
 
 std::string SaveAsideInJournal(const TransferNames& names) {

@@ -110,7 +110,8 @@ bool VerifyNext(const TreeLook& source, const std::vector<TreeEntry>& next, Mess
 }
 
 bool WriteCheckRecord(const TransferNames& names, const std::vector<TreeEntry>& entries, Messages& messages) {
-    const FileOpResult written = WriteFileDurably(Widen(names.check), RecordOf(entries));
+    // The switch right after puts the folder's names on disk.
+    const FileOpResult written = WriteFileDurably(Widen(names.check), RecordOf(entries), FolderFlush::ByCaller);
     if (written) return true;
     return Fail(messages, kCopyWording.title,
                 "Cannot write " + names.check + " (" + SystemErrorName(static_cast<int32_t>(written.error)) + ")");

@@ -1,18 +1,22 @@
 // Benchmark, not a test: one whole working period of a real program, timed from outside.
 //
-//   period_bench layout WORK PC PROGRAM HELPER
-//       a share (WORK\share\locks; WORK\share\data must hold the tree already) and one
-//       PC (WORK\PC\prog with PROGRAM as Carvelund.exe, its INI and HELPER as the run
-//       command; WORK\PC\data, empty). The application appends a line to the tree's
-//       1 MB file and ends, writing a marker before and after.
-//   period_bench run WORK PC LABEL
+//   period_bench layout WORK PC PROGRAM HELPER [SHARE]
+//       a share (SHARE\locks; SHARE\data must hold the tree already; SHARE is WORK\share
+//       unless given, for example \\server\share) and one PC (WORK\PC\prog with PROGRAM
+//       as Carvelund.exe, its INI and HELPER as the run command; WORK\PC\data, empty).
+//       The application appends a line to the tree's 1 MB file and ends, writing a marker
+//       before and after; with SHARE given it runs ten seconds first, as a real period's
+//       application outlasts the lock check's wait for a network client's folder cache.
+//   period_bench run WORK PC LABEL [SHARE WATCH]
 //       starts that PC's program with a user name and prints, in seconds from its start,
 //       when the lock token appears, the local copy being built appears and takes its
 //       name, the application starts and ends, the copy being built on the share appears
 //       and takes its name, the token goes and the program ends (-1: not seen; a copy in
 //       that finds nothing changed builds nothing). Anything else it shows, a time-out or
 //       a period that did not reach the share is printed as a problem; the program and
-//       its application are then ended and the exit code is 1.
+//       its application are then ended and the exit code is 1. With WATCH, the share's
+//       folders are watched there (where SHARE's files are kept), so that watching sends
+//       no request to the share.
 //
 // scripts/bench.d/50-period.sh runs the periods and prints the timeline.
 #include "support/Stopwatch.h"
@@ -36,9 +40,11 @@ constexpr const char* kChangedFile = "group 0\\one megabyte.dat";
 constexpr DWORD kPeriodPatienceMs = 240000;
 
 struct Work {
-    Work(const std::string& root, const std::string& pc)
-        : locks(root + "\\share\\locks"),
-          shared(root + "\\share\\data"),
+    // `share` as the program's settings name it, `watched` where this process looks at it.
+    Work(const std::string& root, const std::string& pc, const std::string& share, const std::string& watched)
+        : locks(share + "\\locks"),
+          shared(share + "\\data"),
+          watchedShared(watched + "\\data"),
           prog(root + "\\" + pc + "\\prog"),
           program(prog + "\\Carvelund.exe"),
           ini(prog + "\\Carvelund.Ini"),
@@ -47,11 +53,11 @@ struct Work {
           marks(root + "\\" + pc + "\\marks"),
           started(marks + "\\app started"),
           ended(marks + "\\app ended"),
-          token(locks + "\\" + kUser + ".tokenlockforcarvelund"),
+          token(watched + "\\locks\\" + kUser + ".tokenlockforcarvelund"),
           localIncoming(local + ".next"),
-          sharedIncoming(shared + ".next") {}
-    std::string locks, shared, prog, program, ini, helper, local, marks, started, ended, token, localIncoming,
-        sharedIncoming;
+          sharedIncoming(watchedShared + ".next") {}
+    std::string locks, shared, watchedShared, prog, program, ini, helper, local, marks, started, ended, token,
+        localIncoming, sharedIncoming;
 };
 
 double Now() { return testsupport::SecondsNow(); }
@@ -62,9 +68,11 @@ long long SizeOf(const std::string& path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-int Layout(const Work& w, const std::string& program, const std::string& helper) {
-    if (SizeOf(w.shared + "\\" + kChangedFile) != 1 << 20) {
-        std::printf("problem: %s\\%s is not the 1 MB file of the bench tree\n", w.shared.c_str(), kChangedFile);
+// With `minimumMs`, the application runs at least that long.
+int Layout(const Work& w, const std::string& program, const std::string& helper, int minimumMs) {
+    const std::string appRuns = minimumMs ? "--sleep " + std::to_string(minimumMs) + " " : "";
+    if (SizeOf(w.watchedShared + "\\" + kChangedFile) != 1 << 20) {
+        std::printf("problem: %s\\%s is not the 1 MB file of the bench tree\n", w.watchedShared.c_str(), kChangedFile);
         return 1;
     }
     MakeFolder(w.locks);
@@ -81,7 +89,7 @@ int Layout(const Work& w, const std::string& program, const std::string& helper)
         {"LocalDataFolder", w.local},
         {"RunCommand", w.helper},
         {"RunCommandOptions", "--write \"" + w.started + "\" x --append-line \"" + w.local + "\\" + kChangedFile +
-                                  "\" \"one more period\" --write \"" + w.ended + "\" x"},
+                                  "\" \"one more period\" " + appRuns + "--write \"" + w.ended + "\" x"},
     };
     for (const auto& [key, value] : settings)
         if (!WritePrivateProfileStringA("RunTime", key, value.c_str(), w.ini.c_str())) {
@@ -167,7 +175,7 @@ int Run(const Work& w, const std::string& label) {
         std::printf("problem: a token is left from before: %s\n", w.token.c_str());
         return 1;
     }
-    const long long sizeBefore = SizeOf(w.shared + "\\" + kChangedFile);
+    const long long sizeBefore = SizeOf(w.watchedShared + "\\" + kChangedFile);
 
     // In order; an optional stage not seen before a later one is reached stays unseen.
     struct Stage {
@@ -255,7 +263,7 @@ int Run(const Work& w, const std::string& label) {
     for (const Stage& s : stages) std::printf(" %s %.3f", s.name, s.at < 0 ? -1.0 : s.at - start);
     std::printf("\n");
 
-    const long long sizeAfter = SizeOf(w.shared + "\\" + kChangedFile);
+    const long long sizeAfter = SizeOf(w.watchedShared + "\\" + kChangedFile);
     if (problem.empty() && code != 0) problem = "exit code " + std::to_string(code);
     for (const Stage& s : stages)
         if (problem.empty() && !s.optional && s.at < 0) problem = std::string("never saw ") + s.name;
@@ -274,12 +282,18 @@ int Run(const Work& w, const std::string& label) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     int rc = 2;
-    if (command == "layout" && argc == 6)
-        rc = Layout(Work(argv[2], argv[3]), argv[4], argv[5]);
-    else if (command == "run" && argc == 5)
-        rc = Run(Work(argv[2], argv[3]), argv[4]);
+    const auto work = [&](int shareAt, int watchAt) {
+        const std::string share = argc > shareAt ? argv[shareAt] : std::string(argv[2]) + "\\share";
+        return Work(argv[2], argv[3], share, argc > watchAt ? argv[watchAt] : share);
+    };
+    // On a share across a network the application runs ten seconds, as a real period's does:
+    // the lock check waits until ten seconds after the take there (a client's folder cache).
+    if (command == "layout" && (argc == 6 || argc == 7))
+        rc = Layout(work(6, 99), argv[4], argv[5], argc == 7 ? 10000 : 0);
+    else if (command == "run" && (argc == 5 || argc == 7))
+        rc = Run(work(5, 6), argv[4]);
     else
-        std::fprintf(stderr, "usage: period_bench layout WORK PC PROGRAM HELPER | run WORK PC LABEL\n");
+        std::fprintf(stderr, "usage: period_bench layout WORK PC PROGRAM HELPER [SHARE] | run WORK PC LABEL [SHARE WATCH]\n");
     // A run ended from outside exits 0 without this line.
     if (rc != 2) std::printf("period bench done %d\n", rc);
     std::fflush(stdout);

@@ -167,6 +167,23 @@ TEST_F(TreeTransfer, TheSaveBecomesTheNextTreeAndOnlyWhatDiffersIsWritten) {
     }
 }
 
+// Only a file deep in the tree differs: it is taken out under its own folders, which the
+// undo folder does not have yet, and written back.
+TEST_F(TreeTransfer, ADeepChangeIsTakenOutUnderItsOwnFolders) {
+    Put(source, kSharedTree, "v1");
+    Put(destination, kLocalTree, "local");
+    for (const char* content : {"yy, second", "yy, third"}) {
+        WriteFile(source + "\\sub\\deeper\\y.txt", content);
+        ASSERT_TRUE(Transfer());
+    }
+    FileMoves moves;
+    WriteFile(source + "\\sub\\deeper\\y.txt", "yy, fourth");
+    ASSERT_TRUE(Transfer());
+    EXPECT_TRUE(SameTreeExactly(source, destination));
+    EXPECT_EQ(moves.Moves(), std::vector<std::string>{next + "\\sub\\deeper\\y.txt -> " + undo + "\\sub\\deeper\\y.txt"});
+    EXPECT_TRUE(NoTraceLeft());
+}
+
 // Whatever fails, the destination is as it was and its save too, exactly, its unchanged
 // files the same files; the boxes name the failing operation and step; once the cause is
 // gone the next transfer succeeds.
