@@ -243,17 +243,6 @@ FileOpResult RemoveOneFile(const std::wstring& path) {
     return error == ERROR_SUCCESS || Gone(error) ? FileOpResult::Done() : FileOpResult::Failed(error);
 }
 
-FileOpResult MakeFolders(const std::wstring& root, const std::wstring& relative) {
-    std::vector<std::wstring> folders{root};
-    for (size_t at = 0; at < relative.size(); ++at)
-        if (relative[at] == L'\\') folders.push_back(JoinPath(root, relative.substr(0, at)));
-    if (!relative.empty()) folders.push_back(JoinPath(root, relative));
-    for (const auto& folder : folders) {
-        if (PathExists(folder)) continue;
-        if (FileOpResult made = MakeFolder(folder); !made) return made;
-    }
-    return FileOpResult::Done();
-}
 
 FileOpResult FlushFile(const std::wstring& path) {
     NoteFileCall(path);

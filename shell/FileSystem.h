@@ -67,8 +67,6 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 // The same, going on past what will not go (a file another program holds open); what is
 // gone already (another PC deleting the same tree) counts as deleted. True when all went.
 bool RemoveTreeBestEffort(const std::wstring& folder);
-// Makes the folders of `relative` below `root` that are missing, parents first.
-FileOpResult MakeFolders(const std::wstring& root, const std::wstring& relative);
 // Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
 FileOpResult FlushFile(const std::wstring& file);
 // Puts a folder's entries (names made, renamed, removed) on disk. Not every file system

@@ -12,6 +12,8 @@
 #include "shell/Trace.h"
 #include "shell/Wintools.h"
 
+#include <algorithm>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -113,10 +115,7 @@ private:
     // first, then one rename each, several at a time.
     bool TakeOut(const std::vector<Plan::Entry>& moves, Messages& messages) {
         if (moves.empty()) return true;
-        for (const auto& entry : moves) {
-            const FileOpResult made = MakeFolders(undo_, ParentOf(entry.relative));
-            if (!made) return Failed(messages, "Cannot make the folder for ", JoinPath(undo_, entry.relative), made.error);
-        }
+        if (!MakeUndoFolders(moves, messages)) return false;
         std::vector<DWORD> errors(moves.size(), ERROR_SUCCESS);
         const size_t failed = ForEachInParallel(moves.size(), kFileWorkThreads, [&](size_t i) {
             const FileOpResult moved = MoveEntry(JoinPath(next_, moves[i].relative), JoinPath(undo_, moves[i].relative));
@@ -128,6 +127,27 @@ private:
             return Failed(messages, "Cannot take out of the backup: ", JoinPath(next_, moves[failed].relative),
                           errors[failed]);
         figures_.entriesTakenOut = moves.size();
+        return true;
+    }
+
+    // The undo folder and the folders that will hold what is taken out, each made once,
+    // parents first.
+    bool MakeUndoFolders(const std::vector<Plan::Entry>& moves, Messages& messages) {
+        std::map<std::wstring, std::wstring> folders;  // by folded name, sorted parents first
+        for (const auto& entry : moves)
+            for (std::wstring folder = ParentOf(entry.relative); !folder.empty(); folder = ParentOf(folder))
+                folders[FoldedName(folder)] = folder;
+        std::vector<std::wstring> ordered{L""};
+        for (const auto& folder : folders) ordered.push_back(folder.second);
+        std::sort(ordered.begin(), ordered.end(), [](const std::wstring& a, const std::wstring& b) {
+            return std::count(a.begin(), a.end(), L'\\') + !a.empty() < std::count(b.begin(), b.end(), L'\\') + !b.empty();
+        });
+        for (const auto& folder : ordered) {
+            const std::wstring path = folder.empty() ? undo_ : JoinPath(undo_, folder);
+            const FileOpResult made = MakeFolder(path);
+            if (!made && made.error != ERROR_ALREADY_EXISTS)
+                return Failed(messages, "Cannot make the folder ", path, made.error);
+        }
         return true;
     }
 
