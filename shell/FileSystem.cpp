@@ -8,8 +8,12 @@
 
 namespace {
 
-constexpr FILEOP_FLAGS kDeleteFlags = FOF_FILESONLY | FOF_NOCONFIRMATION;     // 0x90
-constexpr FILEOP_FLAGS kCopyFlags = FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION;  // 0x210
+// The shell never shows a window of its own: these run on workers, where a box would have
+// no owner and hide behind the progress display while the period waits on it. Its failure
+// comes back as a value, and the window thread says what went wrong.
+constexpr FILEOP_FLAGS kUnseen = FOF_NOERRORUI | FOF_SILENT;                              // 0x404
+constexpr FILEOP_FLAGS kDeleteFlags = FOF_FILESONLY | FOF_NOCONFIRMATION | kUnseen;     // 0x494
+constexpr FILEOP_FLAGS kCopyFlags = FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION | kUnseen;  // 0x614
 // Handed to the shell but not shown (no FOF_SIMPLEPROGRESS).
 constexpr char kDeleteProgressTitle[] = "Deleting old tree";
 constexpr char kCopyProgressTitle[] = "Copying share data";

@@ -19,3 +19,13 @@ TransferProgress::Counts TransferProgress::Read() const {
     counts.bytesTotal = bytesTotal_;
     return counts;
 }
+
+bool TransferProgress::Cancel() {
+    int expected = kCopying;
+    return stage_.compare_exchange_strong(expected, kCancelled) || expected == kCancelled;
+}
+
+bool TransferProgress::BeginSwitch() {
+    int expected = kCopying;
+    return stage_.compare_exchange_strong(expected, kSwitching) || expected == kSwitching;
+}

@@ -25,13 +25,20 @@ public:
     void SetTotal(uint64_t files, uint64_t bytes);
     void AddDone(uint64_t files, uint64_t bytes);
     Counts Read() const;
-    // The user's Cancel: the transfer ends through its usual failure path.
-    void Cancel() { cancelled_ = true; }
-    bool Cancelled() const { return cancelled_; }
+    // The user's Cancel: the transfer ends through its usual failure path. Accepted until
+    // the switch begins; false once it has (the new tree is being put in place).
+    bool Cancel();
+    bool Cancelled() const { return stage_ == kCancelled; }
+    // The transfer is about to switch the new tree in: from now on a cancel is refused.
+    // False when a cancel came first, and the transfer must then stop.
+    bool BeginSwitch();
+    bool SwitchBegun() const { return stage_ == kSwitching; }
 
 private:
+    enum Stage { kCopying, kCancelled, kSwitching };
     std::atomic<uint64_t> filesDone_{0}, filesTotal_{0}, bytesDone_{0}, bytesTotal_{0};
-    std::atomic<bool> cancelled_{false};
+    // One word for both, so that a cancel and the switch's start cannot both win.
+    std::atomic<int> stage_{kCopying};
 };
 
 // What a transfer moved: files and bytes read from the source (what crosses the network),
@@ -53,8 +60,9 @@ struct TransferOptions {
     // tree's file where the file system allows: nothing is written for it.
     bool linkUnchanged = false;
     // Called on the worker once the new tree is whole, verified and on disk, just before
-    // the renames that make it current; false stops the transfer, changing nothing. Not
-    // called when nothing changed: then nothing is switched.
+    // the renames that make it current; false stops the transfer, changing nothing, and
+    // the result says so (stoppedBeforeSwitch). Not called when nothing changed: then
+    // nothing is switched.
     std::function<bool(uint64_t sourceFingerprint)> beforeSwitch;
     // The save before last is renamed "<destination>.deleting-<unique>" in the switch and
     // deleted on a thread of its own (WaitForBackgroundDeletes), as are such leftovers of
@@ -75,6 +83,9 @@ struct TransferResult {
     bool changedNothing = false;
     // Failed because the user (through the progress record) cancelled it.
     bool cancelled = false;
+    // Failed because beforeSwitch said no: the new tree went, nothing was switched, and
+    // `messages` is empty, so that the caller tells why in its own words.
+    bool stoppedBeforeSwitch = false;
     uint64_t sourceFingerprint = 0;  // the source tree as it was copied
     TransferFigures figures;
     Messages messages;  // on failure: the boxes to show, in order

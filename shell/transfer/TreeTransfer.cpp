@@ -81,12 +81,25 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     ForgetMovedFiles(source, sourceEntries, changes.tokens);
     // Whole and on disk, with a record of what it holds, before a name calls it verified.
     TraceStage("transfer: flush");
-    if (!FlushListedTree(names.incoming, incomingEntries, messages, linked) ||
-        !WriteCheckRecord(names, incomingEntries, messages) ||
-        (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint))) {
+    const auto dropIncoming = [&names] {
         RemoveCheckRecord(names);
         RemoveTreeDirect(Widen(names.incoming));
+    };
+    if (!FlushListedTree(names.incoming, incomingEntries, messages, linked) ||
+        !WriteCheckRecord(names, incomingEntries, messages)) {
+        dropIncoming();
         return CopyFailed(messages);
+    }
+    // A cancel counts until here; after it the display says it is too late.
+    if (progress && !progress->BeginSwitch()) {
+        dropIncoming();
+        Fail(messages, kCopyWording.title, kCopyWording.cancelledText);
+        return CopyFailed(messages);
+    }
+    if (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint)) {
+        dropIncoming();
+        result.stoppedBeforeSwitch = true;
+        return false;
     }
     TraceStage("transfer: switch");
     std::string letGo = options.deleteOldSaveLater ? LetGoName(destination) : "";
