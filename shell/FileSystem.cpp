@@ -303,6 +303,18 @@ FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPRO
     return FileOpResult::Failed(error);
 }
 
+FolderContent LookInFolder(const std::wstring& folder) {
+    std::wstring path = folder;
+    if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW(LongPathForm(path + L"\\*").c_str(), &data));
+    if (!search) return FolderContent::Unreadable;  // even an empty folder lists "." and ".."
+    do {
+        if (lstrcmpW(data.cFileName, L".") && lstrcmpW(data.cFileName, L"..")) return FolderContent::NotEmpty;
+    } while (FindNextFileW(search.Get(), &data));
+    return GetLastError() == ERROR_NO_MORE_FILES ? FolderContent::Empty : FolderContent::Unreadable;
+}
+
 MadeFolders::MadeFolders(const std::string& path) {
     for (size_t i = RootLength(path); i <= path.size(); ++i) {
         if (i < path.size() && !IsSeparator(path[i])) continue;

@@ -63,6 +63,10 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 // The same, going on past what will not go (a file another program holds open); what is
 // gone already (another PC deleting the same tree) counts as deleted. True when all went.
 bool RemoveTreeBestEffort(const std::wstring& folder);
+// What a folder holds: nothing at all, something (a subfolder, a hidden file too), or it
+// cannot be listed, which never passes for empty: data a fill would bury may be there.
+enum class FolderContent { Empty, NotEmpty, Unreadable };
+FolderContent LookInFolder(const std::wstring& folder);
 // Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
 FileOpResult FlushFile(const std::wstring& file);
 // Puts a folder's entries (names made, renamed, removed) on disk. Not every file system
