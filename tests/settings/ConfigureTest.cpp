@@ -4,6 +4,7 @@
 #include "settings/Configure.h"
 
 #include "settings/Persistentdata.h"
+#include "shell/Handles.h"
 #include "support/Gui.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
@@ -481,6 +482,7 @@ TEST_F(ConfigureTest, SaveStoresAndWritesAllFiveAsTypedThenCloses) {
     });
     EXPECT_TRUE(closed);
     EXPECT_FALSE(logo.CancelFlag);
+    EXPECT_TRUE(dialog.Saved());
     EXPECT_EQ(Lines(ini), IniLines(lock + "\\", shared, otherLocal, program, options));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, otherLocal, program, options}));
     // And read back by a later run as saved.
@@ -610,13 +612,13 @@ TEST_F(ConfigureTest, TheFirstCopyTakesTheLockAndLeavesAHeldShareAlone) {
         const bool closed = RunDialog(dialog, [&](HWND) {
             Click(dialog.bt_Save.Handle());
             if (!held) return;
-            AwaitText(dialog.lb_error, "Locked by Bob: nothing was copied");
+            AwaitText(dialog.lb_error, "Locked by Bob (PC unknown): nothing was copied");
             shown = Text(dialog.lb_error);
             Click(dialog.bt_Cancel.Handle());
         });
         EXPECT_TRUE(closed);
         if (held) {
-            EXPECT_EQ(shown, "Locked by Bob: nothing was copied");
+            EXPECT_EQ(shown, "Locked by Bob (PC unknown): nothing was copied");
             EXPECT_TRUE(ListTree(shared).empty());
             EXPECT_TRUE(Exists(lock + "\\Bob.tokenlockforcarvelund"));
             EXPECT_EQ(ListTree(lock).size(), 1u);
@@ -626,6 +628,54 @@ TEST_F(ConfigureTest, TheFirstCopyTakesTheLockAndLeavesAHeldShareAlone) {
             EXPECT_TRUE(ListTree(lock).empty());
         }
     }
+}
+
+// The question comes from a look taken before the lock: another PC may fill the shared
+// folder while it is open. Under the lock the fill looks again and buries nothing.
+TEST_F(ConfigureTest, TheFirstCopyLooksAtTheSharedFolderAgainUnderTheLock) {
+    WriteFile(local + "\\a.dat", "alpha");
+    TCarvelund dialog(logo);
+    std::string shown = "?";
+    const bool closed = RunDialog(dialog, [&](HWND) {
+        Click(dialog.bt_Save.Handle());
+        const MessageBoxSeen question = AwaitMessageBox("Remote Shared folder empty", GetCurrentProcessId());
+        if (!question.window) return;
+        WriteFile(shared + "\\bob.dat", "Bob's first save");  // another PC, meanwhile
+        // A press may be lost while the box is not yet active: press until it is gone.
+        WaitFor([&] {
+            PressButton(question.window, "&Yes");
+            return AwaitGone(question.window, 100);
+        });
+        AwaitText(dialog.lb_error, "The shared folder is not empty any more: nothing was copied");
+        shown = Text(dialog.lb_error);
+        Click(dialog.bt_Cancel.Handle());
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(shown, "The shared folder is not empty any more: nothing was copied");
+    EXPECT_EQ(ListTree(shared).size(), 1u);
+    EXPECT_EQ(ReadFile(shared + "\\bob.dat"), "Bob's first save");
+    EXPECT_FALSE(Exists(shared + ".saved"));
+    EXPECT_TRUE(ListTree(lock).empty()) << "the fill's lock was let go";
+}
+
+// A shared folder that cannot be listed (a share that dropped, a folder held by another
+// program) may hold data: it is never taken for empty, so no fill is offered.
+TEST_F(ConfigureTest, ASharedFolderThatCannotBeListedIsNeverOfferedAFill) {
+    WriteFile(local + "\\a.dat", "alpha");
+    WriteFile(shared + "\\bob.dat", "Bob's save");
+    KernelHandle exclusive(CreateFileA(shared.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(exclusive);
+    TCarvelund dialog(logo);
+    MessageBoxCalls calls;
+    MessageBoxWatcher boxes("&Yes");
+    const bool closed = RunDialog(dialog, [&](HWND) { Click(dialog.bt_Save.Handle()); });
+    exclusive.Reset();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(calls.Calls().empty());
+    EXPECT_EQ(ReadFile(shared + "\\bob.dat"), "Bob's save");
+    EXPECT_FALSE(Exists(shared + ".saved"));
+    EXPECT_TRUE(dialog.Saved());
 }
 
 TEST_F(ConfigureTest, AFailedFirstCopyIsShownTheDialogStaysOpenAndNothingIsLost) {
@@ -727,6 +777,7 @@ TEST_F(ConfigureTest, EscapeRestoresTheTextTheBoxHadOnEntryThenCloses) {
     EXPECT_EQ(runCommandAfter, program + "R");
     EXPECT_TRUE(openAfterRestores);
     EXPECT_FALSE(logo.CancelFlag);
+    EXPECT_FALSE(dialog.Saved()) << "the period must not go on with what was not saved";
     EXPECT_FALSE(Exists(ini));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
 }
@@ -765,6 +816,7 @@ TEST_F(ConfigureTest, CancelSetsTheCancelFlagAndStoresNothing) {
     });
     EXPECT_TRUE(closed);
     EXPECT_TRUE(logo.CancelFlag);
+    EXPECT_FALSE(dialog.Saved());
     EXPECT_FALSE(Exists(ini));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
 }
