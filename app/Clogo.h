@@ -12,6 +12,7 @@
 #include "shell/Wintools.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -173,6 +174,9 @@ private:
     std::string HolderLifeSign(const ShownToken& holder);
     bool LookingAtHolder = false;  // a look runs: a dialog's next refresh shows the last line
     std::string LastHolderLifeSign;
+    // A dialog's life sign lines: the first from a look taken before it shows, then a look
+    // at each call. `holder` must outlive the dialog.
+    std::function<std::string()> HolderLifeSignLines(const ShownToken& holder);
     // The holder as a box names it: "Bob (PC OFFICE-7, last life sign 3 s ago)".
     std::string HolderDescription(const ShownToken& holder);
     // The rule before every write to the shared folder (LockRule.h), with the user's word
@@ -231,7 +235,7 @@ private:
     bool SessionEnded = false;  // Windows ends the session: nothing more is done
     bool InStep = false;        // a step runs (its dialogs and workers included)
 
-    // The window is gone or the program is ending: a step must not go on.
+    // The window is gone, the program or the session is ending: a step must not go on.
     bool Ending() const;
 };
 

@@ -136,8 +136,18 @@ void TLogo::ShowStartLock() {
     // The user's own name may be another PC's too (one office account), or a period of
     // this PC that ended without letting go: the dialog says so.
     if (lstrcmpiA(ShownHolder.owner.c_str(), UserName.Str()) == 0) dialog.ShowOwnNameNotice();
-    dialog.lifeSignText = [this] { return HolderLifeSign(ShownHolder); };
+    dialog.lifeSignText = HolderLifeSignLines(ShownHolder);
     dialog.ShowModal();
+}
+
+std::function<std::string()> TLogo::HolderLifeSignLines(const ShownToken& holder) {
+    // Looked at before the dialog shows, so that it opens with the line filled in.
+    HolderLifeSign(holder);
+    return [this, &holder, first = true]() mutable {
+        if (!first) return HolderLifeSign(holder);
+        first = false;
+        return LastHolderLifeSign;
+    };
 }
 
 std::string TLogo::HolderLifeSign(const ShownToken& holder) {
@@ -276,7 +286,7 @@ bool TLogo::DeleteLiveHoldersLock(const ShownToken& holder) {
 StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) {
     TFinishLockStolen dialog(*this);
     dialog.SetLockInfo(holder.owner.c_str(), holder.since.c_str());
-    dialog.lifeSignText = [&] { return HolderLifeSign(holder); };
+    dialog.lifeSignText = HolderLifeSignLines(holder);
     dialog.ShowModal();
     // Closed without a choice is no confirmation: nothing is copied back without the user's
     // word. Keep Work for Later: the work stays recorded for the next start.
@@ -316,6 +326,8 @@ StepOutcome TLogo::TakeLockForCopyBack() {
 // ---- The rule before every write to the shared folder ------------------------------
 
 void TLogo::TellLockLost(const LockLook& look, const std::string& when, const std::string& outcome) {
+    // The session ending took the lock away itself: nobody is there to read it.
+    if (Ending()) return;
     std::string text;
     if (look.verdict == LockVerdict::Lost)
         text = "The lock was lost " + when + ": " +

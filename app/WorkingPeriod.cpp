@@ -101,7 +101,7 @@ StepOutcome TLogo::RunSelectedStep() {
     }
 }
 
-bool TLogo::Ending() const { return !Alive() || forms::application::Terminated(); }
+bool TLogo::Ending() const { return !Alive() || forms::application::Terminated() || SessionEnded; }
 
 StepOutcome TLogo::StepInitialise() {
     OwnedText programPath(IdentityStep());
