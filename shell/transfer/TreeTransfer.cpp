@@ -14,6 +14,12 @@ namespace {
 
 bool CopyFailed(Messages& messages) { return Fail(messages, kCopyStepFailed.title, kCopyStepFailed.message); }
 
+// The user's cancel, taken before the switch began: the boxes of any cancelled copy.
+bool CancelledCopy(Messages& messages) {
+    Fail(messages, kCopyWording.title, kCopyWording.cancelledText);
+    return CopyFailed(messages);
+}
+
 // The destination cannot become the save: nothing is touched.
 bool DestinationRefused(DWORD error, Messages& messages) {
     messages.push_back({kRenameWording.title, SystemErrorName(static_cast<int32_t>(error))});
@@ -62,6 +68,8 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     Changes changes = FindChanges(source, sourceEntries, names);
     // Rotating an equal tree in would only push the last real change out of the save.
     if (changes.nothing) {
+        // Nothing to switch; a cancel that came before this end still counts.
+        if (progress && !progress->BeginSwitch()) return CancelledCopy(messages);
         result.changedNothing = true;
         return true;
     }
@@ -93,8 +101,7 @@ bool Transfer(const std::string& source, const std::string& destination, Transfe
     // A cancel counts until here; after it the display says it is too late.
     if (progress && !progress->BeginSwitch()) {
         dropIncoming();
-        Fail(messages, kCopyWording.title, kCopyWording.cancelledText);
-        return CopyFailed(messages);
+        return CancelledCopy(messages);
     }
     if (options.beforeSwitch && !options.beforeSwitch(result.sourceFingerprint)) {
         dropIncoming();

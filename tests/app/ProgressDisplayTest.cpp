@@ -265,4 +265,22 @@ TEST(ProgressDisplay, OnceTheSwitchBeganTheDisplaySaysItIsTooLateToCancel) {
     EXPECT_EQ(ReadFile(trees.destination + ".saved\\mine.txt"), "my work");
 }
 
+// A copy that finds nothing changed has nothing to switch, and ends at once: a cancel that
+// came before its end still counts, so that the period does not go on as if it were done.
+TEST(ProgressDisplay, ACancelBeforeACopyOfNothingChangedEndsStillCounts) {
+    SmallTrees trees;
+    ASSERT_TRUE(TransferTree(trees.source, trees.destination).ok);
+    TransferProgress cancelledFirst;
+    ASSERT_TRUE(cancelledFirst.Cancel());
+    const TransferResult result = TransferTree(trees.source, trees.destination, &cancelledFirst);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.changedNothing);
+    TransferProgress uncancelled;
+    const TransferResult again = TransferTree(trees.source, trees.destination, &uncancelled);
+    EXPECT_TRUE(again.ok);
+    EXPECT_TRUE(again.changedNothing);
+    EXPECT_FALSE(uncancelled.Cancel()) << "a cancel after the end is refused";
+}
+
 }  // namespace
