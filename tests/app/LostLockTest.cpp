@@ -51,6 +51,18 @@ protected:
         bobsToken = take.identity;
         bob.Start(share.lock.c_str(), bobsToken, 500);
     }
+    // A folder nobody else can list, as a share that dropped, until the handle goes.
+    static KernelHandle HeldWithoutSharing(const std::string& folder) {
+        return KernelHandle(CreateFileA(folder.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    }
+    // The application ends; the period asks with the box of this caption, which names `folder`.
+    MessageBoxSeen AppEndsAndAsks(const ProgramRun& run, const char* caption, const std::string& folder) const {
+        LetAppEnd("go");
+        const MessageBoxSeen box = AwaitMessageBox(caption, run.Pid());
+        EXPECT_NE(box.text.find(folder), std::string::npos) << box.text;
+        return box;
+    }
     void BobLetsGo() {
         bob.Stop();
         DeleteOwnToken(share.lock.c_str(), bobsToken);
@@ -161,13 +173,10 @@ TEST_F(LostLock, ALockFolderThatCannotBeListedIsNoLostLock) {
     AppAppends();
     ProgramRun run(pc.program, "Ann");
     ASSERT_TRUE(AppRan());
-    KernelHandle exclusive(CreateFileA(share.lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    KernelHandle exclusive = HeldWithoutSharing(share.lock);
     ASSERT_TRUE(exclusive);
-    LetAppEnd("go");
-    const MessageBoxSeen box = AwaitMessageBox("Lock Folder Unreadable", run.Pid());
+    const MessageBoxSeen box = AppEndsAndAsks(run, "Lock Folder Unreadable", share.lock);
     ASSERT_NE(box.window, nullptr);
-    EXPECT_NE(box.text.find(share.lock), std::string::npos) << box.text;
     EXPECT_EQ(FindTopWindow("TFinishLockGone", nullptr, run.Pid()), nullptr);
     exclusive.Reset();
     PressButton(box.window, "&Retry");
@@ -189,13 +198,10 @@ TEST_F(LostLock, ASharedFolderThatCannotBeListedNeverPassesAsUnchanged) {
         WriteFile(pc.local + "\\notes.txt", "whatever the last period left\r\n");
         ProgramRun run(pc.program, "Ann");
         ASSERT_TRUE(WaitFor([&] { return ReadFileOr(pc.local + "\\notes.txt", "").find("edited") != std::string::npos; }));
-        KernelHandle exclusive(CreateFileA(share.data.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        KernelHandle exclusive = HeldWithoutSharing(share.data);
         ASSERT_TRUE(exclusive);
-        LetAppEnd("go");
-        const MessageBoxSeen box = AwaitMessageBox("Shared Data Unreadable", run.Pid());
+        const MessageBoxSeen box = AppEndsAndAsks(run, "Shared Data Unreadable", share.data);
         ASSERT_NE(box.window, nullptr);
-        EXPECT_NE(box.text.find(share.data), std::string::npos) << box.text;
         exclusive.Reset();
         PressButton(box.window, answer);
         ASSERT_TRUE(run.Ended());

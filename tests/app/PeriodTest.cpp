@@ -58,7 +58,7 @@ protected:
 
 TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     // While the application runs: the lock is Ann's, the local copy is the shared data.
     EXPECT_TRUE(Holds("Ann"));
     EXPECT_EQ(LocalNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
@@ -86,7 +86,7 @@ TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
 TEST_F(Period, APeriodThatOnlyLooksKeepsTheSavesOfTheLastChange) {
     {
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(AppStarted());
+        ASSERT_TRUE(AppStarted()) << run.Shown();
         pc.AppEnds();
         ASSERT_TRUE(run.Ended());
     }
@@ -179,7 +179,7 @@ TEST_F(InvalidSettings, SaveAfterCorrectingGoesOnWithThePeriod) {
     PostMessageA(runCommand, EM_SETSEL, 0, -1);
     TypeText(runCommand, pc.helper);
     Click(FindChild(dialog, "Button", "Save"));
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -265,7 +265,7 @@ TEST_F(HeldByBob, TheDialogShowsTheHolderAndCancelCopiesNothing) {
 TEST_F(HeldByBob, DeleteLockAndProceedTakesTheLockOver) {
     ProgramRun run(pc.program, "Ann");
     run.Choose("TStartLock", "Delete Lock && Proceed");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_FALSE(Holds("Bob"));
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
@@ -277,7 +277,7 @@ TEST_F(HeldByBob, DeleteLockAndProceedTakesTheLockOver) {
 TEST_F(HeldByBob, ProceedReadOnlyWorksLocallyAndNeverCopiesBack) {
     ProgramRun run(pc.program, "Ann");
     run.Choose("TStartLock", "Proceed Read Only");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_FALSE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -321,7 +321,7 @@ TEST_F(HeldByBob, TheDialogClosedWithoutAButtonTriesTheTakeAgain) {
     // Bob's PC ends its period; closed once more, the next take succeeds.
     ASSERT_TRUE(DeleteFileA(pc.Token("Bob").c_str()));
     PostMessageA(again, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -338,7 +338,7 @@ TEST_F(Period, ReadOnlyOverATokenInTheOwnNameLeavesIt) {
     HWND dialog = run.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
     run.Choose("TStartLock", "Proceed Read Only");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -358,7 +358,7 @@ TEST_F(Period, TheSameNameOnAnotherPcNeverDeletesTheFirstPcsToken) {
         Pc other(root, share, std::string("pcB-") + second);
         DeleteFileA(pc.go.c_str());
         ProgramRun first(pc.program, "Ann");
-        ASSERT_TRUE(AppStarted());
+        ASSERT_TRUE(AppStarted()) << first.Shown();
         {
             ProgramRun run(other.program, second);
             run.Choose("TStartLock", "Cancel");
@@ -420,7 +420,7 @@ TEST_F(Period, ClosingTheTitleWindowNeverSkipsTheEndOfThePeriod) {
     }
     DeleteFileA(pc.Token("Bob").c_str());
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     HWND title = run.Window("TLogo");
     PostMessageA(title, WM_CLOSE, 0, 0);
     EXPECT_FALSE(run.Ended(1000));
@@ -437,7 +437,7 @@ TEST_F(Period, ClosingTheTitleWindowNeverSkipsTheEndOfThePeriod) {
 // the period.
 TEST_F(Period, ClosingAtAnyMomentOfTheEndStillCopiesBackAndLetsGo) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     const HWND title = run.Window("TLogo");
     ASSERT_NE(title, nullptr);
     std::atomic<bool> stop{false};
@@ -460,7 +460,7 @@ TEST_F(Period, ClosingAtAnyMomentOfTheEndStillCopiesBackAndLetsGo) {
 // and ends through its last step, copying back and letting go.
 TEST_F(Period, AQuitFromAnotherProgramEndsThePeriodThroughItsLastStep) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     const HWND title = run.Window("TLogo");
     ASSERT_NE(title, nullptr);
     ASSERT_TRUE(PostThreadMessageA(GetWindowThreadProcessId(title, nullptr), WM_QUIT, 0, 0));
@@ -490,7 +490,7 @@ TEST_F(Period, TheSessionWaitsForTheWorkAndAnEndForcedAnywayKeepsIt) {
         DeleteFileA(pc.Token("Bob").c_str());
     }
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     const HWND title = run.Window("TLogo");
     EXPECT_EQ(ask(title, WM_QUERYENDSESSION, 0), DWORD_PTR(FALSE)) << "the application holds the work";
     EXPECT_TRUE(IsWindowVisible(title));
@@ -735,7 +735,7 @@ TEST_F(Period, ARunCommandThatCannotStartLeavesNoWorkForTheNextPeriod) {
 
     pc.WriteSetting("RunCommand", pc.helper);
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_EQ(FindTopWindow(nullptr, "Unsaved Local Data", run.Pid()), nullptr);
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -766,7 +766,7 @@ TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
 
 TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     // A folder of the local data that cannot be listed: the copy back cannot take it.
     // (A file held open would make the period wait for it instead.)
     HANDLE held = CreateFileA((pc.local + "\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -792,7 +792,7 @@ TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
 TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
     Pc pcB(root, share, "pcB");
     ProgramRun runA(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << runA.Shown();
     ProgramRun runB(pcB.program, "Bea");
     HWND dialog = runB.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
@@ -816,7 +816,7 @@ TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
 
 TEST_F(Period, TheInformationWindowOpensWhileTheApplicationRunsAndThePeriodGoesOn) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     HWND title = run.Window("TLogo");
     ASSERT_NE(title, nullptr);
     HWND label = FindWindowExA(title, nullptr, "Static", nullptr);

@@ -42,7 +42,7 @@ protected:
         AppAppends("first", "go1");
         {
             ProgramRun run(pc.program, "Ann");
-            ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
+            ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n")) << run.Shown();
             run.Kill();
         }
         LetAppEnd("go1");
@@ -60,7 +60,7 @@ protected:
         ProgramRun run(pc.program, "Ann");
         StartsOverTheStaleToken(run);
         run.Box("Unsaved Local Data", "&Yes");
-        ASSERT_TRUE(LocalNotesBecome(notes));
+        ASSERT_TRUE(LocalNotesBecome(notes)) << run.Shown();
         LetAppEnd(go);
         ASSERT_TRUE(run.Ended());
         EXPECT_EQ(SharedNotes(), notes);
@@ -100,7 +100,7 @@ TEST_F(Safety, UnsavedWorkYesBringsItToTheSharedFolderFirst) {
     MessageBoxSeen box = run.Box("Unsaved Local Data", "&Yes");
     EXPECT_NE(box.text.find("has not changed"), std::string::npos) << box.text;
     EXPECT_NE(box.text.find(pc.local), std::string::npos) << box.text;
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n")) << run.Shown();
     EXPECT_EQ(SharedNotes(), kShared + "first\r\n");
     EXPECT_TRUE(Holds("Ann"));
     LetAppEnd("go2");
@@ -125,7 +125,7 @@ TEST_F(Safety, UnsavedWorkYesSetsAnotherPcsLaterSaveAside) {
         const size_t at = box.text.find(share.data + ".setaside-");
         ASSERT_NE(at, std::string::npos) << box.text;
         aside = box.text.substr(at, box.text.find(',', at) - at);
-        ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n")) << run.Shown();
         LetAppEnd("go2");
         ASSERT_TRUE(run.Ended());
     }
@@ -152,7 +152,7 @@ TEST_F(Safety, UnsavedWorkNoSetsItAsideForGood) {
         const size_t at = told.text.find(pc.local + ".setaside-");
         ASSERT_NE(at, std::string::npos) << told.text;
         aside = told.text.substr(at, told.text.find('\n', at) - at);
-        ASSERT_TRUE(LocalNotesBecome(kShared + "second\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(kShared + "second\r\n")) << LocalNotes() << run.Shown();
         LetAppEnd("go2");
         ASSERT_TRUE(run.Ended());
     }
@@ -301,7 +301,7 @@ TEST_F(KilledDuringTransfer, CopyInThenTheNextPeriodWorksOnWholeTrees) {
     AppAppends("edited", "go2");
     ProgramRun run(pc.program, "Ann");
     StartsOverTheStaleToken(run);
-    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n")) << run.Shown();
     EXPECT_EQ(ReadFileOr(pc.local + ".saved\\notes.txt", "<none>"), "local before\r\n");
     LetAppEnd("go2");
     ASSERT_TRUE(run.Ended());
@@ -314,7 +314,7 @@ TEST_F(KilledDuringTransfer, CopyBackThenTheNextPeriodOffersTheWork) {
     AppAppends("edited", "go1");
     {
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n")) << run.Shown();
         LetAppEnd("go1");
         EXPECT_TRUE(KillWhenPresent(run, share.data + ".incoming")) << "the copy back ended before it was seen";
     }
@@ -345,7 +345,7 @@ TEST_F(Safety, OldSavesAKilledPeriodWasDeletingGoWithTheNextPeriod) {
     MakeFolder(pc.local + ".saved.deleting-01");
     AppAppends("edited", "go1");
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n")) << run.Shown();
     LetAppEnd("go1");
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
@@ -365,7 +365,7 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     for (int period = 1; period <= 2; ++period) {
         AppAppends("period " + std::to_string(period), "go" + std::to_string(period));
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(period) + "\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(period) + "\r\n")) << run.Shown();
         LetAppEnd("go" + std::to_string(period));
         ASSERT_TRUE(run.Ended());
     }
@@ -376,7 +376,7 @@ TEST_F(KilledDuringTransfer, AKillWhileTheOldSaveGoesLeavesWholeTreesAndNoLeftov
     AppAppends("third", "go3");
     {
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(before + "third\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(before + "third\r\n")) << run.Shown();
         run.Kill();
     }
     LetAppEnd("go3");
@@ -402,7 +402,7 @@ TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
     const auto period = [&](int n, const std::string& more) {
         AppAppends("period " + std::to_string(n), "go" + std::to_string(n), more);
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(n) + "\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period " + std::to_string(n) + "\r\n")) << run.Shown();
         LetAppEnd("go" + std::to_string(n));
         ASSERT_TRUE(run.Ended());
     };
@@ -436,7 +436,7 @@ TEST_F(KilledDuringTransfer, FilesTakenFromTheOldSaveNeverChangeTheSave) {
     AppAppends("period 5", "go5", "--append " + pc.local + big + " again");
     ProgramRun run(pc.program, "Ann");
     StartsOverTheStaleToken(run);
-    ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period 5\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(SharedNotes() + "period 5\r\n")) << run.Shown();
     LetAppEnd("go5");
     ASSERT_TRUE(run.Ended());
     EXPECT_TRUE(ReadFileOr(share.data + big, "") == block + "tailagain") << share.data + big;
@@ -461,14 +461,14 @@ TEST_F(Safety, ANewPeriodMayStartWhileTheLastStillDeletesItsOldSave) {
     std::unique_ptr<ProgramRun> first = std::make_unique<ProgramRun>(pc.program, "Ann");
     const HWND window = first->Window("TLogo");
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n")) << first->Shown();
     LetAppEnd("go1");
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }));
     const bool stillDeleting = !first->Ended(0);
 
     AppAppends("second", "go2");
     ProgramRun second(pc.program, "Ann");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\nsecond\r\n")) << second.Shown();
     LetAppEnd("go2");
     ASSERT_TRUE(second.Ended());
     ASSERT_TRUE(first->Ended());
@@ -491,7 +491,7 @@ TEST_F(Safety, WorkThatReachedTheShareIsNotOfferedAgain) {
     AppAppends("edited", "go1");
     {
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+        ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n")) << run.Shown();
         LetAppEnd("go1");
         ASSERT_TRUE(run.Ended());
     }
@@ -504,7 +504,7 @@ TEST_F(Safety, WorkThatReachedTheShareIsNotOfferedAgain) {
 
     AppAppends("again", "go2");
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\nagain\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\nagain\r\n")) << run.Shown();
     LetAppEnd("go2");
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(SharedNotes(), kShared + "edited\r\nagain\r\n");
@@ -603,7 +603,7 @@ TEST_F(Safety, RelativeFoldersMeanTheSameFoldersInEveryStep) {
     pc.WriteSetting("RemoteLockFolder", "..\\..\\share\\locks");
     AppAppends("edited", "go1");
     ProgramRun run(pc.program, "Ann", pc.folder);
-    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "edited\r\n")) << run.Shown();
     LetAppEnd("go1");
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ(SharedNotes(), kShared + "edited\r\n");
@@ -619,7 +619,7 @@ TEST_F(Safety, RelativeFoldersMeanTheSameFoldersInEveryStep) {
 TEST_F(Safety, ASecondStartOnTheLocalDataInUseTouchesNothing) {
     AppAppends("first", "go1");
     ProgramRun first(pc.program, "Ann");
-    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n"));
+    ASSERT_TRUE(LocalNotesBecome(kShared + "first\r\n")) << first.Shown();
     // The same PC started again, and another program folder whose settings spell the
     // same local folder another way.
     Pc other(root, share, "pcB");
