@@ -170,8 +170,9 @@ private:
     // session is ending. Every way out of the program comes through here.
     void ReleaseOwnLock(bool onWorker = true);
     void ShowStartLock();
-    // The holder's life sign, looked at again now (on a worker), as a dialog line.
-    std::string HolderLifeSign(const ShownToken& holder);
+    // The holder's life sign, looked at again now (on a worker), as a dialog line; in the
+    // period's lock folder unless another is named.
+    std::string HolderLifeSign(const ShownToken& holder, const char* lockFolder = nullptr);
     bool LookingAtHolder = false;  // a look runs: a dialog's next refresh shows the last line
     std::string LastHolderLifeSign;
     // A dialog's life sign lines: the first from a look taken before it shows, then a look

@@ -60,7 +60,7 @@ bool TLogo::FillSharedFolder(std::string& problem) {
     if (take.result != TakeResult::Taken) {
         ShownToken holder;
         if (take.result == TakeResult::InTheWay && RunOnWorker([&] { return FirstShownToken(lockFolder, holder); })) {
-            HolderLifeSign(holder);
+            HolderLifeSign(holder, lockFolder);
             const LifeSignFacts facts = HolderWatch.Facts();
             problem = "Locked by " + holder.owner + (facts.pc.empty() ? " (PC unknown)" : " on PC " + facts.pc) +
                       kNothingCopied;

@@ -150,12 +150,13 @@ std::function<std::string()> TLogo::HolderLifeSignLines(const ShownToken& holder
     };
 }
 
-std::string TLogo::HolderLifeSign(const ShownToken& holder) {
+std::string TLogo::HolderLifeSign(const ShownToken& holder, const char* lockFolder) {
     // A dialog asks every second; a look that takes longer is not asked for again meanwhile.
     if (LookingAtHolder) return LastHolderLifeSign;
     LookingAtHolder = true;
+    const char* folder = lockFolder ? lockFolder : LockFolder;
     RunOnWorker([&] {
-        HolderWatch.Look(LockFolder, holder.identity);
+        HolderWatch.Look(folder, holder.identity);
         return true;
     });
     LookingAtHolder = false;

@@ -3,6 +3,9 @@
 #include "app/Clogo.h"
 #include "settings/Configure.h"
 
+#include "lock/LifeSign.h"
+#include "lock/Tokenlock.h"
+
 #include "settings/Persistentdata.h"
 #include "shell/Handles.h"
 #include "support/Gui.h"
@@ -600,29 +603,50 @@ TEST_F(ConfigureTest, YesCopiesLocalToSharedKeepingTheOldSharedTreeAsSaved) {
 }
 
 // The fill writes into the shared folder as a period's copy back does: under the lock,
-// which it lets go afterwards, and never while another PC holds it.
+// which it lets go afterwards, and never while another PC holds it. The dialog names the
+// holder and, where its life sign tells, the holder's PC.
 TEST_F(ConfigureTest, TheFirstCopyTakesTheLockAndLeavesAHeldShareAlone) {
     WriteFile(local + "\\a.dat", "alpha");
-    for (const bool held : {true, false}) {
-        SCOPED_TRACE(held ? "held by Bob" : "free");
-        if (held) WriteFile(lock + "\\Bob.tokenlockforcarvelund", "1");
+    char computer[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof computer;
+    GetComputerNameA(computer, &size);
+    struct Case {
+        const char* holder;  // none: the lock is free
+        bool lifeSign;       // an older copy's token has none
+        std::string shown;
+    } cases[] = {
+        {"Bob", false, "Locked by Bob (PC unknown): nothing was copied"},
+        {"Carl", true, std::string("Locked by Carl on PC ") + computer + ": nothing was copied"},
+        {nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder ? c.holder : "free");
+        TokenIdentity token;
+        LifeSignRenewer renewer;
+        if (c.holder) {
+            const TokenTake take = TryTakeTokenLock(lock.c_str(), c.holder);
+            ASSERT_EQ(take.result, TakeResult::Taken);
+            token = take.identity;
+            if (c.lifeSign) renewer.Start(lock.c_str(), token, 1000);
+        }
         TCarvelund dialog(logo);
         MessageBoxWatcher boxes("&Yes");
         std::string shown = "?";
         const bool closed = RunDialog(dialog, [&](HWND) {
             Click(dialog.bt_Save.Handle());
-            if (!held) return;
-            AwaitText(dialog.lb_error, "Locked by Bob (PC unknown): nothing was copied");
+            if (!c.holder) return;
+            AwaitText(dialog.lb_error, c.shown);
             shown = Text(dialog.lb_error);
             Click(dialog.bt_Cancel.Handle());
         });
         EXPECT_TRUE(closed);
-        if (held) {
-            EXPECT_EQ(shown, "Locked by Bob (PC unknown): nothing was copied");
+        if (c.holder) {
+            EXPECT_EQ(shown, c.shown);
             EXPECT_TRUE(ListTree(shared).empty());
-            EXPECT_TRUE(Exists(lock + "\\Bob.tokenlockforcarvelund"));
-            EXPECT_EQ(ListTree(lock).size(), 1u);
-            DeleteFileA((lock + "\\Bob.tokenlockforcarvelund").c_str());
+            EXPECT_EQ(LookAtToken(lock.c_str(), token), TokenPresence::Same);
+            renewer.Stop();
+            EXPECT_EQ(DeleteOwnToken(lock.c_str(), token).result, TokenDelete::Deleted);
+            EXPECT_TRUE(ListTree(lock).empty());
         } else {
             EXPECT_EQ(ReadFile(shared + "\\a.dat"), "alpha");
             EXPECT_TRUE(ListTree(lock).empty());
