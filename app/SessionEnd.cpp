@@ -14,7 +14,6 @@ constexpr wchar_t kBlockReason[] = L"Copying your work to the shared folder";
 bool TLogo::WorkNotOnShare() const { return SessionEndBlocked || CopyingBack; }
 
 void TLogo::BlockSessionEnd(bool block) {
-    if (block == SessionEndBlocked) return;
     SessionEndBlocked = block;
     // Windows shows the reason beside the program in its list of what keeps the session
     // going. Wine does not implement either call: the refusal itself is what holds there.
