@@ -102,6 +102,8 @@ TLogo::~TLogo() { Destroy(); }
 void TLogo::FormShow() { zTimer.SetEnabled(true); }
 
 void TLogo::FormDestroy() {
+    // However the window goes, the token this period made does not outlive it.
+    ReleaseOwnLock(false);
     UserName.Reset();
     ErrorTitle.Reset();
     ErrorMessage.Reset();
@@ -116,6 +118,7 @@ void TLogo::ResetFlags() {
     ReadOnlyFlag = false;
     DeleteLockFlag = false;
     WaitFlag = false;
+    KeepWorkFlag = false;
 }
 
 void TLogo::SetError(const char* title, const char* message, const char* suffix) {
@@ -139,6 +142,11 @@ void TLogo::zTimerTimer() {
     zTimer.SetEnabled(false);
     const bool finishing = State == Finish;
     const auto before = State;
+    InStep = true;
+    struct StepEnd {
+        bool& inStep;
+        ~StepEnd() { inStep = false; }
+    } stepEnd{InStep};
     try {
         RunStep();
     } catch (...) {
@@ -149,7 +157,12 @@ void TLogo::zTimerTimer() {
     // A step that moved the period on is followed at once; one that waits (for the
     // application, for files to be closed) looks again a tick later.
     zTimer.SetInterval(State == before ? kWaitTickMs : kNextStepMs);
-    // No step runs after the program began to end: the window may be gone already.
+    // No step runs after the program began to end: the window may be gone already. Once
+    // the session ends, the program ends with it.
+    if (SessionEnded && Alive()) {
+        Close();
+        return;
+    }
     if (!finishing && Alive() && !forms::application::Terminated()) zTimer.SetEnabled(true);
 }
 

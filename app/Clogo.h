@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/DataSafety.h"
+#include "app/LockRule.h"
 #include "app/PeriodClaim.h"
 #include "app/PeriodChoices.h"
 #include "app/UnsavedWork.h"
@@ -12,6 +13,7 @@
 #include "shell/transfer/Transfer.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +56,9 @@ public:
     void SetReadOnly() override { ReadOnlyFlag = true; }
     void SetDeleteLock() override { DeleteLockFlag = true; }
     void SetWait() override { WaitFlag = true; }
+    void SetKeepWork() override { KeepWorkFlag = true; }
+    // The configuration dialog's first fill of an empty shared folder (FirstFill.cpp).
+    bool FillSharedFolder(std::string& problem) override;
     forms::Form& Window() override { return *this; }
     const char* ProgramTitle() const override { return Title.Str(); }
     void ResetFlags();
@@ -74,6 +79,7 @@ public:
     bool ReadOnlyFlag = false;
     bool DeleteLockFlag = false;
     bool WaitFlag = false;
+    bool KeepWorkFlag = false;
     OwnedText Title;
     // The shared tree as this period copied it in; a different one before the copy
     // back means another PC wrote while the lock was not ours.
@@ -81,11 +87,13 @@ public:
     // The shared tree as the copy back's check listed it: the copy back takes that
     // listing instead of listing the share again.
     TreeSeen SharedAtCopyBack;
-    // The token this period created (none: it holds no lock), and when (tick count).
-    TokenIdentity OwnToken;
-    ULONGLONG OwnTokenTakenAt = 0;
+    // The token this period created (none: it holds no lock), when, and what the rule
+    // before writes to the shared folder has seen of it.
+    HeldLock OwnLock;
     // The window was asked to close during the period.
     bool CloseAsked = false;
+    // A copy back of this period's work is under way: the session must not end now.
+    bool CopyingBack = false;
     // The holder the start-lock dialog showed: only that very token may be deleted.
     ShownToken ShownHolder;
     // What this PC has seen of that holder's life sign, in the dialogs and while waiting.
@@ -144,13 +152,11 @@ private:
     StepOutcome StepFinish();
     StepOutcome StepShowError();
     StepOutcome StepWaitLock();
-    void RunConfiguration();
+    // True when the user saved the settings; Cancel, Escape or closing save nothing.
+    bool RunConfiguration();
     // A transfer on a worker, with the progress display.
     TransferResult TransferWithProgress(const std::string& source, const std::string& destination,
                                         const TransferOptions* options = nullptr);
-    // The same, its boxes shown afterwards.
-    bool TransferShown(const std::string& source, const std::string& destination,
-                       uint64_t* sourceFingerprint = nullptr, const TransferOptions* options = nullptr);
 
     // The lock conflicts (LockConflicts.cpp). Each answers for one attempt; a step that
     // must try again returns its own state, so that the next tick does.
@@ -162,14 +168,37 @@ private:
     // Takes the lock again for the copy back after the user's word.
     StepOutcome TakeLockForCopyBack();
     void RememberOwnToken(const TokenTake& take);
+    // Deletes the token this period made and its life sign, once; on a worker unless the
+    // session is ending. Every way out of the program comes through here.
+    void ReleaseOwnLock(bool onWorker = true);
     void ShowStartLock();
-    // The holder's life sign, looked at again now, as a dialog line.
-    std::string HolderLifeSign(const ShownToken& holder);
+    // The holder's life sign, looked at again now (on a worker), as a dialog line; in the
+    // period's lock folder unless another is named.
+    std::string HolderLifeSign(const ShownToken& holder, const char* lockFolder = nullptr);
+    bool LookingAtHolder = false;  // a look runs: a dialog's next refresh shows the last line
+    std::string LastHolderLifeSign;
+    // A dialog's life sign lines: the first from a look taken before it shows, then a look
+    // at each call. `holder` must outlive the dialog.
+    std::function<std::string()> HolderLifeSignLines(const ShownToken& holder);
+    // The holder as a box names it: "Bob (PC OFFICE-7, last life sign 3 s ago)".
+    std::string HolderDescription(const ShownToken& holder);
+    // The rule before every write to the shared folder (LockRule.h), with the user's word
+    // where it does not hold; empty when the write may go ahead. `outcome` ends the box
+    // that says the lock was lost: what became of the data.
+    Interruption RequireLockForWrite(const std::string& outcome);
+    // "The lock was lost <when>: <who holds it now>." and the outcome.
+    void TellLockLost(const LockLook& look, const std::string& when, const std::string& outcome);
+    // The lock folder cannot be read: Retry (true) or Cancel.
+    bool RetryUnreadableLockFolder(DWORD error);
+    // "Delete Lock && Save" over a holder whose life sign is fresh: asked once more.
+    bool DeleteLiveHoldersLock(const ShownToken& holder);
     // A look at the holder while waiting; the take once it has gone.
     StepOutcome LookAtHolder();
     StepOutcome TakeFreedLock(TokenPresence holder);
     // Why the lock could not be taken when no holder is in the way.
     void ShowTakeProblem(const TokenTake& take);
+    // A take on a worker, so that the window answers through its back-off.
+    TokenTake TakeOnWorker(bool freed);
 
     // The decisions that keep work safe (DataSafety.cpp).
     // The copy in. Without the lock another PC may switch in its save while the copy
@@ -185,8 +214,10 @@ private:
     // copy back over another PC's save; `otherSaveAside` then names where that save goes.
     bool CopyBackAgreed(std::string& otherSaveAside);
     // The copy back: another PC's save it replaces is set aside first, and the record
-    // learns, just before the switch, what is about to reach the share.
-    bool CopyWorkBack(const std::string& otherSaveAside);
+    // learns, just before the switch, what is about to reach the share. Nothing is
+    // written unless the lock is ours, also just before the switch; empty when the work
+    // reached the share.
+    Interruption CopyWorkBack(const std::string& otherSaveAside);
     // The share holds exactly the work the record names: a copy back was switched in and
     // only the end of its period was cut short.
     bool WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow);
@@ -195,12 +226,28 @@ private:
     Interruption WaitForDataClosed();
 
     // Closing the title window ends a period only through Finish, and not while the
-    // application runs.
+    // application runs; nor does the end of the session while work has not reached the
+    // share (SessionEnd.cpp).
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+    bool WorkNotOnShare() const;
+    BOOL AnswerQueryEndSession();
+    void SessionEnds();
+    // Windows is told why the session should wait while work is on its way to the share.
+    void BlockSessionEnd(bool block);
+    bool SessionEndBlocked = false;
+    bool SessionEnded = false;  // Windows ends the session: nothing more is done
+    bool InStep = false;        // a step runs (its dialogs and workers included)
 
-    // The window is gone or the program is ending: a step must not go on.
+    // The window is gone, the program or the session is ending: a step must not go on.
     bool Ending() const;
 };
+
+// Why a take failed when no holder is shown, as the box that says so has it.
+struct TakeProblem {
+    const char* title;
+    std::string text;
+};
+TakeProblem DescribeTakeProblem(const TokenTake& take, const char* lockFolder, const std::string& user);
 
 // Command-line argument `index` (1 and up) by the platform's rules: blanks and control
 // characters separate, a double-quoted stretch belongs to one argument and loses its quotes.

@@ -70,10 +70,23 @@ TProgress::~TProgress() { Destroy(); }
 void TProgress::ShowCounts() {
     const TransferProgress::Counts counts = progress_.Read();
     lb_Files.SetText(("Files: " + Thousands(counts.filesDone) + " of " + Thousands(counts.filesTotal)).c_str());
+    // The line that said "cancelling" or "too late" keeps saying it.
+    if (cancelled_ || tooLateShown_) return;
     lb_Bytes.SetText(("Data: " + Megabytes(counts.bytesDone) + " of " + Megabytes(counts.bytesTotal)).c_str());
 }
 
-void TProgress::zTimerTimer() { ShowCounts(); }
+void TProgress::zTimerTimer() {
+    ShowCounts();
+    if (progress_.SwitchBegun()) SayTooLate();
+}
+
+// The new tree is being put in place: from now on the transfer finishes.
+void TProgress::SayTooLate() {
+    if (tooLateShown_) return;
+    tooLateShown_ = true;
+    bt_Cancel.SetEnabled(false);
+    lb_Bytes.SetText("Too late to cancel: the copy is being put in place.");
+}
 
 void TProgress::zDoneTimerTimer() {
     if (WaitForSingleObject(workerDone_, 0) != WAIT_OBJECT_0) return;
@@ -84,7 +97,12 @@ void TProgress::zDoneTimerTimer() {
 }
 
 void TProgress::bt_CancelClick() {
-    progress_.Cancel();
+    // Refused once the switch has begun: the display says so instead.
+    if (!progress_.Cancel()) {
+        SayTooLate();
+        return;
+    }
+    cancelled_ = true;
     bt_Cancel.SetEnabled(false);
     lb_Bytes.SetText("Cancelling: nothing will be changed.");
 }

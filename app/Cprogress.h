@@ -7,7 +7,9 @@
 
 // Shows the counts of a transfer that a worker runs, files and bytes done of the total,
 // and closes itself when the worker is done. Cancel, or closing the window, asks the
-// transfer to stop; it then fails through its usual path and changes nothing.
+// transfer to stop; it then fails through its usual path and changes nothing. Once the
+// transfer has begun to switch the new tree in, Cancel is refused and the display says
+// that it is too late to cancel.
 class TProgress : public forms::Form {
 public:
     TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone);
@@ -24,9 +26,12 @@ private:
     void zDoneTimerTimer();
     void bt_CancelClick();
     void ShowCounts();
+    void SayTooLate();
 
     TransferProgress& progress_;
     HANDLE workerDone_;  // not owned
+    bool cancelled_ = false;
+    bool tooLateShown_ = false;
 };
 
 // Runs `transfer`(progress) on a worker while the progress display is shown modally over

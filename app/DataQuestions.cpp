@@ -83,3 +83,11 @@ bool RetryWhenDataClosed(HWND owner, const std::string& file) {
                              "Cancel ends without copying your work back; it is offered again at the next start.";
     return Ask(owner, "Local Data In Use", text, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
 }
+
+bool RetryUnreadableShare(HWND owner, const char* sharedFolder) {
+    const std::string text = std::string("The shared data in ") + sharedFolder +
+                             " cannot be read, so it cannot be told whether another PC saved there.\n\n"
+                             "Retry once it can be reached again. Cancel copies nothing back; your work stays in the "
+                             "local data folder and is offered again at the next start.";
+    return Ask(owner, "Shared Data Unreadable", text, MB_RETRYCANCEL | MB_ICONWARNING) == IDRETRY;
+}

@@ -24,3 +24,7 @@ bool RetryWhenDataClosed(HWND owner, const std::string& file);
 // when the user still wants this PC's work copied over it; the other PC's save is then
 // set aside in `otherSaveAside`, never deleted.
 bool CopyBackOverChangedShare(HWND owner, const char* sharedFolder, const std::string& otherSaveAside);
+
+// "Shared Data Unreadable": the shared data cannot be listed before the copy back, so
+// whether another PC saved there is unknown. True for Retry, false for Cancel.
+bool RetryUnreadableShare(HWND owner, const char* sharedFolder);

@@ -43,9 +43,10 @@ Interruption TLogo::RepairSharedFolder() {
     const std::string shared = GetRemoteSharedDataFolder();
     // Without the lock another PC may be in the middle of its own switch.
     if (ReadOnlyFlag) return std::nullopt;
-    const RepairResult repair = RunOnWorker([&] {
-        return TransferInterrupted(shared) ? RepairTransfer(shared) : RepairResult{true, {}};
-    });
+    if (!RunOnWorker([&] { return TransferInterrupted(shared); })) return std::nullopt;
+    // The repair writes to the shared folder.
+    if (Interruption refused = RequireLockForWrite("The shared data folder was left as it was.")) return refused;
+    const RepairResult repair = RunOnWorker([&] { return RepairTransfer(shared); });
     ShowMessages(nullptr, repair.messages);
     if (repair.ok) return std::nullopt;
     return Fail(kCopyInFailed.title, kCopyInFailed.message);
@@ -97,7 +98,7 @@ Interruption TLogo::SettleUnsavedWork() {
     if (Ending()) return GoTo(Finish);
     switch (choice) {
         case UnsavedChoice::CopyBack:
-            if (!CopyWorkBack(otherSaveAside)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
+            if (Interruption notSent = CopyWorkBack(otherSaveAside)) return notSent;
             return std::nullopt;
         case UnsavedChoice::SetAside: {
             const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(local, FreeAsideFolder(local)); });
@@ -134,25 +135,40 @@ bool TLogo::CopyBackAgreed(std::string& otherSaveAside) {
     if (RepairSharedFolder()) return false;
     TraceStage("copy back: is the share as copied in");
     // Listed whole: a file written there by other means counts too. A share that cannot
-    // be read is never taken as unchanged.
-    SharedAtCopyBack = RunOnWorker([&] { return SeeTree(shared); });
+    // be listed never passes as unchanged: another PC's save may be behind it.
+    while (!(SharedAtCopyBack = RunOnWorker([&] { return SeeTree(shared); })).Known())
+        if (!RetryUnreadableShare(Handle(), shared.c_str()) || Ending()) return false;
     if (SameAsSeen(SharedAtCopyBack, SharedAtCopyIn)) return true;
     otherSaveAside = FreeAsideFolder(shared);
     const bool overwrite = CopyBackOverChangedShare(Handle(), shared.c_str(), otherSaveAside);
     return overwrite && !Ending();
 }
 
-bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
+Interruption TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     const std::string local = GetLocalDataFolder(), shared = GetRemoteSharedDataFolder();
+    const std::string kept = "Nothing was copied to the shared data folder; your work stays in " + local +
+                             " and is offered again at the next start.";
+    // Until the work is on the share, the session must not end under it.
+    const bool wasCopying = CopyingBack;
+    CopyingBack = true;
+    struct Done {
+        bool& flag;
+        bool was;
+        ~Done() { flag = was; }
+    } done{CopyingBack, wasCopying};
+    if (Interruption refused = RequireLockForWrite(kept)) return refused;
     if (!otherSaveAside.empty()) {
         const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(shared, otherSaveAside); });
         ShowMessages(nullptr, aside.messages);
-        if (!aside.ok) return false;
+        if (!aside.ok) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
     }
     TransferOptions options;
     // The share as this step's check listed it, while it is still that tree.
     if (SharedAtCopyBack.Known()) options.destinationSeen = &SharedAtCopyBack;
     options.beforeSwitch = [&](uint64_t fingerprint) {
+        // Another PC may have taken the lock while the tree was built: without it nothing
+        // is switched in, and the work stays recorded as unsaved.
+        if (!HeldLockStillOurs(OwnLock)) return false;
         UnsavedWork work;
         ReadUnsavedWork(local.c_str(), work);
         work.sentFingerprint = fingerprint;
@@ -161,9 +177,16 @@ bool TLogo::CopyWorkBack(const std::string& otherSaveAside) {
         WriteUnsavedWork(local.c_str(), work);
         return true;
     };
-    if (!TransferShown(local, shared, nullptr, &options)) return false;
+    const TransferResult result = TransferWithProgress(local, shared, &options);
+    if (result.stoppedBeforeSwitch) {
+        const LockLook look = RunOnWorker([&] { return LookAtHeldLock(OwnLock); });
+        TellLockLost(look, "during the copy back", kept);
+        return GoTo(Finish);
+    }
+    ShowMessages(nullptr, result.messages);
+    if (!result.ok) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
     ClearUnsavedWork(local.c_str());
-    return true;
+    return std::nullopt;
 }
 
 bool TLogo::WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow) {

@@ -1,6 +1,8 @@
 // The lock conflicts: at the start, a token in the way; at the end, a token gone or
 // another user's. Each function answers for one attempt; where the user's choice calls
 // for another attempt it returns its own step's state, and the next tick tries again.
+// Every look at the share runs on a worker: a share that stops answering never stops
+// the window from answering.
 #include "app/Clogo.h"
 
 #include "forms/Worker.h"
@@ -13,15 +15,49 @@
 
 #include <string>
 
+namespace {
+
+std::string ErrorName(DWORD error) { return SystemErrorName(static_cast<int32_t>(error)); }
+
+}  // namespace
+
 void TLogo::RememberOwnToken(const TokenTake& take) {
-    OwnToken = take.identity;
-    OwnTokenTakenAt = GetTickCount64();
-    LifeSign.Start(LockFolder, OwnToken, LifeSignTimes().intervalMs);
+    OwnLock = HeldLock{};
+    OwnLock.folder = LockFolder;
+    OwnLock.token = take.identity;
+    OwnLock.takenAt = GetTickCount64();
+    OwnLock.renewer = &LifeSign;
+    LifeSign.Start(LockFolder, OwnLock.token, LifeSignTimes().intervalMs);
+}
+
+void TLogo::ReleaseOwnLock(bool onWorker) {
+    // No renewal may follow the token's delete.
+    LifeSign.Stop();
+    if (!LockFolder || !OwnLock.token.Known()) return;
+    // Only the token this period created goes: one of the same name may be another PC's.
+    const TokenIdentity own = OwnLock.token;
+    OwnLock.token = TokenIdentity{};
+    const char* folder = LockFolder;
+    const auto release = [folder, own] { return DeleteOwnToken(folder, own); };
+    const OwnTokenDelete released = onWorker ? RunOnWorker(release) : release();
+    if (released.result == TokenDelete::Failed && onWorker && Alive()) {
+        const std::string text = std::string("Can't delete own lock : ") + LockFolder + "\\" + UserName.Str() +
+                                 ".tokenlockforcarvelund (" + ErrorName(released.error) + ")";
+        ShowErrorMessage(Handle(), "Lock Delete", text.c_str());
+    }
+}
+
+TokenTake TLogo::TakeOnWorker(bool freed) {
+    const char* folder = LockFolder;
+    const std::string user = UserName.Str();
+    return RunOnWorker([folder, user, freed] {
+        return freed ? TryTakeFreedTokenLock(folder, user.c_str()) : TryTakeTokenLock(folder, user.c_str());
+    });
 }
 
 StepOutcome TLogo::AcquireLock() {
     LockFolder = GetRemoteLockFolder();
-    const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
+    const TokenTake take = TakeOnWorker(false);
     if (take.result == TakeResult::Taken) {
         RememberOwnToken(take);
         return GoTo(CopyIn);
@@ -31,8 +67,19 @@ StepOutcome TLogo::AcquireLock() {
         ShowTakeProblem(take);
         return GoTo(Finish);
     }
+    ShownToken holder;
+    DWORD error = 0;
+    const HolderLook look = RunOnWorker([&] { return FindHolder(LockFolder, holder, &error); });
+    if (look == HolderLook::Unreadable) {
+        TokenTake unreadable;
+        unreadable.result = TakeResult::FolderUnreadable;
+        unreadable.error = error;
+        ShowTakeProblem(unreadable);
+        return GoTo(Finish);
+    }
     // Gone meanwhile: another attempt.
-    if (!FirstShownToken(LockFolder, ShownHolder)) return GoTo(TakeLock);
+    if (look == HolderLook::None) return GoTo(TakeLock);
+    ShownHolder = holder;
     ShowStartLock();
     if (Ending() || CancelFlag) return GoTo(Finish);
     if (ReadOnlyFlag) return GoTo(CopyIn);  // on without the lock
@@ -46,30 +93,41 @@ StepOutcome TLogo::AcquireLock() {
     if (DeleteLockFlag) {
         DeleteLockFlag = false;
         // Only the token the user saw: one that took its place meanwhile is shown next time.
-        const ShownTokenDelete deleted = DeleteShownToken(LockFolder, ShownHolder);
+        const ShownTokenDelete deleted = RunOnWorker([&] { return DeleteShownToken(LockFolder, ShownHolder); });
         if (deleted.result == TokenDelete::Failed)
-            return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + ShownHolder.owner + " (" +
-                                                     SystemErrorName(static_cast<int32_t>(deleted.error)) + ")");
+            return Fail(kHolderNotDeleted.title,
+                        kHolderNotDeleted.message + ShownHolder.owner + " (" + ErrorName(deleted.error) + ")");
     }
     // Deleted, replaced, or the dialog closed without a choice: another attempt.
     return GoTo(TakeLock);
 }
 
-void TLogo::ShowTakeProblem(const TokenTake& take) {
-    const char* title = "Lock Create";
-    std::string message = "Can't create lock : ";
+TakeProblem DescribeTakeProblem(const TokenTake& take, const char* lockFolder, const std::string& user) {
+    TakeProblem problem{"Lock Create", "Can't create lock : "};
     switch (take.result) {
-        case TakeResult::CreateFailed: message += SystemErrorName(static_cast<int32_t>(take.error)); break;
-        case TakeResult::NameRefused: message += take.detail + " : " + UserName.Str(); break;
-        case TakeResult::Unseen: message += "the new token is not visible in the lock folder"; break;
-        case TakeResult::Busy: message += "the lock folder stayed busy, try again"; break;
-        case TakeResult::OwnTokenStuck:
-            title = "Lock Delete";
-            message = "Can't delete own lock : " + take.detail;
+        case TakeResult::CreateFailed: problem.text += ErrorName(take.error); break;
+        case TakeResult::NameRefused: problem.text += take.detail + " : " + user; break;
+        case TakeResult::Unseen: problem.text += "the new token is not visible in the lock folder"; break;
+        case TakeResult::Busy: problem.text += "the lock folder stayed busy, try again"; break;
+        case TakeResult::InTheWay: problem.text += "another token is in the lock folder"; break;
+        case TakeResult::NameTaken: problem.text += "a hidden file or a folder has the token's name: " + take.detail; break;
+        case TakeResult::FolderUnreadable:
+            problem.title = "Lock Folder Unreadable";
+            problem.text = std::string("The lock folder ") + (lockFolder ? lockFolder : "") + " cannot be read (" +
+                           ErrorName(take.error) + "). Nothing was changed.";
             break;
-        default: break;
+        case TakeResult::OwnTokenStuck:
+            problem.title = "Lock Delete";
+            problem.text = "Can't delete own lock : " + take.detail;
+            break;
+        case TakeResult::Taken: break;
     }
-    ShowErrorMessage(Handle(), title, message.c_str());
+    return problem;
+}
+
+void TLogo::ShowTakeProblem(const TokenTake& take) {
+    const TakeProblem problem = DescribeTakeProblem(take, LockFolder, UserName.Str());
+    ShowErrorMessage(Handle(), problem.title, problem.text.c_str());
 }
 
 void TLogo::ShowStartLock() {
@@ -78,13 +136,36 @@ void TLogo::ShowStartLock() {
     // The user's own name may be another PC's too (one office account), or a period of
     // this PC that ended without letting go: the dialog says so.
     if (lstrcmpiA(ShownHolder.owner.c_str(), UserName.Str()) == 0) dialog.ShowOwnNameNotice();
-    dialog.lifeSignText = [this] { return HolderLifeSign(ShownHolder); };
+    dialog.lifeSignText = HolderLifeSignLines(ShownHolder);
     dialog.ShowModal();
 }
 
-std::string TLogo::HolderLifeSign(const ShownToken& holder) {
-    HolderWatch.Look(LockFolder, holder.identity);
-    return LifeSignText(HolderWatch.Facts());
+std::function<std::string()> TLogo::HolderLifeSignLines(const ShownToken& holder) {
+    // Looked at before the dialog shows, so that it opens with the line filled in.
+    HolderLifeSign(holder);
+    return [this, &holder, first = true]() mutable {
+        if (!first) return HolderLifeSign(holder);
+        first = false;
+        return LastHolderLifeSign;
+    };
+}
+
+std::string TLogo::HolderLifeSign(const ShownToken& holder, const char* lockFolder) {
+    // A dialog asks every second; a look that takes longer is not asked for again meanwhile.
+    if (LookingAtHolder) return LastHolderLifeSign;
+    LookingAtHolder = true;
+    const char* folder = lockFolder ? lockFolder : LockFolder;
+    RunOnWorker([&] {
+        HolderWatch.Look(folder, holder.identity);
+        return true;
+    });
+    LookingAtHolder = false;
+    LastHolderLifeSign = LifeSignText(HolderWatch.Facts());
+    return LastHolderLifeSign;
+}
+
+std::string TLogo::HolderDescription(const ShownToken& holder) {
+    return holder.owner + " (" + HolderLifeSign(holder) + ")";
 }
 
 namespace {
@@ -103,11 +184,11 @@ StepOutcome TLogo::StepWaitLock() {
     if (DeleteLockFlag) {
         DeleteLockFlag = false;
         // Only the token shown: one that took its place meanwhile is waited for instead.
-        const ShownTokenDelete deleted = DeleteShownToken(LockFolder, ShownHolder);
+        const ShownTokenDelete deleted = RunOnWorker([&] { return DeleteShownToken(LockFolder, ShownHolder); });
         if (deleted.result == TokenDelete::Failed) {
             HideLockWait();
-            return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + ShownHolder.owner + " (" +
-                                                     SystemErrorName(static_cast<int32_t>(deleted.error)) + ")");
+            return Fail(kHolderNotDeleted.title,
+                        kHolderNotDeleted.message + ShownHolder.owner + " (" + ErrorName(deleted.error) + ")");
         }
         return LookAtHolder();
     }
@@ -119,20 +200,21 @@ StepOutcome TLogo::LookAtHolder() {
     NextHolderLook = GetTickCount64() + kHolderLookMs;
     // By the token's exact path: a share's listing may still show a token seconds after
     // it went.
-    const TokenPresence holder = LookAtToken(LockFolder, ShownHolder.identity);
-    if (holder != TokenPresence::Same) return TakeFreedLock(holder);
+    DWORD error = 0;
+    const TokenPresence holder = RunOnWorker([&] { return LookAtToken(LockFolder, ShownHolder.identity, &error); });
+    if (holder == TokenPresence::Gone || holder == TokenPresence::Other) return TakeFreedLock(holder);
     LockWaitProblem.clear();
-    HolderWatch.Look(LockFolder, ShownHolder.identity);
+    // A share that dropped may come back: the wait goes on, and says why nothing happens.
+    if (holder == TokenPresence::Unreadable)
+        LockWaitProblem = "The lock folder cannot be used (" + ErrorName(error) + ").";
+    HolderLifeSign(ShownHolder);
     ShowLockWait();
     return GoTo(WaitLock);
 }
 
 StepOutcome TLogo::TakeFreedLock(TokenPresence holder) {
     // The take may back off from rivals for seconds: the window keeps answering meanwhile.
-    const TokenTake take = RunOnWorker([&] {
-        return holder == TokenPresence::Gone ? TryTakeFreedTokenLock(LockFolder, UserName.Str())
-                                             : TryTakeTokenLock(LockFolder, UserName.Str());
-    });
+    const TokenTake take = TakeOnWorker(holder == TokenPresence::Gone);
     if (take.result == TakeResult::Taken) {
         RememberOwnToken(take);
         HideLockWait();
@@ -143,22 +225,20 @@ StepOutcome TLogo::TakeFreedLock(TokenPresence holder) {
     }
     if (CancelFlag) return GoTo(Finish);
     if (take.result != TakeResult::InTheWay && take.result != TakeResult::Busy &&
-        take.result != TakeResult::CreateFailed) {
+        take.result != TakeResult::CreateFailed && take.result != TakeResult::FolderUnreadable) {
         HideLockWait();
         ShowTakeProblem(take);
         return GoTo(Finish);
     }
     LockWaitProblem.clear();
-    // A token of the user's own name, made meanwhile by another PC, is a holder like any
-    // other. Any other failed create is a share that dropped and may come back: the wait
-    // goes on, and says why nothing happens.
-    if (take.result == TakeResult::CreateFailed && take.error != ERROR_FILE_EXISTS)
-        LockWaitProblem = std::string("The lock folder cannot be used (") +
-                          SystemErrorName(static_cast<int32_t>(take.error)) + ").";
+    // A failed create or listing is a share that dropped and may come back: the wait goes
+    // on, and says why nothing happens.
+    if (take.result == TakeResult::CreateFailed || take.result == TakeResult::FolderUnreadable)
+        LockWaitProblem = "The lock folder cannot be used (" + ErrorName(take.error) + ").";
     // Another PC was quicker: the wait goes on for the new holder.
     ShownToken next;
-    if (FirstShownToken(LockFolder, next)) ShownHolder = next;
-    HolderWatch.Look(LockFolder, ShownHolder.identity);
+    if (RunOnWorker([&] { return FirstShownToken(LockFolder, next); })) ShownHolder = next;
+    HolderLifeSign(ShownHolder);
     ShowLockWait();
     return GoTo(WaitLock);
 }
@@ -170,53 +250,52 @@ void TLogo::bt_LockWaitCancelClick() {
     HideLockWait();
 }
 
-namespace {
-
-// The SMB client serves a folder listing from a cache up to 10 s old: a rival's token
-// made just after ours may not show in a listing before then. Local folders have none.
-constexpr ULONGLONG kListingCacheMs = 10000;
-
-bool OnNetwork(const char* folder) {
-    const std::string path = FullPathOf(folder ? folder : "");
-    if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) return true;
-    const std::string root = path.substr(0, 3);
-    return GetDriveTypeA(root.c_str()) == DRIVE_REMOTE;
+bool TLogo::RetryUnreadableLockFolder(DWORD error) {
+    const std::string text = std::string("The lock folder ") + LockFolder + " cannot be read (" + ErrorName(error) +
+                             ").\n\nRetry once it can be reached again. Cancel copies nothing back; your work "
+                             "stays here and is offered again at the next start.";
+    const int answer = Platform().messageBox(Handle(), text.c_str(), "Lock Folder Unreadable",
+                                             MB_RETRYCANCEL | MB_ICONWARNING | MB_TASKMODAL);
+    return answer == IDRETRY && !Ending();
 }
 
-}  // namespace
-
 StepOutcome TLogo::ConfirmLock() {
-    // A listing taken sooner after our take could still hide a rival's token.
-    const ULONGLONG since = GetTickCount64() - OwnTokenTakenAt;
-    if (OwnToken.Known() && since < kListingCacheMs && OnNetwork(LockFolder))
-        RunOnWorker([&] { return SleepEx(static_cast<DWORD>(kListingCacheMs - since), FALSE); });
     // A lock folder that cannot be read says nothing about the lock: no loss is assumed.
-    if (GetFileAttributesA(LockFolder) == INVALID_FILE_ATTRIBUTES) {
-        const std::string text = std::string("The lock folder ") + LockFolder + " cannot be read (" +
-                                 SystemErrorName(static_cast<int32_t>(GetLastError())) +
-                                 ").\n\nRetry once it can be reached again. Cancel copies nothing back; your work "
-                                 "stays here and is offered again at the next start.";
-        const int answer = Platform().messageBox(Handle(), text.c_str(), "Lock Folder Unreadable",
-                                                 MB_RETRYCANCEL | MB_ICONWARNING | MB_TASKMODAL);
-        if (Ending()) return GoTo(Finish);
-        return GoTo(answer == IDRETRY ? CheckLock : Finish);
+    const LockLook look = RunOnWorker([&] { return LookAtHeldLock(OwnLock); });
+    switch (look.verdict) {
+        case LockVerdict::Ours: return GoTo(CopyBack);
+        case LockVerdict::Unreadable: return GoTo(RetryUnreadableLockFolder(look.error) ? CheckLock : Finish);
+        case LockVerdict::Lost: break;
     }
-    const TokenConflict seen = OtherTokens(LockFolder, OwnToken);
-    if (seen.Clear()) return GoTo(CopyBack);
-    if (!seen.others.empty()) return AskAboutStolenLock(seen.firstOther, seen.ownListed);
+    if (look.holderListed) return AskAboutStolenLock(look.holder, look.ownThere);
     return AskAboutLostLock();
+}
+
+bool TLogo::DeleteLiveHoldersLock(const ShownToken& holder) {
+    const LifeSignFacts facts = HolderWatch.Facts();
+    if (facts.liveness != Liveness::Alive) return true;
+    const std::string text = holder.owner + " holds the lock now, and " + holder.owner + "'s PC " + facts.pc +
+                             " showed a life sign a moment ago: " + holder.owner +
+                             " is most likely working with the shared data right now.\n\n"
+                             "Delete that lock and copy your work over the shared data anyway?\n\n"
+                             "No goes back to the choice; Keep Work for Later loses nothing.";
+    const int answer = Platform().messageBox(Handle(), text.c_str(), "Delete Lock && Save",
+                                             MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_TASKMODAL);
+    return answer == IDYES && !Ending();
 }
 
 StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) {
     TFinishLockStolen dialog(*this);
     dialog.SetLockInfo(holder.owner.c_str(), holder.since.c_str());
-    dialog.lifeSignText = [&] { return HolderLifeSign(holder); };
+    dialog.lifeSignText = HolderLifeSignLines(holder);
     dialog.ShowModal();
-    // Closed without a choice is no confirmation: nothing is copied back without the user's word.
-    if (Ending() || dialog.ClosedFromOutside() || CancelFlag) return GoTo(Finish);
-    if (!DeleteLockFlag) return GoTo(Finish);
+    // Closed without a choice is no confirmation: nothing is copied back without the user's
+    // word. Keep Work for Later: the work stays recorded for the next start.
+    if (Ending() || dialog.ClosedFromOutside() || CancelFlag || KeepWorkFlag || !DeleteLockFlag) return GoTo(Finish);
     DeleteLockFlag = false;
-    const ShownTokenDelete deleted = DeleteShownToken(LockFolder, holder);
+    // A holder at work is asked about once more; No shows the choice again.
+    if (!DeleteLiveHoldersLock(holder)) return Ending() ? GoTo(Finish) : GoTo(CheckLock);
+    const ShownTokenDelete deleted = RunOnWorker([&] { return DeleteShownToken(LockFolder, holder); });
     if (deleted.result == TokenDelete::Failed)
         return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + holder.owner);
     // Another token took its place while the dialog was open: that one is asked about next.
@@ -228,13 +307,13 @@ StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) 
 StepOutcome TLogo::AskAboutLostLock() {
     TFinishLockGone dialog(*this);
     dialog.ShowModal();
-    if (Ending() || dialog.ClosedFromOutside() || CancelFlag) return GoTo(Finish);
+    if (Ending() || dialog.ClosedFromOutside() || CancelFlag || KeepWorkFlag) return GoTo(Finish);
     return TakeLockForCopyBack();
 }
 
 StepOutcome TLogo::TakeLockForCopyBack() {
     // The copy back runs under this user's token: it is taken again first.
-    const TokenTake take = TryTakeTokenLock(LockFolder, UserName.Str());
+    const TokenTake take = TakeOnWorker(false);
     if (take.result == TakeResult::Taken) {
         RememberOwnToken(take);
         return GoTo(CopyBack);
@@ -243,4 +322,36 @@ StepOutcome TLogo::TakeLockForCopyBack() {
     if (take.result == TakeResult::InTheWay) return GoTo(CheckLock);
     ShowTakeProblem(take);
     return GoTo(Finish);
+}
+
+// ---- The rule before every write to the shared folder ------------------------------
+
+void TLogo::TellLockLost(const LockLook& look, const std::string& when, const std::string& outcome) {
+    // The session ending took the lock away itself: nobody is there to read it.
+    if (Ending()) return;
+    std::string text;
+    if (look.verdict == LockVerdict::Lost)
+        text = "The lock was lost " + when + ": " +
+               (look.holderListed ? HolderDescription(look.holder) + " holds it now" : "no one holds it now") + ".";
+    else if (look.verdict == LockVerdict::Unreadable)
+        text = "The lock could not be confirmed " + when + ": the lock folder " + LockFolder + " cannot be read (" +
+               ErrorName(look.error) + ").";
+    else
+        text = "The lock could not be confirmed " + when + ".";
+    ShowErrorMessage(Handle(), "Lock Lost", (text + "\n\n" + outcome).c_str());
+}
+
+Interruption TLogo::RequireLockForWrite(const std::string& outcome) {
+    for (;;) {
+        const LockLook look = RunOnWorker([&] { return LookAtHeldLock(OwnLock); });
+        switch (look.verdict) {
+            case LockVerdict::Ours: return std::nullopt;
+            case LockVerdict::Unreadable:
+                if (RetryUnreadableLockFolder(look.error)) continue;
+                return GoTo(Finish);
+            case LockVerdict::Lost:
+                TellLockLost(look, "before anything was written to the shared data folder", outcome);
+                return GoTo(Finish);
+        }
+    }
 }

@@ -4,6 +4,8 @@
 
 #include "forms/Form.h"
 
+#include <string>
+
 class PeriodChoices {
 public:
     virtual forms::Form& Window() = 0;
@@ -11,6 +13,10 @@ public:
     virtual void SetReadOnly() = 0;
     virtual void SetDeleteLock() = 0;
     virtual void SetWait() = 0;
+    virtual void SetKeepWork() = 0;
+    // The first fill of an empty shared folder from the local one, as a period would copy
+    // back: under the lock. False with the reason in `problem`.
+    virtual bool FillSharedFolder(std::string& problem) = 0;
     // The program's title: it picks the edition's defaults.
     virtual const char* ProgramTitle() const = 0;
 

@@ -75,6 +75,8 @@ void TLogo::RunStep() {
     if (CloseAsked && !outcome.errorTitle && (outcome.next == TakeLock || outcome.next == WaitLock || outcome.next == CopyIn ||
                                                outcome.next == Launch))
         outcome = GoTo(Finish);
+    // The period is ending: whatever became of the work, the session may end now.
+    if (outcome.errorTitle || outcome.next == Finish) BlockSessionEnd(false);
     if (outcome.errorTitle)
         SetError(outcome.errorTitle, outcome.errorMessage.c_str(), "");
     else
@@ -99,7 +101,7 @@ StepOutcome TLogo::RunSelectedStep() {
     }
 }
 
-bool TLogo::Ending() const { return !Alive() || forms::application::Terminated(); }
+bool TLogo::Ending() const { return !Alive() || forms::application::Terminated() || SessionEnded; }
 
 StepOutcome TLogo::StepInitialise() {
     OwnedText programPath(IdentityStep());
@@ -146,7 +148,9 @@ StepOutcome TLogo::StepEnsureSettings() {
         return TransferInterrupted(local) ? RepairTransfer(local) : RepairResult{true, {}};
     });
     ShowMessages(nullptr, repair.messages);
-    if (CheckPeriodSettings() != 0) RunConfiguration();
+    // Settings the dialog refused end the period unless the user saved better ones:
+    // Escape or closing the dialog must not go on with a lock folder inside the data.
+    if (CheckPeriodSettings() != 0 && (!RunConfiguration() || CheckPeriodSettings() != 0)) return GoTo(Finish);
     if (CancelFlag) return GoTo(Finish);
     MakeSettingsAbsolute();
     return GoTo(TakeLock);
@@ -164,8 +168,14 @@ StepOutcome TLogo::StepCopyIn() {
 StepOutcome TLogo::StepLaunch() {
     // Before the application can change anything, so that a crash leaves the record.
     if (Interruption unrecorded = RecordUnsavedWork()) return *unrecorded;
+    BlockSessionEnd(!ReadOnlyFlag);
     Launcher = std::make_unique<AppControl>(GetRunCommand(), GetRunCommandOptions());
-    if (!Launcher->Start()) return Fail(kLaunchFailedTitle, Launcher->GetErrorText());
+    if (!Launcher->Start()) {
+        // The tree was never handed to the application: there is no work to offer later.
+        if (!ReadOnlyFlag) ClearUnsavedWork(GetLocalDataFolder());
+        BlockSessionEnd(false);
+        return Fail(kLaunchFailedTitle, Launcher->GetErrorText());
+    }
     TraceStage("application started");
     return GoTo(Watch);
 }
@@ -206,8 +216,9 @@ void TLogo::bt_WaitCancelClick() {
 StepOutcome TLogo::StepCheckLock() {
     if (ReadOnlyFlag) return GoTo(Finish);
     const StepOutcome confirmed = ConfirmLock();
-    // "Cancel - Lose Changes": the user let the work go.
-    if (confirmed.next == Finish && !confirmed.errorTitle && CancelFlag && !Ending())
+    // "Cancel - Lose Changes": the user let the work go. "Keep Work for Later" keeps the
+    // record, and the next start offers the work.
+    if (confirmed.next == Finish && !confirmed.errorTitle && CancelFlag && !KeepWorkFlag && !Ending())
         ClearUnsavedWork(GetLocalDataFolder());
     return confirmed;
 }
@@ -216,26 +227,16 @@ StepOutcome TLogo::StepCopyBack() {
     std::string otherSaveAside;
     // "No": nothing is copied and the work stays recorded as unsaved.
     if (!CopyBackAgreed(otherSaveAside)) return GoTo(Finish);
-    if (!CopyWorkBack(otherSaveAside)) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
+    if (Interruption notSent = CopyWorkBack(otherSaveAside)) return *notSent;
     return GoTo(Finish);
 }
 
 StepOutcome TLogo::StepFinish() {
     zTimer.SetEnabled(false);
     HideLockWait();
-    // No renewal may follow the token's delete.
-    LifeSign.Stop();
-    // Only the token this period created goes: one of the same name may be another PC's.
-    if (LockFolder && OwnToken.Known()) {
-        const OwnTokenDelete released = DeleteOwnToken(LockFolder, OwnToken);
-        if (released.result == TokenDelete::Failed) {
-            const std::string text = std::string("Can't delete own lock : ") + LockFolder + "\\" +
-                                     UserName.Str() + ".tokenlockforcarvelund (" +
-                                     SystemErrorName(static_cast<int32_t>(released.error)) + ")";
-            ShowErrorMessage(Handle(), "Lock Delete", text.c_str());
-        }
-        OwnToken = TokenIdentity{};
-    }
+    ReleaseOwnLock();
+    // Nothing of this period is on its way to the share any more.
+    BlockSessionEnd(false);
     Close();
     return GoTo(Finish);
 }
@@ -253,28 +254,30 @@ TransferResult TLogo::TransferWithProgress(const std::string& source, const std:
     });
 }
 
-bool TLogo::TransferShown(const std::string& source, const std::string& destination, uint64_t* sourceFingerprint,
-                          const TransferOptions* options) {
-    const TransferResult result = TransferWithProgress(source, destination, options);
-    ShowMessages(nullptr, result.messages);
-    if (result.ok && sourceFingerprint) *sourceFingerprint = result.sourceFingerprint;
-    return result.ok;
-}
-
-void TLogo::RunConfiguration() {
+bool TLogo::RunConfiguration() {
     ResetFlags();
     TCarvelund dialog(*this);
     dialog.ShowModal();
+    return dialog.Saved();
 }
 
 LRESULT TLogo::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-    // Closed during a period ("Close window" on the taskbar, Alt+F4), the program would end
-    // without letting go of the lock or copying back. Before the application starts the
-    // period finishes instead; once it runs, closing is refused: the work must go back.
-    const bool underway = State != Initialise && State != EnsureSettings && State != Finish;
-    if (msg == WM_CLOSE && underway) {
-        CloseAsked = true;
-        return 0;
+    switch (msg) {
+        case WM_CLOSE: {
+            // Closed during a period ("Close window" on the taskbar, Alt+F4, a quit from another
+            // program), the program would end without letting go of the lock or copying back.
+            // Before the application starts the period finishes instead; once it runs, closing
+            // is refused: the work must go back. Even the moment before Finish runs is a period.
+            const bool underway = State != Initialise && State != EnsureSettings;
+            if (!underway) break;
+            CloseAsked = true;
+            return 0;
+        }
+        case WM_QUERYENDSESSION: return AnswerQueryEndSession();
+        case WM_ENDSESSION:
+            if (wp) SessionEnds();
+            return 0;
+        default: break;
     }
     return forms::Form::HandleMessage(msg, wp, lp);
 }

@@ -13,6 +13,15 @@ namespace {
 HWND g_mainWindow = nullptr;
 bool g_terminated = false;
 
+// Our own end posts WM_QUIT only once the main window is gone. One that comes while it
+// stands was posted by another program: it asks the main window to close, which decides
+// how (a working period still ends through its own last step).
+bool QuitAsClose() {
+    if (!g_mainWindow || !IsWindow(g_mainWindow)) return false;
+    PostMessageA(g_mainWindow, WM_CLOSE, 0, 0);
+    return true;
+}
+
 FontHandle MakeFont(const FontSpec& params) {
     return FontHandle(CreateFontA(-params.pixelHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, FALSE,
                                   params.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
@@ -404,6 +413,7 @@ void Form::RunModalLoop() {
     MSG msg;
     while (hwnd_ && !closeRequested_ && !application::Terminated()) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 && QuitAsClose()) continue;
         if (got == 0 || got == -1) {
             // The program is ending: leave the quit for the outer loop too.
             PostQuitMessage(got == 0 ? static_cast<int>(msg.wParam) : 0);
@@ -554,6 +564,7 @@ int Run(Form& mainForm) {
     // Closing the main window posts WM_QUIT; nested loops pass it on to this one.
     for (;;) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 && QuitAsClose()) continue;
         if (got == 0 || got == -1) {
             code = got == 0 ? static_cast<int>(msg.wParam) : 0;
             break;
@@ -578,6 +589,7 @@ void HandleMessagesUntil(HANDLE signalled) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
+                if (QuitAsClose()) continue;
                 quit = true;
                 quitCode = static_cast<int>(msg.wParam);
                 continue;

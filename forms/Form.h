@@ -280,6 +280,10 @@ void ReportException(const char* what);
 // answering while a worker thread does long work. It returns only then, even when the
 // program began to end meanwhile: the worker's work must not be cut short. A quit that
 // arrives is passed on to the loop outside.
+//
+// Every loop of the program takes a WM_QUIT that comes while the main window stands (one
+// posted by another program: our own comes only once it is gone) as a request to close
+// the main window, which decides how to end.
 void HandleMessagesUntil(HANDLE signalled);
 }  // namespace application
 

@@ -86,6 +86,25 @@ std::string ProgramNameFromCommand(const std::string& command) {
 
 bool Alive(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
+// Programs that run other people's work: a command interpreter (a batch file's program),
+// script and Java hosts, the DLL runner, the shell. Another copy of one of them is never
+// the application's: only what the run command started (the job) is its work.
+bool IsHost(const std::string& programName) {
+    static const char* const kHosts[] = {"cmd.exe",     "command.com", "powershell.exe", "pwsh.exe",
+                                         "wscript.exe", "cscript.exe", "mshta.exe",      "rundll32.exe",
+                                         "java.exe",    "javaw.exe",   "explorer.exe",   "dllhost.exe",
+                                         "conhost.exe", "svchost.exe", "start.exe",      "wine.exe"};
+    for (const char* host : kHosts)
+        if (SameText(programName, host)) return true;
+    return false;
+}
+
+DWORD SessionOf(DWORD processId) {
+    DWORD session = static_cast<DWORD>(-1);
+    if (!ProcessIdToSessionId(processId, &session)) return static_cast<DWORD>(-1);
+    return session;
+}
+
 }  // namespace
 
 BOOL(WINAPI* AppControl::AssignToJob)(HANDLE job, HANDLE process) = AssignProcessToJobObject;
@@ -219,14 +238,20 @@ void AppControl::LookForCopies() {
     looked_ = true;
     lookedAt_ = clock_();
     copies_.clear();
+    // Only the very program file can hand the work on, and only a host-free one: its full
+    // path must be known and must not be a host's.
+    if (programPath_.empty() || IsHost(programName_)) return;
     KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
     const DWORD self = GetCurrentProcessId();
+    const DWORD session = SessionOf(self);
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
         Copy copy;
-        if (entry.th32ProcessID == self || !IsProgramCopy(entry.th32ProcessID, entry.szExeFile, copy.process))
+        // A copy in another user's session (another person on this PC) works on its own data.
+        if (entry.th32ProcessID == self || SessionOf(entry.th32ProcessID) != session ||
+            !IsProgramCopy(entry.th32ProcessID, entry.szExeFile, copy.process))
             continue;
         copy.id = entry.th32ProcessID;
         copy.name = entry.szExeFile;
@@ -234,18 +259,16 @@ void AppControl::LookForCopies() {
     }
 }
 
-// Same program file: the same full path when both can be read, else the same file name.
+// The same program file: the same full path. A process whose path cannot be read (one the
+// platform does not let us look into) is not counted: it may be any program of that name.
 bool AppControl::IsProgramCopy(DWORD id, const char* exeFile, KernelHandle& process) const {
     if (!SameText(exeFile, programName_)) return false;
     KernelHandle handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
-    std::string path;
-    if (handle)
-        path = ImagePath(handle.Get());
-    else
-        handle.Reset(OpenProcess(SYNCHRONIZE, FALSE, id));
+    if (!handle) return false;
     // A process that has ended can still be listed while someone holds a handle to it.
-    if (handle && !Alive(handle.Get())) return false;
-    if (!path.empty() && !programPath_.empty() && !SameText(path, programPath_)) return false;
+    if (!Alive(handle.Get())) return false;
+    const std::string path = ImagePath(handle.Get());
+    if (path.empty() || !SameText(path, programPath_)) return false;
     process = std::move(handle);
     return true;
 }

@@ -17,7 +17,10 @@
 // A run command often ends before the work does: a start-up stub starts the real program
 // and ends, a single-instance program hands its work to the copy already running. So the
 // watch covers the started process, every process it starts (and theirs), and, once those
-// have ended, any other running copy of the run command's program file.
+// have ended, any other running copy of the run command's program file (the same full
+// path) in this user's session. A host program (a command interpreter for a batch file,
+// a script or Java host, the DLL runner, the shell) has no such copies: its work is only
+// what it started.
 class AppControl {
 public:
     // Milliseconds from any fixed point; by default the system's tick count.

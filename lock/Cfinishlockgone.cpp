@@ -7,7 +7,7 @@ using namespace lockdialogs;
 namespace {
 
 forms::FormSpec GoneSpec() {
-    forms::FormSpec params = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 117);
+    forms::FormSpec params = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 150);
     params.outerSize = true;
     params.border = forms::Border::Sizeable;
     return params;
@@ -15,7 +15,9 @@ forms::FormSpec GoneSpec() {
 
 constexpr int kSaveWidth = 129;
 constexpr int kCancelWidth = 140;
+constexpr int kKeepWidth = 160;
 constexpr int kButtonHeight = 25;
+constexpr int kRowPitch = 35;
 
 // The client area is what the outer size leaves after the platform's frame.
 SIZE ClientSize(HWND form) {
@@ -25,7 +27,9 @@ SIZE ClientSize(HWND form) {
 }
 
 int Gap(HWND form) { return (ClientSize(form).cx - kSaveWidth - kCancelWidth) / 3; }
-int ButtonTop(HWND form) { return (ClientSize(form).cy - kButtonHeight) / 2; }
+// Two rows: Save and Cancel, and below them, centred, Keep.
+int ButtonTop(HWND form) { return (ClientSize(form).cy - kButtonHeight - kRowPitch) / 2; }
+int KeepLeft(HWND form) { return (ClientSize(form).cx - kKeepWidth) / 2; }
 
 }  // namespace
 
@@ -34,16 +38,20 @@ TFinishLockGone::TFinishLockGone(PeriodChoices& titleWindow)
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(At(2 * Gap(Handle()) + kSaveWidth, ButtonTop(Handle()), kCancelWidth,
                                       kButtonHeight, "Cancel - Lose Changes"))),
-      bt_Save(Add<forms::Button>(At(Gap(Handle()), ButtonTop(Handle()), kSaveWidth, kButtonHeight, "Save Anyway"))) {
+      bt_Save(Add<forms::Button>(At(Gap(Handle()), ButtonTop(Handle()), kSaveWidth, kButtonHeight, "Save Anyway"))),
+      bt_Keep(Add<forms::Button>(
+          At(KeepLeft(Handle()), ButtonTop(Handle()) + kRowPitch, kKeepWidth, kButtonHeight, "Keep Work for Later"))) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Save.onClick = [this] { bt_SaveClick(); };
+    bt_Keep.onClick = [this] { bt_KeepClick(); };
     onShow = [this] { FormShow(); };
 }
 
 TFinishLockGone::~TFinishLockGone() { Destroy(); }
 
-// Enter at once must not throw the work away.
-void TFinishLockGone::FormShow() { bt_Save.SetFocus(); }
+// Enter at once must neither throw the work away nor write over what another PC may
+// have saved meanwhile.
+void TFinishLockGone::FormShow() { bt_Keep.SetFocus(); }
 
 void TFinishLockGone::bt_CancelClick() {
     TitleWindow.SetCancel();
@@ -52,3 +60,8 @@ void TFinishLockGone::bt_CancelClick() {
 
 // Saving needs no flag: with none set the local data is copied back.
 void TFinishLockGone::bt_SaveClick() { Close(); }
+
+void TFinishLockGone::bt_KeepClick() {
+    TitleWindow.SetKeepWork();
+    Close();
+}

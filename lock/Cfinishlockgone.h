@@ -14,9 +14,12 @@ public:
     // In tab order.
     forms::Button& bt_Cancel;
     forms::Button& bt_Save;
+    // Nothing deleted or copied: the work stays here, recorded, and the next start offers it.
+    forms::Button& bt_Keep;
 
 private:
     void FormShow();
     void bt_CancelClick();
     void bt_SaveClick();
+    void bt_KeepClick();
 };

@@ -7,7 +7,7 @@ using namespace lockdialogs;
 namespace {
 
 forms::FormSpec StolenSpec() {
-    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 150);
+    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 185);
     params.hint = "Someone has stolen the lock, saving data may cause damage to data files";
     return params;
 }
@@ -23,10 +23,12 @@ TFinishLockStolen::TFinishLockStolen(PeriodChoices& titleWindow)
       tb_Since(Add<forms::EditBox>(ShownText(165, 24, 145, 21))),
       Label2(Add<forms::Label>(Caption(8, 8, 145, 13, "Lock now owned by"))),
       Label1(Add<forms::Label>(Caption(165, 8, 40, 13, "Since", "Time when lock was created"))),
-      lb_LifeSign(Add<forms::Label>(Caption(8, 104, 302, 39, ""))),
-      zRefresh(AddTimer(kLifeSignRefreshMs)) {
+      lb_LifeSign(Add<forms::Label>(Caption(8, 140, 302, 39, ""))),
+      zRefresh(AddTimer(kLifeSignRefreshMs)),
+      bt_Keep(Add<forms::Button>(At(79, 106, 160, 25, "Keep Work for Later"))) {
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Save.onClick = [this] { bt_SaveClick(); };
+    bt_Keep.onClick = [this] { bt_KeepClick(); };
     zRefresh.onTimer = [this] { ShowLifeSign(); };
     onShow = [this] { FormShow(); };
 }
@@ -38,10 +40,10 @@ void TFinishLockStolen::SetLockInfo(const char* ownerName, const char* sinceText
     tb_Since.SetText(sinceText);
 }
 
-// The first tab stop would do, but Cancel must hold the focus whatever comes first.
-// Enter at once must not throw the work away.
+// Enter at once must neither throw the work away nor delete the lock of someone who may
+// be working: keeping the work for later loses nothing.
 void TFinishLockStolen::FormShow() {
-    bt_Save.SetFocus();
+    bt_Keep.SetFocus();
     ShowLifeSign();
     zRefresh.SetEnabled(true);
 }
@@ -55,5 +57,10 @@ void TFinishLockStolen::bt_CancelClick() {
 
 void TFinishLockStolen::bt_SaveClick() {
     TitleWindow.SetDeleteLock();
+    Close();
+}
+
+void TFinishLockStolen::bt_KeepClick() {
+    TitleWindow.SetKeepWork();
     Close();
 }

@@ -28,10 +28,13 @@ public:
     forms::Label& Label1;
     forms::Label& lb_LifeSign;
     forms::Timer& zRefresh;
+    // Nothing deleted or copied: the work stays here, recorded, and the next start offers it.
+    forms::Button& bt_Keep;
 
 private:
     void FormShow();
     void bt_CancelClick();
     void bt_SaveClick();
+    void bt_KeepClick();
     void ShowLifeSign();
 };

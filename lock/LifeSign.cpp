@@ -67,6 +67,7 @@ std::string Field(const std::string& content, const char* key) {
 
 struct Reading {
     bool found = false;     // a file is there
+    DWORD error = 0;        // it may be there, but could not be read
     bool complete = false;  // it reads as a whole life sign (a write may be under way)
     bool ours = false;      // and names the token asked about
     std::string content;
@@ -105,7 +106,16 @@ Reading ReadLifeSign(const char* lockFolder, const TokenIdentity& token) {
     if (!token.Known()) return reading;
     KernelHandle file(CreateFileW(LifeSignPath(lockFolder, token).c_str(), GENERIC_READ, kAllSharing, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-    if (!file || !ReadContent(file.Get(), reading.content)) return reading;
+    if (!file) {
+        // Not there is an older copy's token; anything else is a life sign we cannot see.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) reading.error = error ? error : ERROR_GEN_FAILURE;
+        return reading;
+    }
+    if (!ReadContent(file.Get(), reading.content)) {
+        reading.error = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
+        return reading;
+    }
     reading.found = true;
     FILETIME written{};
     if (GetFileTime(file.Get(), nullptr, nullptr, &written)) reading.ageMs = AgeOf(written);
@@ -120,13 +130,15 @@ void SetAttributes(HANDLE file, DWORD attributes) {
     SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
-std::string AgoText(ULONGLONG ms) {
+std::string DurationText(ULONGLONG ms) {
     const ULONGLONG s = ms / 1000;
-    if (s < 120) return std::to_string(s) + " s ago";
-    if (s < 120 * 60) return std::to_string(s / 60) + " min ago";
-    if (s < 48 * 3600) return std::to_string(s / 3600) + " h ago";
-    return std::to_string(s / 86400) + " days ago";
+    if (s < 120) return std::to_string(s) + " s";
+    if (s < 120 * 60) return std::to_string(s / 60) + " min";
+    if (s < 48 * 3600) return std::to_string(s / 3600) + " h";
+    return std::to_string(s / 86400) + " days";
 }
+
+std::string AgoText(ULONGLONG ms) { return DurationText(ms) + " ago"; }
 
 }  // namespace
 
@@ -202,6 +214,7 @@ void LifeSignRenewer::Start(const char* lockFolder, const TokenIdentity& token, 
     intervalMs_ = intervalMs;
     writes_ = 0;
     rounds_ = 0;
+    lost_ = false;
     if (WriteFirstLifeSign(lockFolder_.c_str(), token_, intervalMs_, 1)) ++writes_;
     stop_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (stop_) worker_ = std::thread([this] { Renew(); });
@@ -216,10 +229,11 @@ void LifeSignRenewer::Stop() {
 
 void LifeSignRenewer::Renew() {
     for (unsigned beat = 2; WaitForSingleObject(stop_.Get(), intervalMs_) == WAIT_TIMEOUT; ++beat) {
-        // A token deleted or replaced is no longer ours to sign for, even under our name.
-        if (LookAtToken(lockFolder_.c_str(), token_) == TokenPresence::Same &&
-            RenewLifeSign(lockFolder_.c_str(), token_, intervalMs_, beat))
-            ++writes_;
+        // A token deleted or replaced is no longer ours to sign for, even under our name,
+        // and the period must know: it may never write to the share on that lock again.
+        const TokenPresence presence = LookAtToken(lockFolder_.c_str(), token_);
+        if (presence == TokenPresence::Gone || presence == TokenPresence::Other) lost_ = true;
+        if (presence == TokenPresence::Same && RenewLifeSign(lockFolder_.c_str(), token_, intervalMs_, beat)) ++writes_;
         ++rounds_;
     }
 }
@@ -235,6 +249,10 @@ void LifeSignWatch::Look(const char* lockFolder, const TokenIdentity& holder) {
         lastChange_ = now;
     }
     const Reading reading = ReadLifeSign(lockFolder, holder);
+    // A look that cannot read it sees no renewal: what was known stays, and the time
+    // without a change runs on.
+    unreadable_ = reading.error;
+    if (reading.error) return;
     if (!reading.found || (reading.complete && !reading.ours)) {
         // None, or a leftover of an earlier token of that name.
         present_ = false;
@@ -256,23 +274,37 @@ void LifeSignWatch::Look(const char* lockFolder, const TokenIdentity& holder) {
 
 LifeSignFacts LifeSignWatch::Facts() const {
     LifeSignFacts facts;
-    if (!present_) return facts;
+    facts.error = unreadable_;
+    if (!present_ && !unreadable_) return facts;
     const ULONGLONG unchanged = GetTickCount64() - lastChange_;
     // A holder that renews less often than we do is given its own interval's due.
     DWORD stoppedAfter = timing_.stoppedAfterMs;
     if (holderIntervalMs_ > timing_.intervalMs) stoppedAfter += kMissedRenewals * (holderIntervalMs_ - timing_.intervalMs);
-    facts.liveness = unchanged >= stoppedAfter ? Liveness::Stopped : Liveness::Alive;
+    const bool stopped = unchanged >= stoppedAfter;
     facts.pc = pc_;
     facts.lastSignAgoMs = ageAtChange_ + unchanged;
+    facts.unreadable = unreadable_ != 0;
+    if (stopped)
+        facts.liveness = Liveness::Stopped;
+    else
+        facts.liveness = unreadable_ ? Liveness::Unreadable : Liveness::Alive;
     return facts;
 }
 
 std::string LifeSignText(const LifeSignFacts& facts) {
+    const std::string pc = "PC " + (facts.pc.empty() ? std::string("unknown") : facts.pc);
+    const std::string unread =
+        "no life sign could be read (" + std::string(SystemErrorName(static_cast<int32_t>(facts.error))) + ")";
     switch (facts.liveness) {
         case Liveness::NoLifeSign: return "PC unknown: no life sign (an older copy of the program holds the lock)";
-        case Liveness::Alive: return "PC " + facts.pc + ", last life sign " + AgoText(facts.lastSignAgoMs);
+        case Liveness::Alive: return pc + ", last life sign " + AgoText(facts.lastSignAgoMs);
+        case Liveness::Unreadable: return pc + ": " + unread;
         case Liveness::Stopped:
-            return "PC " + facts.pc + ", last life sign " + AgoText(facts.lastSignAgoMs) +
+            // Unread is not unchanged: this PC may only be cut off from the share.
+            if (facts.unreadable)
+                return pc + ": " + unread + ", none seen for " + DurationText(facts.lastSignAgoMs) +
+                       ": that PC may have stopped (a crash, or switched off); delete its lock only if you know it has";
+            return pc + ", last life sign " + AgoText(facts.lastSignAgoMs) +
                    ": that PC seems to have stopped (a crash, or switched off), so deleting its lock is safe";
     }
     return {};

@@ -53,6 +53,9 @@ public:
     unsigned Writes() const { return writes_; }
     // Renewals due so far, written or not.
     unsigned Rounds() const { return rounds_; }
+    // A renewal found the token gone or another's: the lock is lost, whatever comes next.
+    // Set from the renewing thread, read by the period at its next step.
+    bool TokenLost() const { return lost_; }
 
 private:
     void Renew();
@@ -64,6 +67,7 @@ private:
     std::thread worker_;
     std::atomic<unsigned> writes_{0};
     std::atomic<unsigned> rounds_{0};
+    std::atomic<bool> lost_{false};
 };
 
 // What a reader knows of a holder's life sign.
@@ -71,12 +75,16 @@ enum class Liveness {
     NoLifeSign,  // none for this token: an older copy of the program, or not written yet
     Alive,       // renewed lately
     Stopped,     // unchanged for longer than a holder at work would leave it
+    Unreadable,  // there, or may be, but it could not be read lately (`error` says why)
 };
 
 struct LifeSignFacts {
     Liveness liveness = Liveness::NoLifeSign;
     std::string pc;              // the holder's PC, as its life sign names it
     ULONGLONG lastSignAgoMs = 0;  // best estimate of the age of the last renewal
+    DWORD error = 0;             // why the last look could not read it
+    // Stopped although the last looks could not read it: no renewal was seen for so long.
+    bool unreadable = false;
 };
 
 // Watches one holder's life sign on this PC's clock. Clocks of PCs differ and a share's
@@ -95,6 +103,7 @@ private:
     TokenIdentity holder_;
     bool watching_ = false;
     bool present_ = false;
+    DWORD unreadable_ = 0;  // the last look's error; 0 when it could read (or found none)
     std::string content_;
     std::string pc_;
     DWORD holderIntervalMs_ = 0;

@@ -114,27 +114,45 @@ struct ListedToken {
     FILETIME lastWrite{};
 };
 
-// Every visible token in listing order. Names come from outside (other PCs), so the
-// wide calls list them: the ANSI listing turns what the code page lacks into '?'.
-std::vector<ListedToken> ListTokens(const char* lockFolder) {
+struct TokenListing {
+    bool readable = true;  // else `error` says why nothing could be listed
+    DWORD error = 0;
     std::vector<ListedToken> tokens;
-    if (!HasFolder(lockFolder)) return tokens;
-    const std::wstring pattern = Widen(lockFolder) + L"\\*" + kTokenSuffixW;
+};
+
+// The search pattern: the lock folder, "\*", the token suffix.
+std::wstring TokenLockPattern(const char* lockFolder) { return Widen(lockFolder) + L"\\*" + kTokenSuffixW; }
+
+// The answers of a search that mean "no such entry", not "cannot be listed".
+bool NothingMatched(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES; }
+
+// Every visible token in listing order. Names come from outside (other PCs), so the
+// wide calls list them: the ANSI listing turns what the code page lacks into '?'. A
+// search that fails part-way shows no token at all: a part of a listing proves nothing.
+TokenListing ListTokens(const char* lockFolder) {
+    TokenListing listing;
+    if (!HasFolder(lockFolder)) return listing;
     WIN32_FIND_DATAW data;
-    FindHandle search(Platform().findFirstFileW(pattern.c_str(), &data));
-    if (!search) return tokens;
+    FindHandle search(Platform().findFirstFileW(TokenLockPattern(lockFolder).c_str(), &data));
+    if (!search) {
+        const DWORD error = GetLastError();
+        if (!NothingMatched(error)) listing = TokenListing{false, error, {}};
+        return listing;
+    }
     constexpr DWORD kSkipped = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     do {
         if ((data.dwFileAttributes & kSkipped) == 0 && HasTokenSuffixW(data.cFileName))
-            tokens.push_back({data.cFileName, data.ftLastWriteTime});
+            listing.tokens.push_back({data.cFileName, data.ftLastWriteTime});
     } while (Platform().findNextFileW(search.Get(), &data));
-    return tokens;
+    const DWORD error = GetLastError();
+    if (!NothingMatched(error)) listing = TokenListing{false, error, {}};
+    return listing;
 }
 
 // The token whose owner, as shown, is this name (letter case ignored, as the file
 // system does), when the lookups can see it.
 bool NamedToken(const char* lockFolder, const char* name, ListedToken& found) {
-    for (ListedToken& token : ListTokens(lockFolder))
+    for (ListedToken& token : ListTokens(lockFolder).tokens)
         if (SameFileName(ShownOwner(token.fileName).c_str(), name)) {
             found = std::move(token);
             return true;
@@ -195,7 +213,7 @@ Removal RemoveIfSame(const char* lockFolder, const TokenIdentity& identity, DWOR
 
 // The first token in the folder, as the lookup of the search pattern finds it.
 bool FirstToken(const char* lockFolder, ListedToken& found) {
-    std::vector<ListedToken> tokens = ListTokens(lockFolder);
+    std::vector<ListedToken> tokens = ListTokens(lockFolder).tokens;
     if (tokens.empty()) return false;
     found = std::move(tokens.front());
     return true;
@@ -256,17 +274,25 @@ DWORD RandomPause(int attempt) {
     return pause(Random());
 }
 
+enum class Way { Free, Held, Unreadable };
+
 // After a collision the token in the way may be a rival's that is backing off too: only
-// one that stays counts as a holder's.
-bool TokenInTheWay(const char* lockFolder, bool rivalsBackingOff, ULONGLONG deadline) {
-    ListedToken seen;
-    if (!FirstToken(lockFolder, seen)) return false;
-    if (!rivalsBackingOff) return true;
+// one that stays counts as a holder's. A folder that cannot be listed shows no holder,
+// and nothing may be made in it on that word.
+Way TokenInTheWay(const char* lockFolder, bool rivalsBackingOff, ULONGLONG deadline, DWORD& error) {
+    const TokenListing listing = ListTokens(lockFolder);
+    if (!listing.readable) {
+        error = listing.error;
+        return Way::Unreadable;
+    }
+    if (listing.tokens.empty()) return Way::Free;
+    if (!rivalsBackingOff) return Way::Held;
+    ListedToken seen = listing.tokens.front();
     for (;;) {
         Sleep(kSettleMs);
         ListedToken now;
-        if (!FirstToken(lockFolder, now)) return false;
-        if (SameWideName(now.fileName, seen.fileName) || GetTickCount64() >= deadline) return true;
+        if (!FirstToken(lockFolder, now)) return Way::Free;
+        if (SameWideName(now.fileName, seen.fileName) || GetTickCount64() >= deadline) return Way::Held;
         seen = now;
     }
 }
@@ -277,6 +303,22 @@ TokenTake Outcome(TakeResult result, DWORD error = 0, std::string detail = {}) {
     take.error = error;
     take.detail = std::move(detail);
     return take;
+}
+
+// The create-new was refused because something has the token's name: a token the listing
+// did not show yet (a rival's, or one of our name from another PC) is a holder; a hidden
+// or system file or a folder of that name is in the way of everyone of this name.
+bool NameInUse(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+}
+
+TokenTake WhatHasTheName(const char* lockFolder, const char* userName, DWORD error) {
+    OwnedText path(TokenLockPath(lockFolder, userName));
+    const DWORD attributes = GetFileAttributesA(path.Str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Outcome(TakeResult::CreateFailed, error);
+    constexpr DWORD kUnseen = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (attributes & kUnseen) return Outcome(TakeResult::NameTaken, error, path.Str());
+    return Outcome(TakeResult::InTheWay);
 }
 
 }  // namespace
@@ -297,10 +339,18 @@ TokenTake TakeToken(const char* lockFolder, const char* userName, FirstLook firs
     bool collided = false;
     for (int attempt = 1;; ++attempt) {
         const bool look = attempt > 1 || firstLook == FirstLook::Listing;
-        if (look && TokenInTheWay(lockFolder, collided, deadline)) return Outcome(TakeResult::InTheWay);
+        if (look) {
+            DWORD error = 0;
+            switch (TokenInTheWay(lockFolder, collided, deadline, error)) {
+                case Way::Held: return Outcome(TakeResult::InTheWay);
+                case Way::Unreadable: return Outcome(TakeResult::FolderUnreadable, error);
+                case Way::Free: break;
+            }
+        }
         TokenIdentity own;
         DWORD error = 0;
-        if (!CreateToken(lockFolder, userName, own, error)) return Outcome(TakeResult::CreateFailed, error);
+        if (!CreateToken(lockFolder, userName, own, error))
+            return NameInUse(error) ? WhatHasTheName(lockFolder, userName, error) : Outcome(TakeResult::CreateFailed, error);
         const TokenConflict seen = OtherTokens(lockFolder, own);
         if (seen.Clear()) {
             TokenTake take = Outcome(TakeResult::Taken);
@@ -312,6 +362,7 @@ TokenTake TakeToken(const char* lockFolder, const char* userName, FirstLook firs
             OwnedText path(TokenLockPath(lockFolder, userName));
             return Outcome(TakeResult::OwnTokenStuck, 0, path.Str());
         }
+        if (!seen.readable) return Outcome(TakeResult::FolderUnreadable, seen.error);
         // A token the lookups cannot see (hidden by the share) would lock nobody out.
         if (!seen.ownListed) return Outcome(TakeResult::Unseen);
         collided = true;
@@ -381,7 +432,10 @@ void Show(const char* lockFolder, const ListedToken& token, ShownToken& shown) {
 
 TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own) {
     TokenConflict conflict;
-    for (const ListedToken& token : ListTokens(lockFolder)) {
+    const TokenListing listing = ListTokens(lockFolder);
+    conflict.readable = listing.readable;
+    conflict.error = listing.error;
+    for (const ListedToken& token : listing.tokens) {
         TokenIdentity found;
         // Our name alone is not enough: another PC of that name may have made this file.
         if (own.Known() && SameWideName(token.fileName, own.fileName) &&
@@ -408,20 +462,31 @@ OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own) 
     return outcome;
 }
 
-TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token) {
+TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token, DWORD* error) {
     if (!HasFolder(lockFolder) || !token.Known()) return TokenPresence::Gone;
     TokenIdentity now;
     if (ReadIdentity(lockFolder, token.fileName, now)) return now.SameFile(token) ? TokenPresence::Same : TokenPresence::Other;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TokenPresence::Gone : TokenPresence::Same;
+    const DWORD failure = GetLastError();
+    if (failure == ERROR_FILE_NOT_FOUND) return TokenPresence::Gone;
+    // Without its folder a token cannot be there either; but a folder that cannot be
+    // reached (a share that dropped) says nothing about it.
+    if (failure == ERROR_PATH_NOT_FOUND && GetFileAttributesW(Widen(lockFolder).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return TokenPresence::Gone;
+    if (error) *error = failure;
+    return TokenPresence::Unreadable;
 }
 
+HolderLook FindHolder(const char* lockFolder, ShownToken& shown, DWORD* error) {
+    const TokenListing listing = ListTokens(lockFolder);
+    if (error) *error = listing.error;
+    if (!listing.readable) return HolderLook::Unreadable;
+    if (listing.tokens.empty()) return HolderLook::None;
+    Show(lockFolder, listing.tokens.front(), shown);
+    return HolderLook::Found;
+}
 
 bool FirstShownToken(const char* lockFolder, ShownToken& shown) {
-    ListedToken token;
-    if (!FirstToken(lockFolder, token)) return false;
-    Show(lockFolder, token, shown);
-    return true;
+    return FindHolder(lockFolder, shown) == HolderLook::Found;
 }
 
 ShownTokenDelete DeleteShownToken(const char* lockFolder, const ShownToken& shown) {

@@ -28,6 +28,8 @@ enum class TakeResult {
     Unseen,         // the token was made, but the folder's lookups cannot see it
     Busy,           // other takers kept colliding for the whole time budget
     OwnTokenStuck,  // backing off, the own token could not be deleted; `detail` is its path
+    FolderUnreadable,  // the lock folder cannot be listed; `error` says why; nothing is left in it
+    NameTaken,      // a hidden or system file, or a folder, has the token's name; `detail` is its path
 };
 
 struct TokenTake {
@@ -65,13 +67,16 @@ struct ShownToken {
 
 // What a listing of the lock folder shows about our token and the others. The listing
 // may come from a cache older than our create: then our token is not in it, and the
-// lock cannot be confirmed from it.
+// lock cannot be confirmed from it. A listing that failed shows nothing at all: a share
+// that dropped is no proof that a token went.
 struct TokenConflict {
+    bool readable = true;             // the folder could be listed; else `error` says why
+    DWORD error = 0;
     bool ownListed = false;           // our very token is in the listing
     std::vector<std::string> others;  // owners of every other token, in listing order
     ShownToken firstOther;            // the first of them, as a dialog shows it
 
-    bool Clear() const { return ownListed && others.empty(); }
+    bool Clear() const { return readable && ownListed && others.empty(); }
 };
 TokenConflict OtherTokens(const char* lockFolder, const TokenIdentity& own);
 
@@ -92,13 +97,18 @@ OwnTokenDelete DeleteOwnToken(const char* lockFolder, const TokenIdentity& own);
 
 // Whether a token is still there, looked up by its exact path rather than a listing.
 enum class TokenPresence {
-    Same,   // that very file (or it could not be looked at: nothing is concluded)
-    Other,  // another file of that name
+    Same,        // that very file
+    Other,       // another file of that name
     Gone,
+    Unreadable,  // it could not be looked at (a share that dropped): nothing is concluded
 };
-TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token);
+// `error`, when given, says why for Unreadable.
+TokenPresence LookAtToken(const char* lockFolder, const TokenIdentity& token, DWORD* error = nullptr);
 
-// The first token in the folder; false when it holds none.
+// The first token in the folder, or why there is none to show.
+enum class HolderLook { Found, None, Unreadable };
+HolderLook FindHolder(const char* lockFolder, ShownToken& shown, DWORD* error = nullptr);
+// The same; false when the folder holds none or cannot be listed.
 bool FirstShownToken(const char* lockFolder, ShownToken& shown);
 
 // Deletes the holder's token only while it is still the one that was shown (the same

@@ -2,10 +2,7 @@
 
 #include "settings/Persistentdata.h"
 
-#include "forms/Worker.h"
-#include "lock/Tokenlock.h"
-#include "shell/TreeListing.h"
-#include "shell/transfer/Transfer.h"
+#include "shell/FileSystem.h"
 
 #include <commdlg.h>
 #include <objbase.h>
@@ -281,51 +278,19 @@ bool TCarvelund::FolderHasFiles(const char* folder) {
 }
 
 bool TCarvelund::FolderHasEntries(const char* folder) {
-    std::string path(folder ? folder : "");
-    if (!path.empty() && IsSeparator(path.back())) path.pop_back();
-    WIN32_FIND_DATAW data;
-    FindHandle search(FindFirstFileW((Widen(path) + L"\\*").c_str(), &data));
-    if (!search) return false;
-    do {
-        if (lstrcmpW(data.cFileName, L".") && lstrcmpW(data.cFileName, L"..")) return true;
-    } while (FindNextFileW(search.Get(), &data));
-    return false;
+    return LookInFolder(Widen(folder ? folder : "")) != FolderContent::Empty;
 }
-
-namespace {
-
-// The name the fill's lock token carries: the Windows user, so that other PCs see who.
-std::string FillerName() {
-    char name[257] = "";
-    DWORD size = sizeof name;
-    if (!GetUserNameA(name, &size) || !name[0]) return "Carvelund setup";
-    return name;
-}
-
-}  // namespace
 
 bool TCarvelund::FillSharedFolder() {
-    // Another PC may be saving into the shared folder right now: the fill takes the lock
-    // as a period does, and leaves the folder alone while someone holds it.
-    const TokenTake take = TryTakeTokenLock(GetRemoteLockFolder(), FillerName().c_str());
-    if (take.result != TakeResult::Taken) {
-        OwnedText holder(TokenLockOwner(GetRemoteLockFolder()));
-        const std::string reason = holder ? std::string("Locked by ") + holder.Str() + ": nothing was copied"
-                                          : std::string("Can't create lock : ") + SystemErrorName(static_cast<int32_t>(take.error));
-        lb_error.SetText(reason.c_str());
-        return false;
-    }
-    // No second Save or Cancel while the copy runs.
+    // No second Save or Cancel while the fill runs.
     HWND focus = GetFocus();
     EnableWindow(Handle(), FALSE);
-    const std::string local = GetLocalDataFolder(), shared = GetRemoteSharedDataFolder();
-    const TransferResult copied = RunOnWorker([&] { return TransferTree(local, shared); });
-    DeleteOwnToken(GetRemoteLockFolder(), take.identity);
-    ShowMessages(nullptr, copied.messages);
+    std::string problem;
+    const bool filled = TitleWindow.FillSharedFolder(problem);
     EnableWindow(Handle(), TRUE);
     if (focus && IsWindow(focus)) ::SetFocus(focus);
-    if (!copied.ok) lb_error.SetText("Error copying local data to Remote Shared Data Folder");
-    return copied.ok;
+    if (!filled) lb_error.SetText(problem.c_str());
+    return filled;
 }
 
 void TCarvelund::bt_CancelClick() {
@@ -334,6 +299,7 @@ void TCarvelund::bt_CancelClick() {
 }
 
 void TCarvelund::bt_SaveClick() {
+    saved_ = false;
     if (!CheckFields()) return;
 
     const auto setFrom = [](forms::EditBox& box, const char* (*setter)(const char*)) {
@@ -357,6 +323,7 @@ void TCarvelund::bt_SaveClick() {
                                                  "Remote Shared folder empty", MB_YESNO | MB_ICONEXCLAMATION);
         if (answer == IDYES && !FillSharedFolder()) return;
     }
+    saved_ = true;
     Close();
 }
 

@@ -5,12 +5,17 @@
 #include "forms/Form.h"
 #include "shell/Wintools.h"
 
-// Shown modally by the title window; reports only a Cancel, through TitleWindow.SetCancel().
-// Everything else reaches the working period through the settings store.
+// Shown modally by the title window; reports a Cancel through TitleWindow.SetCancel(), and
+// whether Save completed (Saved). Everything else reaches the working period through the
+// settings store. The first fill of an empty shared folder is the title window's work
+// (a lock, a transfer): the dialog asks it for that.
 class TCarvelund : public forms::Form {
 public:
     explicit TCarvelund(PeriodChoices& titleWindow);
     ~TCarvelund() override;
+
+    // The last showing ended with a completed Save; not with Cancel, Escape or a close.
+    bool Saved() const { return saved_; }
 
     PeriodChoices& TitleWindow;  // not owned; its Title picks the edition, its flag takes a Cancel
     // The focused box's text as it was when the box got the focus; Escape goes back to it.
@@ -46,9 +51,9 @@ private:
     bool FindRunProg(OwnedText& chosen);
     static bool FolderHasFiles(const char* folder);
     // Anything at all in it, a subfolder or a hidden file too: data that a fill would bury.
+    // A folder that cannot be listed may hold such data too.
     static bool FolderHasEntries(const char* folder);
-    // The first fill of the shared folder from the local one, under the lock, on a worker.
-    // False with the reason in lb_error.
+    // The first fill, asked of the title window. False with the reason in lb_error.
     bool FillSharedFolder();
 
     void bt_CancelClick();
@@ -67,4 +72,6 @@ private:
     void tb_LocalFolderKeyPress(char key);
     // Serves the run command and its options: acts on the box the key was pressed in.
     void tb_RunCommandKeyPress(forms::EditBox& sender, char key);
+
+    bool saved_ = false;
 };

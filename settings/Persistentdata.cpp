@@ -225,9 +225,12 @@ int CheckFolderLayout(const char* lockFolder, const char* sharedFolder, const ch
     // A transfer switches a data folder by renaming it, which a root cannot be.
     if (IsRoot(shared)) return 5;
     if (IsRoot(local)) return 6;
-    if (Overlap(lock, shared)) return 7;
-    if (Overlap(lock, local)) return 8;
-    if (Overlap(shared, local)) return 9;
+    // By text, and by what the folders are: a mapped drive and its UNC path, a subst
+    // drive, a junction or a link may name one folder twice.
+    const std::string lockIs = FolderIdentity(lock), sharedIs = FolderIdentity(shared), localIs = FolderIdentity(local);
+    if (Overlap(lock, shared) || Overlap(lockIs, sharedIs)) return 7;
+    if (Overlap(lock, local) || Overlap(lockIs, localIs)) return 8;
+    if (Overlap(shared, local) || Overlap(sharedIs, localIs)) return 9;
     return 0;
 }
 

@@ -16,7 +16,8 @@ int CheckSettings(const char* lockFolder, const char* sharedFolder, const char* 
                   const char* runCommand, bool sharedAwaitsRepair = false);
 // On full paths, letter case ignored; the folders need not exist. 5 the shared data
 // folder is a root, 6 the local data folder is a root; overlapping (one equal to or
-// inside the other): 7 lock and shared, 8 lock and local, 9 shared and local.
+// inside the other, by their text or by what they are: FolderIdentity): 7 lock and
+// shared, 8 lock and local, 9 shared and local.
 int CheckFolderLayout(const char* lockFolder, const char* sharedFolder, const char* localFolder);
 
 // Never null; one trailing '\' or '/' is removed from the stored value itself, but a

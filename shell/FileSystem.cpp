@@ -9,8 +9,12 @@
 
 namespace {
 
-constexpr FILEOP_FLAGS kDeleteFlags = FOF_FILESONLY | FOF_NOCONFIRMATION;     // 0x90
-constexpr FILEOP_FLAGS kCopyFlags = FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION;  // 0x210
+// The shell never shows a window of its own: these run on workers, where a box would have
+// no owner and hide behind the progress display while the period waits on it. Its failure
+// comes back as a value, and the window thread says what went wrong.
+constexpr FILEOP_FLAGS kUnseen = FOF_NOERRORUI | FOF_SILENT;                              // 0x404
+constexpr FILEOP_FLAGS kDeleteFlags = FOF_FILESONLY | FOF_NOCONFIRMATION | kUnseen;     // 0x494
+constexpr FILEOP_FLAGS kCopyFlags = FOF_NOCONFIRMMKDIR | FOF_NOCONFIRMATION | kUnseen;  // 0x614
 // Handed to the shell but not shown (no FOF_SIMPLEPROGRESS).
 constexpr char kDeleteProgressTitle[] = "Deleting old tree";
 constexpr char kCopyProgressTitle[] = "Copying share data";
@@ -319,6 +323,18 @@ FileOpResult CopyOneFile(const std::wstring& from, const std::wstring& to, LPPRO
     const DWORD error = GetLastError();
     if (error == ERROR_REQUEST_ABORTED) return FileOpResult::Cancelled();
     return FileOpResult::Failed(error);
+}
+
+FolderContent LookInFolder(const std::wstring& folder) {
+    std::wstring path = folder;
+    if (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    WIN32_FIND_DATAW data;
+    FindHandle search(FindFirstFileW(LongPathForm(path + L"\\*").c_str(), &data));
+    if (!search) return FolderContent::Unreadable;  // even an empty folder lists "." and ".."
+    do {
+        if (lstrcmpW(data.cFileName, L".") && lstrcmpW(data.cFileName, L"..")) return FolderContent::NotEmpty;
+    } while (FindNextFileW(search.Get(), &data));
+    return GetLastError() == ERROR_NO_MORE_FILES ? FolderContent::Empty : FolderContent::Unreadable;
 }
 
 MadeFolders::MadeFolders(const std::string& path) {

@@ -37,12 +37,13 @@ constexpr FailureWording kRenameWording{"renaming", "User aborted copy"};
 Message FailureMessage(const FailureWording& wording, const FileOpResult& result);
 
 // ---- Through the shell's file operation (SHFileOperationA, the Platform() seam) --------
-// No owner window; the shell may show its own progress and error displays. A non-zero
+// No owner window, and the shell shows neither its progress nor its error displays
+// (FOF_SILENT | FOF_NOERRORUI): a failure comes back as the result. A non-zero
 // return fails with the thread's last error read right after the call (under Wine that
 // can be ERROR_SUCCESS); the shell's "aborted" indication counts as cancelled.
-FileOpResult ShellDeleteTree(const char* folder);                             // FO_DELETE, 0x90
-FileOpResult ShellCopyContents(const char* source, const char* destination);  // FO_COPY source\*.*, 0x210
-// FO_RENAME, 0x210; both names are resolved to full paths first (a bare name would be
+FileOpResult ShellDeleteTree(const char* folder);                             // FO_DELETE, 0x494
+FileOpResult ShellCopyContents(const char* source, const char* destination);  // FO_COPY source\*.*, 0x614
+// FO_RENAME, 0x614; both names are resolved to full paths first (a bare name would be
 // taken from the process's current folder).
 FileOpResult ShellRenameTree(const char* from, const char* to);
 // Renames a folder tree through ShellRenameTree while both full paths fit the shell (under
@@ -67,6 +68,10 @@ FileOpResult RemoveTreeDirect(const std::wstring& folder);
 // The same, going on past what will not go (a file another program holds open); what is
 // gone already (another PC deleting the same tree) counts as deleted. True when all went.
 bool RemoveTreeBestEffort(const std::wstring& folder);
+// What a folder holds: nothing at all, something (a subfolder, a hidden file too), or it
+// cannot be listed, which never passes for empty: data a fill would bury may be there.
+enum class FolderContent { Empty, NotEmpty, Unreadable };
+FolderContent LookInFolder(const std::wstring& folder);
 // Puts a file's data on disk (FlushFileBuffers through Platform().flushFile).
 FileOpResult FlushFile(const std::wstring& file);
 // Puts a folder's entries (names made, renamed, removed) on disk. Not every file system

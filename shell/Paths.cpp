@@ -1,5 +1,9 @@
 #include "shell/Wintools.h"
 
+#include "shell/Handles.h"
+
+#include <winnetwk.h>
+
 #include <cstring>
 #include <string>
 
@@ -73,4 +77,71 @@ std::string FullPathOf(const std::string& path) {
     if (n == 0 || n >= needed) return path;
     full.resize(n);
     return full;
+}
+
+namespace {
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
+
+// "M:\x" on a network drive as "\\server\share\x"; other paths as they are.
+std::wstring UncOfMappedDrive(const std::wstring& full) {
+    if (full.size() < 2 || full[1] != L':') return full;
+    const std::wstring drive = full.substr(0, 2);
+    if (GetDriveTypeW((drive + L"\\").c_str()) != DRIVE_REMOTE) return full;
+    wchar_t remote[1024];
+    DWORD size = sizeof remote / sizeof remote[0];
+    if (WNetGetConnectionW(drive.c_str(), remote, &size) != NO_ERROR) return full;
+    return WithoutTrailingSeparators(remote) + full.substr(2);
+}
+
+// The final path of an existing file or folder, without the "\\?\" of its form; empty
+// when it cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+    KernelHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return {};
+    std::wstring final(1024, L'\0');
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(handle.Get(), &final[0], static_cast<DWORD>(final.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return {};
+        if (n < final.size()) {
+            final.resize(n);
+            break;
+        }
+        final.resize(n + 1);
+    }
+    if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + final.substr(7);
+    if (final.compare(0, 4, L"\\\\?\\") == 0) return final.substr(4);
+    return final;
+}
+
+}  // namespace
+
+std::string FolderIdentity(const std::string& folder) {
+    if (folder.empty()) return folder;
+    std::wstring full = Widen(FullPathOf(folder));
+    for (wchar_t& c : full)
+        if (c == L'/') c = L'\\';
+    full = WithoutTrailingSeparators(UncOfMappedDrive(full));
+    // The deepest part that exists says what the folder is; what does not exist yet follows.
+    std::wstring existing = full, rest;
+    for (;;) {
+        const std::wstring final = FinalPath(existing);
+        if (!final.empty()) {
+            full = WithoutTrailingSeparators(UncOfMappedDrive(final)) + rest;
+            break;
+        }
+        const size_t cut = existing.find_last_of(L'\\');
+        if (cut == std::wstring::npos || cut < 2) break;
+        rest = existing.substr(cut) + rest;
+        existing = existing.substr(0, cut);
+    }
+    std::string identity = Narrow(full);
+    if (!identity.empty()) CharUpperBuffA(&identity[0], static_cast<DWORD>(identity.size()));
+    return identity;
 }

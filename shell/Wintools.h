@@ -76,6 +76,12 @@ char* ProgramPath();
 // The full form of `path` against the current folder (GetFullPathNameA); the path itself
 // when it cannot be had.
 std::string FullPathOf(const std::string& path);
+// What a folder is rather than how it is written: the final path of its deepest existing
+// part (GetFinalPathNameByHandleW: links, junctions and subst drives resolved), a mapped
+// drive as the UNC name of its share, the rest appended; upper case, '\' separators, no
+// trailing one. Two spellings of one folder give the same text; the text itself when
+// nothing of it can be opened.
+std::string FolderIdentity(const std::string& folder);
 
 // ---- System error names --------------------------------------------------
 const char* SystemErrorName(int32_t code);

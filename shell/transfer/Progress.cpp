@@ -21,13 +21,11 @@ TransferProgress::Counts TransferProgress::Read() const {
 }
 
 bool TransferProgress::Cancel() {
-    std::lock_guard<std::mutex> lock(deciding_);
-    if (switchBegun_) return false;
-    cancelled_ = true;
-    return true;
+    int expected = kCopying;
+    return stage_.compare_exchange_strong(expected, kCancelled) || expected == kCancelled;
 }
 
-void TransferProgress::BeginSwitch() {
-    std::lock_guard<std::mutex> lock(deciding_);
-    switchBegun_ = true;
+bool TransferProgress::BeginSwitch() {
+    int expected = kCopying;
+    return stage_.compare_exchange_strong(expected, kSwitching) || expected == kSwitching;
 }

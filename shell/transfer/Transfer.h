@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 // Shared between the worker that transfers and the window that shows its progress;
@@ -31,19 +30,20 @@ public:
     void SetTotal(uint64_t files, uint64_t bytes);
     void AddDone(uint64_t files, uint64_t bytes);
     Counts Read() const;
-    // The user's Cancel: the transfer ends through its usual failure path. Once the switch
-    // has begun it is too late: the cancel is not taken (false).
+    // The user's Cancel: the transfer ends through its usual failure path. Accepted until
+    // the switch begins; false once it has (the new tree is being put in place).
     bool Cancel();
-    bool Cancelled() const { return cancelled_; }
-    // Set by the transfer just before the renames that put the new tree in place.
-    void BeginSwitch();
-    bool SwitchBegun() const { return switchBegun_; }
+    bool Cancelled() const { return stage_ == kCancelled; }
+    // The transfer is about to switch the new tree in: from now on a cancel is refused.
+    // False when a cancel came first, and the transfer must then stop.
+    bool BeginSwitch();
+    bool SwitchBegun() const { return stage_ == kSwitching; }
 
 private:
+    enum Stage { kCopying, kCancelled, kSwitching };
     std::atomic<uint64_t> filesDone_{0}, filesTotal_{0}, bytesDone_{0}, bytesTotal_{0};
-    std::atomic<bool> cancelled_{false};
-    std::atomic<bool> switchBegun_{false};
-    std::mutex deciding_;  // a cancel and the switch are decided one at a time
+    // One word for both, so that a cancel and the switch's start cannot both win.
+    std::atomic<int> stage_{kCopying};
 };
 
 // What a transfer wrote: files and bytes read from the source (what crosses the network),

@@ -19,6 +19,12 @@ namespace {
 
 bool CopyFailed(Messages& messages) { return Fail(messages, kCopyStepFailed.title, kCopyStepFailed.message); }
 
+// The user's cancel, taken before the switch began: the boxes of any cancelled copy.
+bool CancelledCopy(Messages& messages) {
+    Fail(messages, kCopyWording.title, kCopyWording.cancelledText);
+    return CopyFailed(messages);
+}
+
 // The destination cannot become the save: nothing is touched.
 bool DestinationRefused(DWORD error, Messages& messages) {
     messages.push_back({kRenameWording.title, SystemErrorName(static_cast<int32_t>(error))});
@@ -49,6 +55,8 @@ public:
         const TreeLook* present = LookAtPresentTree();
         // Rotating an equal tree in would only push the last real change out of the save.
         if (present && SameTree(*source, *present)) {
+            // Nothing to switch; a cancel that came before this end still counts.
+            if (progress_ && !progress_->BeginSwitch()) return CancelledCopy();
             result_.changedNothing = true;
             result_.source = TreeSeen(source);
             return true;
@@ -69,6 +77,11 @@ public:
             return CopyFailed(messages_);
         }
         result_.sourceFingerprint = TreeFingerprint(source->entries);
+        // Too late to cancel from here on; a cancel that came first is taken.
+        if (progress_ && !progress_->BeginSwitch()) {
+            GiveBack();
+            return CancelledCopy();
+        }
         if (options_.beforeSwitch && !options_.beforeSwitch(result_.sourceFingerprint)) {
             result_.stoppedBeforeSwitch = true;
             GiveBack();
@@ -146,16 +159,12 @@ private:
         return WriteCheckRecord(names_, next, messages_);
     }
 
-    // Too late to cancel from here on; a cancel that came first is taken.
+    bool CancelledCopy() {
+        Fail(messages_, kCopyWording.title, kCopyWording.cancelledText);
+        return CopyFailed(messages_);
+    }
+
     bool SwitchNext(const std::string& saveAside, bool undoFolder) {
-        if (progress_) {
-            progress_->BeginSwitch();
-            if (progress_->Cancelled()) {
-                GiveBack();
-                Fail(messages_, kCopyWording.title, kCopyWording.cancelledText);
-                return CopyFailed(messages_);
-            }
-        }
         TraceStage("transfer: switch");
         switch (SwitchIn(names_, saveAside, undoFolder, messages_)) {
             case Switched::Done: return true;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 using namespace e2e;
 using namespace testsupport;
 
@@ -54,7 +58,7 @@ protected:
 
 TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     // While the application runs: the lock is Ann's, the local copy is the shared data.
     EXPECT_TRUE(Holds("Ann"));
     EXPECT_EQ(LocalNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
@@ -82,7 +86,7 @@ TEST_F(Period, TakesTheLockCopiesInRunsCopiesBackAndReleases) {
 TEST_F(Period, APeriodThatOnlyLooksKeepsTheSavesOfTheLastChange) {
     {
         ProgramRun run(pc.program, "Ann");
-        ASSERT_TRUE(AppStarted());
+        ASSERT_TRUE(AppStarted()) << run.Shown();
         pc.AppEnds();
         ASSERT_TRUE(run.Ended());
     }
@@ -175,7 +179,7 @@ TEST_F(InvalidSettings, SaveAfterCorrectingGoesOnWithThePeriod) {
     PostMessageA(runCommand, EM_SETSEL, 0, -1);
     TypeText(runCommand, pc.helper);
     Click(FindChild(dialog, "Button", "Save"));
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -183,27 +187,55 @@ TEST_F(InvalidSettings, SaveAfterCorrectingGoesOnWithThePeriod) {
     EXPECT_FALSE(Holds("Ann"));
 }
 
-// Escape closes the dialog without a choice: the period goes on with the stored
-// settings, and here the run command cannot be started.
-TEST_F(InvalidSettings, EscapeGoesOnWithTheStoredSettings) {
+// Escape and closing the dialog save nothing: a period whose settings the dialog refused
+// ends there, touching nothing, as Cancel does.
+TEST_F(InvalidSettings, EscapeOrClosingTheDialogEndsThePeriodAndTouchesNothing) {
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape ? "Escape" : "closed");
+        ProgramRun run(pc.program, "Ann");
+        HWND dialog = run.Window("TCarvelund");
+        ASSERT_NE(dialog, nullptr);
+        // The check on showing puts the focus into the run-command box.
+        HWND focused = nullptr;
+        ASSERT_TRUE(WaitFor([&] {
+            focused = FocusOf(dialog);
+            char cls[16] = "";
+            if (focused) GetClassNameA(focused, cls, sizeof cls);
+            return lstrcmpiA(cls, "Edit") == 0;
+        }));
+        if (escape)
+            PressKey(focused, VK_ESCAPE);
+        else
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(FindTopWindow(nullptr, "Lanuching Application", run.Pid()), nullptr);
+        EXPECT_TRUE(ListTree(share.lock).empty());
+        EXPECT_EQ(LocalNotes(), kLocalBefore);
+        EXPECT_FALSE(Exists(pc.local + ".saved"));
+        EXPECT_EQ(SharedNotes(), kSharedBefore);
+    }
+}
+
+// The dialog refuses a lock folder inside the shared data: its token and life sign would
+// become part of the data, copied to every PC and back. Escape must not go on with it.
+TEST_F(Period, EscapeOverALockFolderInsideTheDataEndsThePeriod) {
+    const std::string inside = share.data + "\\locks";
+    MakeFolder(inside);
+    pc.WriteSetting("RemoteLockFolder", inside);
     ProgramRun run(pc.program, "Ann");
     HWND dialog = run.Window("TCarvelund");
     ASSERT_NE(dialog, nullptr);
-    // The check on showing puts the focus into the run-command box.
-    HWND focused = nullptr;
     ASSERT_TRUE(WaitFor([&] {
-        focused = FocusOf(dialog);
-        char cls[16] = "";
-        if (focused) GetClassNameA(focused, cls, sizeof cls);
-        return lstrcmpiA(cls, "Edit") == 0;
+        return FindChild(dialog, "Static", "Remote Lock Folder and Remote Shared Data Folder overlap!") != nullptr;
     }));
+    HWND focused = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (focused = FocusOf(dialog)) != nullptr; }));
     PressKey(focused, VK_ESCAPE);
-    MessageBoxSeen box = run.Box("Lanuching Application");
-    EXPECT_EQ(box.text, "Unable to run command : ERROR FILE NOT FOUND");
-    EXPECT_EQ(box.owner, FindTopWindow("TLogo", nullptr, run.Pid()));
     ASSERT_TRUE(run.Ended());
-    EXPECT_TRUE(ListTree(share.lock).empty());
-    EXPECT_EQ(LocalNotes(), kSharedBefore);  // copied in before the start failed
+    EXPECT_TRUE(ListTree(inside).empty()) << "a token in the data";
+    EXPECT_EQ(LocalNotes(), kLocalBefore);
+    EXPECT_FALSE(Exists(pc.local + ".saved"));
+    EXPECT_FALSE(Exists(pc.local + "\\locks"));
     EXPECT_EQ(SharedNotes(), kSharedBefore);
 }
 
@@ -233,7 +265,7 @@ TEST_F(HeldByBob, TheDialogShowsTheHolderAndCancelCopiesNothing) {
 TEST_F(HeldByBob, DeleteLockAndProceedTakesTheLockOver) {
     ProgramRun run(pc.program, "Ann");
     run.Choose("TStartLock", "Delete Lock && Proceed");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_FALSE(Holds("Bob"));
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
@@ -245,7 +277,7 @@ TEST_F(HeldByBob, DeleteLockAndProceedTakesTheLockOver) {
 TEST_F(HeldByBob, ProceedReadOnlyWorksLocallyAndNeverCopiesBack) {
     ProgramRun run(pc.program, "Ann");
     run.Choose("TStartLock", "Proceed Read Only");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_FALSE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -289,7 +321,7 @@ TEST_F(HeldByBob, TheDialogClosedWithoutAButtonTriesTheTakeAgain) {
     // Bob's PC ends its period; closed once more, the next take succeeds.
     ASSERT_TRUE(DeleteFileA(pc.Token("Bob").c_str()));
     PostMessageA(again, WM_CLOSE, 0, 0);
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -306,7 +338,7 @@ TEST_F(Period, ReadOnlyOverATokenInTheOwnNameLeavesIt) {
     HWND dialog = run.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
     run.Choose("TStartLock", "Proceed Read Only");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     EXPECT_TRUE(Holds("Ann"));
     pc.AppEnds();
     ASSERT_TRUE(run.Ended());
@@ -326,7 +358,7 @@ TEST_F(Period, TheSameNameOnAnotherPcNeverDeletesTheFirstPcsToken) {
         Pc other(root, share, std::string("pcB-") + second);
         DeleteFileA(pc.go.c_str());
         ProgramRun first(pc.program, "Ann");
-        ASSERT_TRUE(AppStarted());
+        ASSERT_TRUE(AppStarted()) << first.Shown();
         {
             ProgramRun run(other.program, second);
             run.Choose("TStartLock", "Cancel");
@@ -388,7 +420,7 @@ TEST_F(Period, ClosingTheTitleWindowNeverSkipsTheEndOfThePeriod) {
     }
     DeleteFileA(pc.Token("Bob").c_str());
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     HWND title = run.Window("TLogo");
     PostMessageA(title, WM_CLOSE, 0, 0);
     EXPECT_FALSE(run.Ended(1000));
@@ -399,6 +431,117 @@ TEST_F(Period, ClosingTheTitleWindowNeverSkipsTheEndOfThePeriod) {
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
+// Closed at any moment of the period's end (here: a close asked again and again from the
+// application's end to the program's), the period still copies back and lets go of its
+// token and life sign: even the moment between the copy back and the last step is part of
+// the period.
+TEST_F(Period, ClosingAtAnyMomentOfTheEndStillCopiesBackAndLetsGo) {
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted()) << run.Shown();
+    const HWND title = run.Window("TLogo");
+    ASSERT_NE(title, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread closer([&] {
+        while (!stop && IsWindow(title)) {
+            PostMessageA(title, WM_CLOSE, 0, 0);
+            Sleep(1);
+        }
+    });
+    pc.AppEnds();
+    const bool ended = run.Ended();
+    stop = true;
+    closer.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty()) << "a token or life sign outlived the program";
+}
+
+// A quit posted by another program is a request to close, not an end: the period goes on
+// and ends through its last step, copying back and letting go.
+TEST_F(Period, AQuitFromAnotherProgramEndsThePeriodThroughItsLastStep) {
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted()) << run.Shown();
+    const HWND title = run.Window("TLogo");
+    ASSERT_NE(title, nullptr);
+    ASSERT_TRUE(PostThreadMessageA(GetWindowThreadProcessId(title, nullptr), WM_QUIT, 0, 0));
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+    EXPECT_FALSE(Exists(pc.local + ".unsaved"));
+}
+
+// Asked at logoff or shutdown, the title window refuses while the application holds work
+// that has not reached the share. Should Windows end the session anyway, the lock goes
+// with the program and the work stays recorded, and the next start offers it. Before the
+// application starts nothing is at stake and the session may end.
+TEST_F(Period, TheSessionWaitsForTheWorkAndAnEndForcedAnywayKeepsIt) {
+    const auto ask = [](HWND window, UINT message, WPARAM wp) {
+        DWORD_PTR answer = 0xBAD;
+        const bool answered =
+            SendMessageTimeoutA(window, message, wp, ENDSESSION_LOGOFF, SMTO_NORMAL, kPatience, &answer) != 0;
+        return answered ? answer : DWORD_PTR(0xBAD);
+    };
+    {
+        WriteFile(pc.Token("Bob"), "1");
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_NE(run.Window("TStartLock"), nullptr);
+        EXPECT_EQ(ask(run.Window("TLogo"), WM_QUERYENDSESSION, 0), DWORD_PTR(TRUE)) << "nothing is at stake yet";
+        DeleteFileA(pc.Token("Bob").c_str());
+    }
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted()) << run.Shown();
+    const HWND title = run.Window("TLogo");
+    EXPECT_EQ(ask(title, WM_QUERYENDSESSION, 0), DWORD_PTR(FALSE)) << "the application holds the work";
+    EXPECT_TRUE(IsWindowVisible(title));
+    ask(title, WM_ENDSESSION, TRUE);  // Windows ends it anyway
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(ListTree(share.lock).empty()) << "the token outlived the program";
+    EXPECT_EQ(SharedNotes(), kSharedBefore);
+    EXPECT_TRUE(Exists(pc.local + ".unsaved"));
+    pc.AppEnds();  // the session's end would have ended the application too
+
+    ProgramRun next(pc.program, "Ann");
+    MessageBoxSeen offered = next.Box("Unsaved Local Data", "&Yes");
+    EXPECT_NE(offered.text.find("has not changed"), std::string::npos) << offered.text;
+    ASSERT_TRUE(next.Ended());  // the application of this period finds its go file at once
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\nedited on pcA\r\n");
+    EXPECT_FALSE(Exists(pc.local + ".unsaved"));
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
+// A batch file as the run command runs in the command interpreter: the period waits for
+// what the batch started, not for every command prompt on the PC. An unrelated one, running
+// before and after, is no copy of the application.
+TEST_F(Period, ABatchFileIsWaitedForAloneNotForAnUnrelatedCommandPrompt) {
+    const std::string batch = pc.folder + "\\work.bat";
+    WriteFile(batch, "@" + pc.helper + " --append-line " + pc.local + "\\notes.txt batch --wait-for " + pc.go +
+                         " 120000\r\n");
+    pc.WriteSetting("RunCommand", batch);
+    pc.WriteSetting("RunCommandOptions", "");
+    const std::string otherGo = root / "other-go";
+    std::string prompt = "C:\\windows\\system32\\cmd.exe /c " + pc.helper + " --wait-for " + otherGo + " 120000";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION unrelated{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &prompt[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &unrelated));
+    {
+        ProgramRun run(pc.program, "Ann");
+        ASSERT_TRUE(WaitFor([&] { return ReadFileOr(pc.local + "\\notes.txt", "") == std::string(kSharedBefore) + "batch\r\n"; }));
+        pc.AppEnds();
+        EXPECT_TRUE(run.Ended());
+        EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "batch\r\n");
+        EXPECT_TRUE(ListTree(share.lock).empty());
+        EXPECT_EQ(WaitForSingleObject(unrelated.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the unrelated prompt ended: the test shows nothing";
+    }
+    WriteFile(otherGo, "go");
+    WaitForSingleObject(unrelated.hProcess, kPatience);
+    CloseHandle(unrelated.hThread);
+    CloseHandle(unrelated.hProcess);
+}
+
 // A take that fails with no token in the way: no start-lock dialog, but a box that says
 // why; the period ends without copying, and no token is left anywhere.
 TEST_F(Period, ATakeThatFailsWithoutAHolderIsExplainedAndCopiesNothing) {
@@ -407,18 +550,26 @@ TEST_F(Period, ATakeThatFailsWithoutAHolderIsExplainedAndCopiesNothing) {
     struct Case {
         std::string user;
         std::string lockFolder;
-        std::string text;
+        const char* caption;
+        std::string text, textEnd;  // the reason between them: the system names it its own way
     } cases[] = {
-        {"..\\evil", share.lock, "Can't create lock : user name holds a character not allowed in a file name : ..\\evil"},
-        {"\"COM1\"", share.lock, "Can't create lock : user name is a device name : COM1"},
-        {"Ann", lockFile, "Can't create lock : ERROR PATH NOT FOUND"},
+        {"..\\evil", share.lock, "Lock Create",
+         "Can't create lock : user name holds a character not allowed in a file name : ..\\evil", ""},
+        {"\"COM1\"", share.lock, "Lock Create", "Can't create lock : user name is a device name : COM1", ""},
+        {"Ann", lockFile, "Lock Folder Unreadable", "The lock folder " + lockFile + " cannot be read (ERROR ",
+         "). Nothing was changed."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user + " in " + c.lockFolder);
         pc.WriteSetting("RemoteLockFolder", c.lockFolder);
         ProgramRun run(pc.program, c.user);
-        MessageBoxSeen box = run.Box("Lock Create");
-        EXPECT_EQ(box.text, c.text);
+        MessageBoxSeen box = run.Box(c.caption);
+        if (c.textEnd.empty()) {
+            EXPECT_EQ(box.text, c.text);
+        } else {
+            EXPECT_EQ(box.text.rfind(c.text, 0), 0u) << box.text;
+            EXPECT_EQ(box.text.substr(box.text.size() - std::min(box.text.size(), c.textEnd.size())), c.textEnd);
+        }
         EXPECT_EQ(box.owner, FindTopWindow("TLogo", nullptr, run.Pid()));
         ASSERT_TRUE(run.Ended());
         EXPECT_EQ(run.ExitCode(), 0u);
@@ -564,17 +715,32 @@ TEST_F(LockLost, StolenThenCancelLosesTheChanges) {
 
 // ---- Failures -----------------------------------------------------------------------
 
-TEST_F(Period, ARunCommandThatCannotStartIsReportedAndNothingIsCopiedBack) {
+// The tree was never handed to the application: the failed start takes back the record
+// of unsaved work it wrote, so the next period, started normally, asks nothing (and its
+// "Yes" could never set another PC's save aside for work that never was).
+TEST_F(Period, ARunCommandThatCannotStartLeavesNoWorkForTheNextPeriod) {
     const std::string notAProgram = pc.folder + "\\notes.exe";
     WriteFile(notAProgram, "this is text, not a program");
     pc.WriteSetting("RunCommand", notAProgram);
-    ProgramRun run(pc.program, "Ann");
-    MessageBoxSeen box = run.Box("Lanuching Application");
-    EXPECT_EQ(box.text.rfind("Unable to run command : ERROR ", 0), 0u) << box.text;
-    ASSERT_TRUE(run.Ended());
+    {
+        ProgramRun run(pc.program, "Ann");
+        MessageBoxSeen box = run.Box("Lanuching Application");
+        EXPECT_EQ(box.text.rfind("Unable to run command : ERROR ", 0), 0u) << box.text;
+        ASSERT_TRUE(run.Ended());
+    }
     EXPECT_TRUE(ListTree(share.lock).empty());
     EXPECT_EQ(SharedNotes(), kSharedBefore);
     EXPECT_FALSE(Exists(share.data + ".saved"));
+    EXPECT_FALSE(Exists(pc.local + ".unsaved"));
+
+    pc.WriteSetting("RunCommand", pc.helper);
+    ProgramRun run(pc.program, "Ann");
+    ASSERT_TRUE(AppStarted()) << run.Shown();
+    EXPECT_EQ(FindTopWindow(nullptr, "Unsaved Local Data", run.Pid()), nullptr);
+    pc.AppEnds();
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ(SharedNotes(), std::string(kSharedBefore) + "edited on pcA\r\n");
+    EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
 TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
@@ -600,7 +766,7 @@ TEST_F(Period, AFailedCopyInKeepsTheLocalDataAndStartsNothing) {
 
 TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     // A folder of the local data that cannot be listed: the copy back cannot take it.
     // (A file held open would make the period wait for it instead.)
     HANDLE held = CreateFileA((pc.local + "\\sub").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -626,7 +792,7 @@ TEST_F(Period, AFailedCopyBackKeepsTheSharedDataRecoverable) {
 TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
     Pc pcB(root, share, "pcB");
     ProgramRun runA(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << runA.Shown();
     ProgramRun runB(pcB.program, "Bea");
     HWND dialog = runB.Window("TStartLock");
     ASSERT_NE(dialog, nullptr);
@@ -650,7 +816,7 @@ TEST_F(Period, ASecondPcSeesTheHolderWorksReadOnlyAndCopiesNothingBack) {
 
 TEST_F(Period, TheInformationWindowOpensWhileTheApplicationRunsAndThePeriodGoesOn) {
     ProgramRun run(pc.program, "Ann");
-    ASSERT_TRUE(AppStarted());
+    ASSERT_TRUE(AppStarted()) << run.Shown();
     HWND title = run.Window("TLogo");
     ASSERT_NE(title, nullptr);
     HWND label = FindWindowExA(title, nullptr, "Static", nullptr);

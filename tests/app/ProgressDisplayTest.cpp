@@ -65,6 +65,36 @@ private:
 };
 PausingCopy* PausingCopy::active_ = nullptr;
 
+// The first flush of the new tree (every file is copied and checked by then) stops until
+// the test lets it go on: the moment between the last file and the switch, held open.
+class PausingFlush {
+public:
+    PausingFlush() : previous_(Platform().flushFile) {
+        active_ = this;
+        Platform().flushFile = Flush;
+    }
+    ~PausingFlush() {
+        Platform().flushFile = previous_;
+        active_ = nullptr;
+    }
+    bool AwaitPause() const { return AwaitCondition([&] { return paused_.load(); }); }
+    void GoOn() { released_ = true; }
+
+private:
+    static BOOL WINAPI Flush(HANDLE file) {
+        PausingFlush& self = *active_;
+        self.paused_ = true;
+        AwaitCondition([&] { return self.released_.load(); });
+        return self.previous_(file);
+    }
+
+    static PausingFlush* active_;
+    BOOL(WINAPI* previous_)(HANDLE);
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> released_{false};
+};
+PausingFlush* PausingFlush::active_ = nullptr;
+
 forms::FormSpec OwnerSpec() {
     forms::FormSpec params;
     params.className = "TProgressOwner";
@@ -139,6 +169,118 @@ TEST(ProgressDisplay, CountsRiseAndCancelLeavesBothTreesAsTheyWere) {
     EXPECT_EQ(ListTree(source).size(), static_cast<size_t>(kFiles + 1));
     // The display is gone once the transfer has ended.
     EXPECT_EQ(FindTopWindow("TProgress", nullptr, GetCurrentProcessId()), nullptr);
+}
+
+// A small pair of trees for the tests of the last moments of a transfer.
+struct SmallTrees {
+    SmallTrees() {
+        MakeFolder(source);
+        MakeFolder(destination);
+        for (int i = 0; i < 10; ++i) WriteFile(source + "\\f" + std::to_string(i) + ".txt", "new " + std::to_string(i));
+        WriteFile(destination + "\\mine.txt", "my work");
+    }
+    TempDir dir;
+    const std::string source = dir / "Shared", destination = dir / "Work";
+};
+
+// The display's second line, as a user reads it.
+std::string StatusLine(HWND display) {
+    HWND files = nullptr;
+    for (HWND child = GetWindow(display, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (WindowText(child).rfind("Files:", 0) == 0) files = child;
+    return files ? WindowText(GetWindow(files, GW_HWNDNEXT)) : "";
+}
+
+// Every file is copied, and the new tree not yet switched in: a Cancel now still counts,
+// and the transfer ends with both trees as they were.
+TEST(ProgressDisplay, CancelAfterTheLastFileStillCountsUntilTheSwitch) {
+    SmallTrees trees;
+    const auto before = ListTree(trees.destination);
+    forms::Form owner(OwnerSpec(), nullptr);
+    owner.Show();
+    PausingFlush flush;
+    std::string shown;
+    std::thread user([&] {
+        HWND display = AwaitTopWindow("TProgress", nullptr, GetCurrentProcessId());
+        if (!display || !flush.AwaitPause()) {
+            flush.GoOn();
+            return;
+        }
+        HWND cancel = FindChild(display, "Button", "Cancel");
+        if (cancel) Click(cancel);
+        AwaitCondition([&] { return StatusLine(display).rfind("Cancelling", 0) == 0; });
+        shown = StatusLine(display);
+        flush.GoOn();
+    });
+    const TransferResult result = RunWithProgress(owner, [&](TransferProgress& progress) {
+        return TransferTree(trees.source, trees.destination, &progress);
+    });
+    user.join();
+    EXPECT_EQ(shown, "Cancelling: nothing will be changed.");
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.cancelled);
+    ASSERT_FALSE(result.messages.empty());
+    EXPECT_EQ(result.messages[0].text, "User aborted copy");
+    EXPECT_EQ(ListTree(trees.destination), before);
+    EXPECT_FALSE(Exists(trees.destination + ".saved"));
+    EXPECT_FALSE(Exists(trees.destination + ".next"));
+}
+
+// Once the switch has begun the transfer finishes: Cancel is refused, and the display
+// says that it is too late to cancel rather than promising that nothing will change.
+TEST(ProgressDisplay, OnceTheSwitchBeganTheDisplaySaysItIsTooLateToCancel) {
+    SmallTrees trees;
+    forms::Form owner(OwnerSpec(), nullptr);
+    owner.Show();
+    std::atomic<bool> atSwitch{false}, goOn{false};
+    TransferOptions options;
+    options.beforeSwitch = [&](uint64_t) {
+        atSwitch = true;
+        AwaitCondition([&] { return goOn.load(); });
+        return true;
+    };
+    std::string shown;
+    bool cancelEnabled = true;
+    std::thread user([&] {
+        HWND display = AwaitTopWindow("TProgress", nullptr, GetCurrentProcessId());
+        if (display && AwaitCondition([&] { return atSwitch.load(); })) {
+            HWND cancel = FindChild(display, "Button", "Cancel");
+            if (cancel) Click(cancel);  // as soon as the switch began: refused
+            AwaitCondition([&] { return StatusLine(display).rfind("Too late", 0) == 0; });
+            shown = StatusLine(display);
+            cancelEnabled = cancel && IsWindowEnabled(cancel);
+        }
+        goOn = true;
+    });
+    const TransferResult result = RunWithProgress(owner, [&](TransferProgress& progress) {
+        return TransferTree(trees.source, trees.destination, &progress, options);
+    });
+    user.join();
+    EXPECT_EQ(shown, "Too late to cancel: the copy is being put in place.");
+    EXPECT_FALSE(cancelEnabled);
+    EXPECT_TRUE(result.ok);
+    EXPECT_FALSE(result.cancelled);
+    std::string difference;
+    EXPECT_TRUE(SameTree(trees.source, trees.destination, &difference)) << difference;
+    EXPECT_EQ(ReadFile(trees.destination + ".saved\\mine.txt"), "my work");
+}
+
+// A copy that finds nothing changed has nothing to switch, and ends at once: a cancel that
+// came before its end still counts, so that the period does not go on as if it were done.
+TEST(ProgressDisplay, ACancelBeforeACopyOfNothingChangedEndsStillCounts) {
+    SmallTrees trees;
+    ASSERT_TRUE(TransferTree(trees.source, trees.destination).ok);
+    TransferProgress cancelledFirst;
+    ASSERT_TRUE(cancelledFirst.Cancel());
+    const TransferResult result = TransferTree(trees.source, trees.destination, &cancelledFirst);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.changedNothing);
+    TransferProgress uncancelled;
+    const TransferResult again = TransferTree(trees.source, trees.destination, &uncancelled);
+    EXPECT_TRUE(again.ok);
+    EXPECT_TRUE(again.changedNothing);
+    EXPECT_FALSE(uncancelled.Cancel()) << "a cancel after the end is refused";
 }
 
 }  // namespace

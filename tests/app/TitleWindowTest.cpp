@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <thread>
@@ -190,6 +191,59 @@ TEST(TitleWindow, AnOwnTokenThatCannotBeTakenAwayIsNamedAndThePeriodEnds) {
     }
     EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Lock Delete", "Can't delete own lock : " + token}}));
     EXPECT_EQ(boxes.Seen().size(), 1u);
+}
+
+// A share that keeps the token's create waiting (a slow network, a server that does not
+// answer): the create stands until the test lets it go, and is then refused.
+class StandingCreate {
+public:
+    StandingCreate() : previous_(Platform().createFile) { Platform().createFile = Create; }
+    ~StandingCreate() {
+        Release();
+        Platform().createFile = previous_;
+    }
+    bool AwaitStanding() const { return AwaitCondition([] { return standing_.load(); }); }
+    void Release() { released_ = true; }
+
+private:
+    static HANDLE WINAPI Create(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+        standing_ = true;
+        AwaitCondition([] { return released_.load(); });
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    static inline std::atomic<bool> standing_{false};
+    static inline std::atomic<bool> released_{false};
+    decltype(PlatformCalls::createFile) previous_;
+};
+
+// The take, with its look at the share and its back-off from rivals, runs on a worker:
+// while the share keeps it waiting, the title window answers, or Windows would call the
+// program hung and offer to end it with the lock half taken.
+TEST(TitleWindow, TheWindowAnswersWhileTheLockIsTaken) {
+    TempDir locks;
+    SetRemoteLockFolder(locks.Path().c_str());
+    MessageBoxWatcher boxes;
+    StandingCreate share;
+    TLogo logo;
+    logo.UserName.Reset(ConcatText("Ann"));
+    logo.State = TakeLock;
+    const HWND window = logo.Handle();
+    std::atomic<bool> answered{false};
+    std::thread user([&] {
+        if (share.AwaitStanding()) {
+            DWORD_PTR result = 0;
+            answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kPatience, &result) != 0;
+        }
+        share.Release();
+    });
+    forms::application::Run(logo);
+    user.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(boxes.CaptionsAndTexts(), (Boxes{{"Lock Create", "Can't create lock : ERROR ACCESS DENIED"}}));
+    EXPECT_EQ(logo.State, Finish);
+    EXPECT_TRUE(ListTree(locks.Path()).empty());
 }
 
 // The error box fails once for want of memory, as a step may under load.

@@ -123,6 +123,28 @@ void ProgramRun::Choose(const char* dialogClass, const char* buttonText) const {
     AwaitGone(dialog);
 }
 
+std::string ProgramRun::Shown() const {
+    struct Collect {
+        DWORD pid;
+        std::string text;
+    } collect{Pid(), ""};
+    EnumWindows(
+        [](HWND w, LPARAM lp) -> BOOL {
+            auto* c = reinterpret_cast<Collect*>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner != c->pid || !IsWindowVisible(w)) return TRUE;
+            char cls[64] = "";
+            GetClassNameA(w, cls, sizeof cls);
+            c->text += std::string(" [") + cls + " \"" + WindowText(w) + "\"";
+            if (HWND message = GetDlgItem(w, 0xFFFF)) c->text += ": " + WindowText(message);
+            c->text += "]";
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&collect));
+    return "shown:" + (collect.text.empty() ? std::string(" nothing") : collect.text);
+}
+
 namespace {
 
 // A running process whose program file is `path`, opened to be watched; null when none.

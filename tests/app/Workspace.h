@@ -61,6 +61,9 @@ public:
     testsupport::MessageBoxSeen Box(const char* caption, const char* button = "OK") const;
     // Waits for the dialog of this class, then clicks the button with this caption.
     void Choose(const char* dialogClass, const char* buttonText) const;
+    // What the program shows now, window by window (class, caption, a box's text): said
+    // when a test waits in vain, so that an unexpected box is named.
+    std::string Shown() const;
 
 private:
     PROCESS_INFORMATION info_{};

@@ -424,6 +424,38 @@ TEST_F(Launcher, ACopyOfTheProgramRunningBeforeIsWaitedForOnceItHasTheWork) {
     EXPECT_EQ(app.ProgramsWaitedFor(), Names{});
 }
 
+// A program that runs other people's work (a command interpreter for a batch file, a
+// script or Java host, the DLL runner, the shell) has no copies that take the work over:
+// another instance of it, running beside the period, is never waited for. Any other
+// program's copy is.
+TEST_F(Launcher, AnotherInstanceOfAHostProgramIsNeverTakenForTheApplication) {
+    struct Case {
+        const char* name;
+        bool waited;
+    } cases[] = {{"cmd.exe", false},     {"javaw.exe", false},    {"rundll32.exe", false}, {"wscript.exe", false},
+                 {"explorer.exe", false}, {"powershell.exe", false}, {"PALM.exe", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = std::string("host-") + c.name;
+        MakeFolder(temp_ / folder);
+        const std::string program = HelperNamed(folder, c.name);
+        const std::string go = temp_ / (folder + "\\go");
+        OwnStart unrelated(program, "--wait-for " + Quoted(go) + " 60000");
+        AppControl app(program.c_str(), "--exit 0");
+        ASSERT_TRUE(app.Start()) << app.GetErrorText();
+        ASSERT_TRUE(StarterEnded(app));
+        if (c.waited) {
+            EXPECT_TRUE(app.IsRunning());
+            EXPECT_EQ(app.ProgramsWaitedFor(), Names{c.name});
+        } else {
+            EXPECT_TRUE(WaitUntilEnded(app)) << "waited for an unrelated instance";
+        }
+        EXPECT_TRUE(Alive(unrelated.Process()));
+        WriteFile(go, "");
+        EXPECT_TRUE(WaitUntilEnded(app));
+    }
+}
+
 ULONGLONG g_now = 0;  // the clock of the test below: it moves only when told
 
 // Looking at every running process is dear, so it happens at most once a second; the

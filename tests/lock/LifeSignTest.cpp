@@ -175,6 +175,31 @@ TEST(LifeSign, ALifeSignLeftWithoutItsTokenMisleadsNobody) {
 
 // ---- The reader --------------------------------------------------------------------
 
+// The renewer looks at its token before each renewal: once it is gone or another's, the
+// holder knows at once that the lock is lost, and stays knowing it even if a token of its
+// name comes back. A new take starts afresh.
+TEST(LifeSign, TheRenewerTellsTheHolderAtOnceThatItsTokenWent) {
+    TempDir locks;
+    const TokenIdentity token = Take(locks, "Ann");
+    LifeSignRenewer renewer;
+    renewer.Start(locks.Path().c_str(), token, kQuick.intervalMs);
+    const unsigned rounds = renewer.Rounds();
+    ASSERT_TRUE(AwaitCondition([&] { return renewer.Rounds() >= rounds + 3; }));
+    EXPECT_FALSE(renewer.TokenLost());
+
+    ShownToken shown;
+    ASSERT_TRUE(FirstShownToken(locks.Path().c_str(), shown));
+    ASSERT_EQ(DeleteShownToken(locks.Path().c_str(), shown).result, TokenDelete::Deleted);
+    WriteFile(locks / ("Ann" + kSuffix), "1");  // the same name, another PC's file
+    EXPECT_TRUE(AwaitCondition([&] { return renewer.TokenLost(); }));
+
+    ASSERT_TRUE(DeleteFileA((locks / ("Ann" + kSuffix)).c_str()));
+    const TokenIdentity again = Take(locks, "Bob");
+    renewer.Start(locks.Path().c_str(), again, kQuick.intervalMs);
+    EXPECT_FALSE(renewer.TokenLost());
+    renewer.Stop();
+}
+
 // A holder at work is never called stopped, however long it is watched; once its
 // renewals end, it is, after the watch's own time of no change and not before.
 TEST(LifeSignWatch, CallsAHolderStoppedOnlyAfterSeeingNoChangeForLong) {
@@ -277,6 +302,48 @@ TEST(LifeSignWatch, WhatIsNotThisTokensLifeSignIsNone) {
     EXPECT_EQ(watch.Facts().pc, ComputerName());
 }
 
+// A life sign that is there but cannot be read (a share that answers the token and not
+// the sign, a program holding the file) is not "no life sign": that would be an older copy,
+// and would never be called stopped. It reads as unreadable, with the reason, and once
+// no renewal was seen for the stopped time it is called possibly stopped, but never safe.
+TEST(LifeSignWatch, ALifeSignThatCannotBeReadIsToldApartFromNone) {
+    TempDir locks;
+    const TokenIdentity token = Take(locks, "Ann");
+    ASSERT_TRUE(WriteFirstLifeSign(locks.Path().c_str(), token, kQuick.intervalMs, 1));
+    LifeSignWatch watch(kQuick);
+    watch.Look(locks.Path().c_str(), token);
+    ASSERT_EQ(watch.Facts().liveness, Liveness::Alive);
+
+    KernelHandle held(CreateFileA((locks / ("Ann" + kLifeSign)).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  0, nullptr));
+    ASSERT_TRUE(held);
+    watch.Look(locks.Path().c_str(), token);
+    LifeSignFacts facts = watch.Facts();
+    EXPECT_EQ(facts.liveness, Liveness::Unreadable);
+    EXPECT_EQ(facts.pc, ComputerName()) << "what was known of the PC stays";
+    EXPECT_EQ(LifeSignText(facts), "PC " + ComputerName() + ": no life sign could be read (ERROR SHARING VIOLATION)");
+
+    ASSERT_TRUE(AwaitCondition([&] {
+        watch.Look(locks.Path().c_str(), token);
+        return watch.Facts().liveness == Liveness::Stopped;
+    }));
+    facts = watch.Facts();
+    EXPECT_TRUE(facts.unreadable);
+    const std::string text = LifeSignText(facts);
+    EXPECT_NE(text.find("no life sign could be read (ERROR SHARING VIOLATION), none seen for "), std::string::npos) << text;
+    EXPECT_NE(text.find("that PC may have stopped"), std::string::npos) << text;
+    EXPECT_EQ(text.find("is safe"), std::string::npos) << text;
+
+    // Never read at all, from the first look on: no older copy is assumed either.
+    LifeSignWatch fresh(kQuick);
+    fresh.Look(locks.Path().c_str(), token);
+    EXPECT_EQ(fresh.Facts().liveness, Liveness::Unreadable);
+    EXPECT_EQ(LifeSignText(fresh.Facts()), "PC unknown: no life sign could be read (ERROR SHARING VIOLATION)");
+    held.Reset();
+    fresh.Look(locks.Path().c_str(), token);
+    EXPECT_EQ(fresh.Facts().liveness, Liveness::Alive);
+}
+
 // A read in the middle of a renewal finds part of the text: it is no proof of a stopped
 // holder but a sign of one at work, and what was known of its PC stays.
 TEST(LifeSignWatch, APartReadDuringARenewalCountsAsARenewal) {
@@ -305,7 +372,11 @@ TEST(WaitingForTheLock, TheHoldersTokenIsLookedAtByItsExactPath) {
     EXPECT_EQ(LookAtToken(locks.Path().c_str(), ann), TokenPresence::Gone);
     Take(locks, "Ann");
     EXPECT_EQ(LookAtToken(locks.Path().c_str(), ann), TokenPresence::Other) << "taken again by that name";
-    EXPECT_EQ(LookAtToken((locks / "missing").c_str(), ann), TokenPresence::Gone);
+    // A lock folder that is not there (a share that dropped, a folder renamed away) says
+    // nothing about the token in it.
+    DWORD error = 0;
+    EXPECT_EQ(LookAtToken((locks / "missing").c_str(), ann, &error), TokenPresence::Unreadable);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 // The share still lists the holder's token after it went. The ordinary take believes

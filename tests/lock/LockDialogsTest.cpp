@@ -26,23 +26,28 @@ struct Flags {
     bool readOnly = false;
     bool deleteLock = false;
     bool wait = false;
+    bool keepWork = false;
     bool operator==(const Flags& o) const {
-        return cancel == o.cancel && readOnly == o.readOnly && deleteLock == o.deleteLock && wait == o.wait;
+        return cancel == o.cancel && readOnly == o.readOnly && deleteLock == o.deleteLock && wait == o.wait &&
+               keepWork == o.keepWork;
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const Flags& f) {
     return out << "{cancel " << f.cancel << ", readOnly " << f.readOnly << ", deleteLock " << f.deleteLock
-               << ", wait " << f.wait << "}";
+               << ", wait " << f.wait << ", keepWork " << f.keepWork << "}";
 }
 
-Flags FlagsOf(const TLogo& logo) { return {logo.CancelFlag, logo.ReadOnlyFlag, logo.DeleteLockFlag, logo.WaitFlag}; }
+Flags FlagsOf(const TLogo& logo) {
+    return {logo.CancelFlag, logo.ReadOnlyFlag, logo.DeleteLockFlag, logo.WaitFlag, logo.KeepWorkFlag};
+}
 
 constexpr Flags kNone{};
-constexpr Flags kCancel{true, false, false, false};
-constexpr Flags kReadOnly{false, true, false, false};
-constexpr Flags kDeleteLock{false, false, true, false};
-constexpr Flags kWait{false, false, false, true};
+constexpr Flags kCancel{true, false, false, false, false};
+constexpr Flags kReadOnly{false, true, false, false, false};
+constexpr Flags kDeleteLock{false, false, true, false, false};
+constexpr Flags kWait{false, false, false, true, false};
+constexpr Flags kKeepWork{false, false, false, false, true};
 
 // Polls from the user's thread, which owns no window.
 bool Await(const std::function<bool()>& condition) {
@@ -277,7 +282,7 @@ TEST(FinishLockStolen, LooksAsDesigned) {
     TFinishLockStolen dialog(logo);
     ExpectFrame(dialog.Handle(), "TFinishLockStolen", "Caution - Lock Lost", false);
     EXPECT_EQ(ClientSize(dialog.Handle()).cx, 318);
-    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 150);
+    EXPECT_EQ(ClientSize(dialog.Handle()).cy, 185);
 
     const std::vector<HWND> inTabOrder{dialog.tb_Name.Handle(), dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(),
                                        dialog.tb_Since.Handle()};
@@ -285,10 +290,16 @@ TEST(FinishLockStolen, LooksAsDesigned) {
     ASSERT_GE(children.size(), inTabOrder.size());
     EXPECT_EQ(std::vector<HWND>(children.begin(), children.begin() + inTabOrder.size()), inTabOrder);
     EXPECT_EQ(TabCycle(dialog.Handle(), dialog.bt_Cancel.Handle()),
-              (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle()}));
+              (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(), dialog.bt_Keep.Handle()}));
 
     ExpectButton(dialog.bt_Cancel.Handle(), "Cancel - Lose Changes", 129, 25);
     ExpectButton(dialog.bt_Save.Handle(), "Delete Lock && Save", 129, 25);
+    ExpectButton(dialog.bt_Keep.Handle(), "Keep Work for Later", 160, 25);
+    ExpectDialogFont(dialog.bt_Keep.Handle());
+    // Under the two others, above the holder's life sign.
+    EXPECT_TRUE(Above(dialog.bt_Save.Handle(), dialog.bt_Keep.Handle()));
+    EXPECT_TRUE(Above(dialog.bt_Cancel.Handle(), dialog.bt_Keep.Handle()));
+    EXPECT_TRUE(Above(dialog.bt_Keep.Handle(), dialog.lb_LifeSign.Handle()));
     for (HWND c : {dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(), dialog.tb_Name.Handle(),
                    dialog.tb_Since.Handle(), dialog.Label2.Handle(), dialog.Label1.Handle()})
         ExpectDialogFont(c);
@@ -325,27 +336,28 @@ TEST(FinishLockGone, LooksAsDesigned) {
     TFinishLockGone dialog(logo);
     ExpectFrame(dialog.Handle(), "TFinishLockGone", "Caution - Lock Lost", true);
     EXPECT_EQ(SizeOf(dialog.Handle()).cx, 319);
-    EXPECT_EQ(SizeOf(dialog.Handle()).cy, 117);
+    EXPECT_EQ(SizeOf(dialog.Handle()).cy, 150);
 
-    // The caption and the two buttons are all there is.
-    EXPECT_EQ(ChildrenInOrder(dialog.Handle()), (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle()}));
-    EXPECT_EQ(TabCycle(dialog.Handle(), dialog.bt_Cancel.Handle()),
-              (std::vector<HWND>{dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle()}));
+    // The caption and the three buttons are all there is.
+    const std::vector<HWND> buttons{dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(), dialog.bt_Keep.Handle()};
+    EXPECT_EQ(ChildrenInOrder(dialog.Handle()), buttons);
+    EXPECT_EQ(TabCycle(dialog.Handle(), dialog.bt_Cancel.Handle()), buttons);
     ExpectButton(dialog.bt_Cancel.Handle(), "Cancel - Lose Changes", 140, 25);
     ExpectButton(dialog.bt_Save.Handle(), "Save Anyway", 129, 25);
-    ExpectDialogFont(dialog.bt_Cancel.Handle());
-    ExpectDialogFont(dialog.bt_Save.Handle());
+    ExpectButton(dialog.bt_Keep.Handle(), "Keep Work for Later", 160, 25);
+    for (HWND b : buttons) ExpectDialogFont(b);
     EXPECT_TRUE(LeftOf(dialog.bt_Save.Handle(), dialog.bt_Cancel.Handle()));
-    for (HWND c : {dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(), dialog.Handle()})
+    EXPECT_TRUE(Above(dialog.bt_Save.Handle(), dialog.bt_Keep.Handle()));
+    for (HWND c : {dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle(), dialog.bt_Keep.Handle(), dialog.Handle()})
         EXPECT_FALSE(HasHint(dialog.Handle(), c)) << WindowText(c);
-    // Both buttons lie inside the client area.
+    // The buttons lie inside the client area.
     const RECT client = [&] {
         RECT r;
         GetClientRect(dialog.Handle(), &r);
         MapWindowPoints(dialog.Handle(), nullptr, reinterpret_cast<POINT*>(&r), 2);
         return r;
     }();
-    for (HWND b : {dialog.bt_Cancel.Handle(), dialog.bt_Save.Handle()}) {
+    for (HWND b : buttons) {
         const RECT r = RectOf(b);
         EXPECT_TRUE(r.left >= client.left && r.right <= client.right && r.top >= client.top && r.bottom <= client.bottom)
             << WindowText(b);
@@ -417,6 +429,8 @@ TEST(FinishLockStolen, EachButtonSetsItsFlagAndCloses) {
         {"Save", [](D& d) -> forms::Button& { return d.bt_Save; }, Act::Click, kDeleteLock},
         {"Save", [](D& d) -> forms::Button& { return d.bt_Save; }, Act::Enter, kDeleteLock},
         {"Save", [](D& d) -> forms::Button& { return d.bt_Save; }, Act::Space, kDeleteLock},
+        {"Keep", [](D& d) -> forms::Button& { return d.bt_Keep; }, Act::Click, kKeepWork},
+        {"Keep", [](D& d) -> forms::Button& { return d.bt_Keep; }, Act::Space, kKeepWork},
     });
 }
 
@@ -426,6 +440,8 @@ TEST(FinishLockGone, CancelSetsItsFlagAndSaveSetsNone) {
         {"Cancel", [](D& d) -> forms::Button& { return d.bt_Cancel; }, Act::Click, kCancel},
         {"Save", [](D& d) -> forms::Button& { return d.bt_Save; }, Act::Click, kNone},
         {"Save", [](D& d) -> forms::Button& { return d.bt_Save; }, Act::Enter, kNone},
+        {"Keep", [](D& d) -> forms::Button& { return d.bt_Keep; }, Act::Click, kKeepWork},
+        {"Keep", [](D& d) -> forms::Button& { return d.bt_Keep; }, Act::Enter, kKeepWork},
     });
 }
 
@@ -449,33 +465,24 @@ void CheckCancelAtOnce(const char* className) {
 
 TEST(StartLock, CancelHasTheFocusOnOpening) { CheckCancelAtOnce<TStartLock>("TStartLock"); }
 
-// At the end of a period Enter at once must not throw the work away: the lock-gone dialog
-// opens on "Save Anyway", which only takes the lock again.
-TEST(FinishLockGone, SaveAnywayHasTheFocusOnOpening) {
+// At the end of a period Enter at once must neither throw the work away nor write over
+// another PC's work or lock: both lock-lost dialogs open on "Keep Work for Later".
+template <typename Dialog>
+void CheckKeepAtOnce(const char* className) {
     TitleWindow logo;
-    TFinishLockGone dialog(logo);
+    Dialog dialog(logo);
     std::atomic<bool> focusedOnOpening{false};
-    ShowAndAct(dialog, "TFinishLockGone", [&](HWND) {
-        focusedOnOpening = AwaitFocus(dialog.bt_Save.Handle());
-        PressKey(dialog.bt_Save.Handle(), VK_RETURN);
+    ShowAndAct(dialog, className, [&](HWND) {
+        focusedOnOpening = AwaitFocus(dialog.bt_Keep.Handle());
+        PressKey(dialog.bt_Keep.Handle(), VK_RETURN);
     });
     EXPECT_TRUE(focusedOnOpening);
     EXPECT_FALSE(dialog.ClosedFromOutside());
-    EXPECT_EQ(FlagsOf(logo), kNone);
+    EXPECT_EQ(FlagsOf(logo), kKeepWork);
 }
 
-TEST(FinishLockStolen, SaveHasTheFocusOnOpening) {
-    TitleWindow logo;
-    TFinishLockStolen dialog(logo);
-    std::atomic<bool> focusedOnOpening{false};
-    ShowAndAct(dialog, "TFinishLockStolen", [&](HWND) {
-        focusedOnOpening = AwaitFocus(dialog.bt_Save.Handle());
-        PressKey(dialog.bt_Save.Handle(), VK_RETURN);
-    });
-    EXPECT_TRUE(focusedOnOpening);
-    EXPECT_FALSE(dialog.ClosedFromOutside());
-    EXPECT_EQ(FlagsOf(logo), kDeleteLock);
-}
+TEST(FinishLockGone, KeepWorkForLaterHasTheFocusOnOpening) { CheckKeepAtOnce<TFinishLockGone>("TFinishLockGone"); }
+TEST(FinishLockStolen, KeepWorkForLaterHasTheFocusOnOpening) { CheckKeepAtOnce<TFinishLockStolen>("TFinishLockStolen"); }
 
 // Escape does nothing: Tab after it still moves the focus in the open dialog, and the
 // choice made afterwards is the only flag. Tab never stops in the edit boxes.
@@ -508,9 +515,9 @@ TEST(FinishLockGone, EscapeDoesNothing) {
     TFinishLockGone dialog(logo);
     std::atomic<bool> openAfterEscape{false};
     ShowAndAct(dialog, "TFinishLockGone", [&](HWND window) {
-        AwaitFocus(dialog.bt_Save.Handle());
-        PressKey(dialog.bt_Save.Handle(), VK_ESCAPE);
-        PressKey(dialog.bt_Save.Handle(), VK_TAB);
+        AwaitFocus(dialog.bt_Keep.Handle());
+        PressKey(dialog.bt_Keep.Handle(), VK_ESCAPE);
+        PressKey(dialog.bt_Keep.Handle(), VK_TAB);
         openAfterEscape = AwaitFocus(dialog.bt_Cancel.Handle()) && IsWindowVisible(window);
         Click(dialog.bt_Save.Handle());
     });
@@ -523,9 +530,9 @@ TEST(FinishLockStolen, EscapeDoesNothing) {
     TFinishLockStolen dialog(logo);
     std::atomic<bool> openAfterEscape{false};
     ShowAndAct(dialog, "TFinishLockStolen", [&](HWND window) {
-        AwaitFocus(dialog.bt_Save.Handle());
-        PressKey(dialog.bt_Save.Handle(), VK_ESCAPE);
-        PressKey(dialog.bt_Save.Handle(), VK_TAB);
+        AwaitFocus(dialog.bt_Keep.Handle());
+        PressKey(dialog.bt_Keep.Handle(), VK_ESCAPE);
+        PressKey(dialog.bt_Keep.Handle(), VK_TAB);
         openAfterEscape = AwaitFocus(dialog.bt_Cancel.Handle()) && IsWindowVisible(window);
         Click(dialog.bt_Save.Handle());
     });

@@ -77,14 +77,15 @@ int main(int argc, char** argv) {
     if (protocols.empty())
         protocols = {race::Protocol::CheckCreate, race::Protocol::BackOff, race::Protocol::Take, race::Protocol::Wait};
 
-    std::printf("%-13s %6s %6s %10s %10s %12s %8s %12s %11s\n", "protocol", "takers", "rounds", ">1 holder",
-                "no holder", "stray token", "failed", "mean try ms", "max try ms");
+    std::printf("%-13s %6s %6s %10s %10s %12s %8s %11s %12s %11s\n", "protocol", "takers", "rounds", ">1 holder",
+                "no holder", "stray token", "failed", "not started", "mean try ms", "max try ms");
     bool anyFailure = false;
     for (race::Protocol protocol : protocols)
         for (int takers : {4, 8}) {
             const race::Tally t = race::Run(protocol, rounds, takers);
-            std::printf("%-13s %6d %6d %10d %10d %12d %8d %12.1f %11.1f\n", race::Name(protocol), takers, t.rounds,
-                        t.doubleHolds, t.noHolder, t.strayTokens, t.failures, t.meanTakeMs, t.maxTakeMs);
+            std::printf("%-13s %6d %6d %10d %10d %12d %8d %11d %12.1f %11.1f\n", race::Name(protocol), takers,
+                        t.rounds, t.doubleHolds, t.noHolder, t.strayTokens, t.failures, t.takersNotStarted,
+                        t.meanTakeMs, t.maxTakeMs);
             std::fflush(stdout);
             for (const auto& line : t.problems)
                 if (line.find("holder") == std::string::npos) std::printf("    %s\n", line.c_str());

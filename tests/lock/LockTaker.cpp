@@ -76,18 +76,36 @@ bool TryLock(race::Protocol protocol, const std::string& folder, const std::stri
 
 }  // namespace
 
+// Takers on one system meet at named kernel objects. Takers in Wine prefixes of their own
+// (separate PCs: each with a server of its own) share no such objects, only files: each
+// says it is ready with a file of its own, and all go when the go file appears.
+bool MeetAtStart(const std::string& start, const std::string& user) {
+    const std::string kFiles = "file:";
+    if (start.compare(0, kFiles.size(), kFiles) == 0) {
+        const std::string folder = start.substr(kFiles.size());
+        if (FILE* ready = std::fopen((folder + "\\" + user + ".ready").c_str(), "w")) std::fclose(ready);
+        const std::string go = folder + "\\go";
+        const ULONGLONG giveUp = GetTickCount64() + 60000;
+        while (GetFileAttributesA(go.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (GetTickCount64() > giveUp) return false;
+            Sleep(1);
+        }
+        return true;
+    }
+    KernelHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str()));
+    KernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str()));
+    if (!ready || !go) return false;
+    ReleaseSemaphore(ready.Get(), 1, nullptr);
+    return WaitForSingleObject(go.Get(), 60000) == WAIT_OBJECT_0;
+}
+
 int main(int argc, char** argv) {
     race::Protocol protocol;
     if (argc != 6 || !race::Parse(argv[4], protocol)) {
-        std::fprintf(stderr, "usage: lock_taker <lock folder> <user> <start name> <protocol> <result file>\n");
+        std::fprintf(stderr, "usage: lock_taker <lock folder> <user> <start name | file:<folder>> <protocol> <result file>\n");
         return 2;
     }
-    const std::string start = argv[3];
-    KernelHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (start + ".ready").c_str()));
-    KernelHandle go(OpenEventA(SYNCHRONIZE, FALSE, (start + ".go").c_str()));
-    if (!ready || !go) return 3;
-    ReleaseSemaphore(ready.Get(), 1, nullptr);
-    if (WaitForSingleObject(go.Get(), 60000) != WAIT_OBJECT_0) return 4;
+    if (!MeetAtStart(argv[3], argv[2])) return 4;
 
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);

@@ -14,6 +14,8 @@
 
 namespace race {
 
+ProcessStart startProcess = CreateProcessA;
+
 namespace {
 
 constexpr DWORD kPatienceMs = 60000;
@@ -77,7 +79,23 @@ struct Round {
     bool failed = false;
     std::string failure;
     std::vector<double> takeMs;
+    int ran = 0;                      // takers started
+    std::vector<std::string> notRun;  // why the others were not
 };
+
+// One taker's start, asked for again when the system refuses it.
+bool StartTaker(const std::string& program, const std::string& commandLine, PROCESS_INFORMATION& info, DWORD& error) {
+    for (int tried = 1; tried <= kStartTries; ++tried) {
+        std::string line = commandLine;
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        if (startProcess(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            return true;
+        error = GetLastError();
+        Sleep(50 * tried);
+    }
+    return false;
+}
 
 Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, const std::string& resultFolder) {
     static unsigned counter = 0;
@@ -95,22 +113,23 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
 
     std::vector<KernelHandle> owned;
     std::vector<HANDLE> processes;
+    std::vector<std::string> names;
     for (int i = 0; i < takers; ++i) {
         const std::string name = "taker" + std::to_string(i + 1);
-        std::string commandLine = "\"" + program + "\" \"" + lockFolder + "\" " + name + " " + start + " " +
-                                  Name(protocol) + " \"" + resultFolder + "\\" + name + ".ms\"";
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
+        const std::string commandLine = "\"" + program + "\" \"" + lockFolder + "\" " + name + " " + start + " " +
+                                        Name(protocol) + " \"" + resultFolder + "\\" + name + ".ms\"";
         PROCESS_INFORMATION info{};
-        if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &info)) {
-            fail("cannot start " + program + ": error " + std::to_string(GetLastError()));
-            break;
+        DWORD error = 0;
+        if (!StartTaker(program, commandLine, info, error)) {
+            round.notRun.push_back(name + " (error " + std::to_string(error) + ")");
+            continue;
         }
         CloseHandle(info.hThread);
         owned.emplace_back(info.hProcess);
         processes.push_back(info.hProcess);
+        names.push_back(name);
     }
+    round.ran = static_cast<int>(processes.size());
     // Release them only once every taker waits at the start.
     for (size_t i = 0; i < processes.size(); ++i)
         if (WaitForSingleObject(ready.Get(), kPatienceMs) != WAIT_OBJECT_0) {
@@ -129,7 +148,7 @@ Round RunRound(Protocol protocol, int takers, const std::string& lockFolder, con
     for (size_t i = 0; i < processes.size(); ++i) {
         DWORD code = 0;
         GetExitCodeProcess(processes[i], &code);
-        const std::string name = "taker" + std::to_string(i + 1);
+        const std::string& name = names[i];
         if (code == kHeld) {
             ++round.holders;
             round.holder = name;
@@ -177,8 +196,19 @@ Tally Run(Protocol protocol, int rounds, int takers) {
 
         const Round round = RunRound(protocol, takers, lockFolder, resultFolder);
         auto tokens = TokensIn(lockFolder);
-        ++tally.rounds;
         const std::string label = "round " + std::to_string(r) + ": ";
+        tally.takersNotStarted += static_cast<int>(round.notRun.size());
+        if (!round.notRun.empty()) {
+            std::string which;
+            for (const auto& n : round.notRun) which += " " + n;
+            tally.problems.push_back(label + "not started:" + which + "; the round counts the " +
+                                     std::to_string(round.ran) + " that ran");
+        }
+        if (round.ran == 0) {
+            ++tally.roundsNotRun;
+            continue;
+        }
+        ++tally.rounds;
         if (round.failed) {
             ++tally.failures;
             tally.problems.push_back(label + round.failure);

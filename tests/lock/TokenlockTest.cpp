@@ -297,7 +297,8 @@ TEST(Tokenlock, InvalidNamesNeitherFindNorDeleteOtherTokens) {
 }
 
 // What the caller is told when the take fails: a holder in the way, or why the token
-// could not be made.
+// could not be made. A refused create never comes back as a bare "file exists": whatever
+// has the token's name is named.
 TEST(Tokenlock, AFailedTakeSaysWhy) {
     TempDir root;
     const std::string locks = root / "locks";
@@ -306,17 +307,20 @@ TEST(Tokenlock, AFailedTakeSaysWhy) {
     MakeFolder(held);
     WriteFile(held + "\\Bob" + kSuffix, "1");
     MakeFolder(locks + "\\Carl" + kSuffix);  // invisible to the lookups, but in the way of the create
+    WriteFile(locks + "\\Dora" + kSuffix, "1");
+    SetFileAttributesA((locks + "\\Dora" + kSuffix).c_str(), FILE_ATTRIBUTE_HIDDEN);
     struct Case {
         std::string folder;
         const char* name;
         TakeResult result;
         std::vector<DWORD> errors;  // any of these
-        const char* detail;
+        std::string detail;
     } cases[] = {
         {held, "Ann", TakeResult::InTheWay, {0}, ""},
-        {root / "gone", "Ann", TakeResult::CreateFailed, {ERROR_PATH_NOT_FOUND}, ""},
+        {root / "gone", "Ann", TakeResult::FolderUnreadable, {ERROR_PATH_NOT_FOUND}, ""},
         {"", "Ann", TakeResult::CreateFailed, {ERROR_PATH_NOT_FOUND}, ""},
-        {locks, "Carl", TakeResult::CreateFailed, {ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED}, ""},
+        {locks, "Carl", TakeResult::NameTaken, {ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED}, locks + "\\Carl" + kSuffix},
+        {locks, "Dora", TakeResult::NameTaken, {ERROR_FILE_EXISTS}, locks + "\\Dora" + kSuffix},
         {locks, "..\\evil", TakeResult::NameRefused, {0}, "user name holds a character not allowed in a file name"},
         {locks, "Ann\tLee", TakeResult::NameRefused, {0}, "user name holds a character not allowed in a file name"},
         {locks, "lpt\xB9", TakeResult::NameRefused, {0}, "user name is a device name"},
@@ -330,7 +334,51 @@ TEST(Tokenlock, AFailedTakeSaysWhy) {
         EXPECT_EQ(take.detail, c.detail);
     }
     EXPECT_EQ(Entries(held), std::vector<std::string>{"Bob" + kSuffix});
-    EXPECT_EQ(Entries(locks), (std::vector<std::string>{"Ann" + kSuffix, "Carl" + kSuffix + "/"}));
+    EXPECT_EQ(Entries(locks), (std::vector<std::string>{"Ann" + kSuffix, "Carl" + kSuffix + "/", "Dora" + kSuffix}));
+}
+
+// A token of this very name that the listing does not show yet (a share's cache, another
+// PC of the same user name): the create-new meets it, and it is a holder like any other.
+TEST(Tokenlock, ATokenOfTheSameNameHiddenByAStaleListingIsAHolder) {
+    TempDir locks;
+    WriteFile(TokenOf(locks, "Ann"), "1");
+    StaleListing cache({L"Ann" + Widen(kSuffix)});
+    const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), "Ann");
+    EXPECT_EQ(take.result, TakeResult::InTheWay);
+    EXPECT_EQ(take.error, 0u);
+    EXPECT_EQ(Entries(locks.Path()), std::vector<std::string>{"Ann" + kSuffix});
+}
+
+// A lock folder that cannot be listed (a share that dropped, a folder another program
+// holds without sharing) shows no token, but that is no proof of a free lock: the take
+// makes nothing, the holder lookup and the check say "unreadable", never "none" or "lost".
+TEST(Tokenlock, AFolderThatCannotBeListedIsNeverTakenForAnEmptyOne) {
+    TempDir locks;
+    const TokenIdentity own = [&] {
+        const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), "Ann");
+        EXPECT_EQ(take.result, TakeResult::Taken);
+        return take.identity;
+    }();
+    ASSERT_TRUE(DeleteOwnToken(locks.Path().c_str(), own).result == TokenDelete::Deleted);
+    {
+        // A folder opened without sharing cannot be listed by anyone else.
+        KernelHandle exclusive(CreateFileA(locks.Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(exclusive);
+        const TokenTake take = TryTakeTokenLock(locks.Path().c_str(), "Bob");
+        EXPECT_EQ(take.result, TakeResult::FolderUnreadable);
+        EXPECT_NE(take.error, 0u);
+        ShownToken holder;
+        DWORD error = 0;
+        EXPECT_EQ(FindHolder(locks.Path().c_str(), holder, &error), HolderLook::Unreadable);
+        EXPECT_NE(error, 0u);
+        const TokenConflict seen = OtherTokens(locks.Path().c_str(), own);
+        EXPECT_FALSE(seen.readable);
+        EXPECT_FALSE(seen.Clear());
+    }
+    EXPECT_TRUE(Entries(locks.Path()).empty());
+    ShownToken none;
+    EXPECT_EQ(FindHolder(locks.Path().c_str(), none), HolderLook::None);
 }
 
 // A rival's token that appears in the instant of our create and stays: ours goes again.

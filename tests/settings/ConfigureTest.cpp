@@ -3,7 +3,11 @@
 #include "app/Clogo.h"
 #include "settings/Configure.h"
 
+#include "lock/LifeSign.h"
+#include "lock/Tokenlock.h"
+
 #include "settings/Persistentdata.h"
+#include "shell/Handles.h"
 #include "support/Gui.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
@@ -481,6 +485,7 @@ TEST_F(ConfigureTest, SaveStoresAndWritesAllFiveAsTypedThenCloses) {
     });
     EXPECT_TRUE(closed);
     EXPECT_FALSE(logo.CancelFlag);
+    EXPECT_TRUE(dialog.Saved());
     EXPECT_EQ(Lines(ini), IniLines(lock + "\\", shared, otherLocal, program, options));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, otherLocal, program, options}));
     // And read back by a later run as saved.
@@ -598,34 +603,103 @@ TEST_F(ConfigureTest, YesCopiesLocalToSharedKeepingTheOldSharedTreeAsSaved) {
 }
 
 // The fill writes into the shared folder as a period's copy back does: under the lock,
-// which it lets go afterwards, and never while another PC holds it.
+// which it lets go afterwards, and never while another PC holds it. The dialog names the
+// holder and, where its life sign tells, the holder's PC.
 TEST_F(ConfigureTest, TheFirstCopyTakesTheLockAndLeavesAHeldShareAlone) {
     WriteFile(local + "\\a.dat", "alpha");
-    for (const bool held : {true, false}) {
-        SCOPED_TRACE(held ? "held by Bob" : "free");
-        if (held) WriteFile(lock + "\\Bob.tokenlockforcarvelund", "1");
+    char computer[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof computer;
+    GetComputerNameA(computer, &size);
+    struct Case {
+        const char* holder;  // none: the lock is free
+        bool lifeSign;       // an older copy's token has none
+        std::string shown;
+    } cases[] = {
+        {"Bob", false, "Locked by Bob (PC unknown): nothing was copied"},
+        {"Carl", true, std::string("Locked by Carl on PC ") + computer + ": nothing was copied"},
+        {nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder ? c.holder : "free");
+        TokenIdentity token;
+        LifeSignRenewer renewer;
+        if (c.holder) {
+            const TokenTake take = TryTakeTokenLock(lock.c_str(), c.holder);
+            ASSERT_EQ(take.result, TakeResult::Taken);
+            token = take.identity;
+            if (c.lifeSign) renewer.Start(lock.c_str(), token, 1000);
+        }
         TCarvelund dialog(logo);
         MessageBoxWatcher boxes("&Yes");
         std::string shown = "?";
         const bool closed = RunDialog(dialog, [&](HWND) {
             Click(dialog.bt_Save.Handle());
-            if (!held) return;
-            AwaitText(dialog.lb_error, "Locked by Bob: nothing was copied");
+            if (!c.holder) return;
+            AwaitText(dialog.lb_error, c.shown);
             shown = Text(dialog.lb_error);
             Click(dialog.bt_Cancel.Handle());
         });
         EXPECT_TRUE(closed);
-        if (held) {
-            EXPECT_EQ(shown, "Locked by Bob: nothing was copied");
+        if (c.holder) {
+            EXPECT_EQ(shown, c.shown);
             EXPECT_TRUE(ListTree(shared).empty());
-            EXPECT_TRUE(Exists(lock + "\\Bob.tokenlockforcarvelund"));
-            EXPECT_EQ(ListTree(lock).size(), 1u);
-            DeleteFileA((lock + "\\Bob.tokenlockforcarvelund").c_str());
+            EXPECT_EQ(LookAtToken(lock.c_str(), token), TokenPresence::Same);
+            renewer.Stop();
+            EXPECT_EQ(DeleteOwnToken(lock.c_str(), token).result, TokenDelete::Deleted);
+            EXPECT_TRUE(ListTree(lock).empty());
         } else {
             EXPECT_EQ(ReadFile(shared + "\\a.dat"), "alpha");
             EXPECT_TRUE(ListTree(lock).empty());
         }
     }
+}
+
+// The question comes from a look taken before the lock: another PC may fill the shared
+// folder while it is open. Under the lock the fill looks again and buries nothing.
+TEST_F(ConfigureTest, TheFirstCopyLooksAtTheSharedFolderAgainUnderTheLock) {
+    WriteFile(local + "\\a.dat", "alpha");
+    TCarvelund dialog(logo);
+    std::string shown = "?";
+    const bool closed = RunDialog(dialog, [&](HWND) {
+        Click(dialog.bt_Save.Handle());
+        const MessageBoxSeen question = AwaitMessageBox("Remote Shared folder empty", GetCurrentProcessId());
+        if (!question.window) return;
+        WriteFile(shared + "\\bob.dat", "Bob's first save");  // another PC, meanwhile
+        // A press may be lost while the box is not yet active: press until it is gone.
+        WaitFor([&] {
+            PressButton(question.window, "&Yes");
+            return AwaitGone(question.window, 100);
+        });
+        AwaitText(dialog.lb_error, "The shared folder is not empty any more: nothing was copied");
+        shown = Text(dialog.lb_error);
+        Click(dialog.bt_Cancel.Handle());
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(shown, "The shared folder is not empty any more: nothing was copied");
+    EXPECT_EQ(ListTree(shared).size(), 1u);
+    EXPECT_EQ(ReadFile(shared + "\\bob.dat"), "Bob's first save");
+    EXPECT_FALSE(Exists(shared + ".saved"));
+    EXPECT_TRUE(ListTree(lock).empty()) << "the fill's lock was let go";
+}
+
+// A shared folder that cannot be listed (a share that dropped, a folder held by another
+// program) may hold data: it is never taken for empty, so no fill is offered.
+TEST_F(ConfigureTest, ASharedFolderThatCannotBeListedIsNeverOfferedAFill) {
+    WriteFile(local + "\\a.dat", "alpha");
+    WriteFile(shared + "\\bob.dat", "Bob's save");
+    KernelHandle exclusive(CreateFileA(shared.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(exclusive);
+    TCarvelund dialog(logo);
+    MessageBoxCalls calls;
+    MessageBoxWatcher boxes("&Yes");
+    const bool closed = RunDialog(dialog, [&](HWND) { Click(dialog.bt_Save.Handle()); });
+    exclusive.Reset();
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(calls.Calls().empty());
+    EXPECT_EQ(ReadFile(shared + "\\bob.dat"), "Bob's save");
+    EXPECT_FALSE(Exists(shared + ".saved"));
+    EXPECT_TRUE(dialog.Saved());
 }
 
 TEST_F(ConfigureTest, AFailedFirstCopyIsShownTheDialogStaysOpenAndNothingIsLost) {
@@ -727,6 +801,7 @@ TEST_F(ConfigureTest, EscapeRestoresTheTextTheBoxHadOnEntryThenCloses) {
     EXPECT_EQ(runCommandAfter, program + "R");
     EXPECT_TRUE(openAfterRestores);
     EXPECT_FALSE(logo.CancelFlag);
+    EXPECT_FALSE(dialog.Saved()) << "the period must not go on with what was not saved";
     EXPECT_FALSE(Exists(ini));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
 }
@@ -765,6 +840,7 @@ TEST_F(ConfigureTest, CancelSetsTheCancelFlagAndStoresNothing) {
     });
     EXPECT_TRUE(closed);
     EXPECT_TRUE(logo.CancelFlag);
+    EXPECT_FALSE(dialog.Saved());
     EXPECT_FALSE(Exists(ini));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
 }

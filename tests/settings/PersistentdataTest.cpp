@@ -256,6 +256,37 @@ TEST_F(SettingsStore, CheckRefusesRootsAndOverlappingFolders) {
     EXPECT_EQ(CheckSettings((root + "\\locks").c_str(), missing.c_str(), (root + "\\locks").c_str(), run.c_str(), true), 8);
 }
 
+// Folders are compared by what they are, not by how they are written: the same folder
+// through a network share's name, or through a link (a junction on Windows), overlaps
+// as surely as when it is written the same way. The lock folder then would be data.
+TEST_F(SettingsStore, CheckKnowsAFolderByEveryNameItHas) {
+    const std::string root = temp_.Path();
+    for (const char* folder : {"locks", "shared\\locks", "local", "elsewhere"}) MakeFolder(temp_ / folder);
+    ShareAlias share(root);
+    ASSERT_TRUE(share.Made());
+    ASSERT_TRUE(MakeLink(temp_ / "link", temp_ / "shared", true));
+    struct Case {
+        const char* what;
+        std::string lock, shared, local;
+        int code;
+    } cases[] = {
+        {"the share's name for the shared folder's inside", share.Unc() + "\\shared\\locks", root + "\\shared",
+         root + "\\local", 7},
+        {"a link into the shared folder", root + "\\link\\locks", root + "\\shared", root + "\\local", 7},
+        {"a link to the shared folder as the local one", root + "\\locks", root + "\\shared", root + "\\link", 9},
+        {"the share's name for the local folder", root + "\\locks", root + "\\shared", share.Unc() + "\\local", 0},
+        {"the share's name for the lock folder's parent", share.Unc() + "\\locks", root + "\\shared",
+         root + "\\locks\\inner", 8},
+        {"a folder not made yet inside a link", root + "\\link\\new\\locks", root + "\\shared", root + "\\local", 7},
+        {"other folders through the share", share.Unc() + "\\locks", share.Unc() + "\\shared", root + "\\elsewhere", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(CheckFolderLayout(c.lock.c_str(), c.shared.c_str(), c.local.c_str()), c.code);
+    }
+    RemoveLink(temp_ / "link");
+}
+
 TEST_F(SettingsStore, RefusedWriteStopsAtTheFirstKeyWithTheErrorName) {
     MakeFolder(ini_);  // the file cannot be written where a folder has its name
     SetAll("C:\\Data");

@@ -39,7 +39,7 @@ TEST(DeleteTree, RemovesTheWholeTreeWhateverTheAttributes) {
     EXPECT_EQ(call.from, root);
     EXPECT_TRUE(call.fromIsList);
     EXPECT_EQ(call.to, "");
-    EXPECT_EQ(call.flags, 0x90);
+    EXPECT_EQ(call.flags, 0x494);  // no confirmation, files only; no error box and no progress display
     EXPECT_EQ(call.progressTitle, "Deleting old tree");
     EXPECT_EQ(call.owner, nullptr);
 }
@@ -143,7 +143,7 @@ TEST(CopyTreeContents, IntoAMissingDestinationGivesAFolderHoldingTheEntries) {
         EXPECT_TRUE(call.fromIsList);
         EXPECT_EQ(call.to, destination);
         EXPECT_TRUE(call.toIsList);
-        EXPECT_EQ(call.flags, 0x210);
+        EXPECT_EQ(call.flags, 0x614);  // no confirmation; no error box and no progress display
         EXPECT_EQ(call.progressTitle, "Copying share data");
     }
 }
@@ -276,7 +276,7 @@ TEST(RenameTree, RenamesWithFullPaths) {
     EXPECT_EQ(lstrcmpiA(call.from.c_str(), (dir / "Data").c_str()), 0) << call.from;
     EXPECT_EQ(lstrcmpiA(call.to.c_str(), (dir / "Data.saved").c_str()), 0) << call.to;
     EXPECT_TRUE(call.fromIsList && call.toIsList);
-    EXPECT_EQ(call.flags, 0x210);
+    EXPECT_EQ(call.flags, 0x614);  // no confirmation; no error box and no progress display
     EXPECT_EQ(call.progressTitle, "Copying share data");
 }
 

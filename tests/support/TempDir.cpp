@@ -277,6 +277,37 @@ bool MakeLink(const std::string& link, const std::string& target, bool folder) {
 
 void RemoveLink(const std::string& link) { RemoveLinkW(Widen(Normalised(link))); }
 
+namespace {
+
+// <prefix>/dosdevices, found from where drive C: lives on the Unix side.
+std::string DosDevices() {
+    std::string c = UnixName(L"C:\\");
+    const size_t devices = c.find("/dosdevices/");
+    if (devices != std::string::npos) return c.substr(0, devices + 11);
+    const size_t drive = c.find("/drive_c");
+    if (drive != std::string::npos) return c.substr(0, drive) + "/dosdevices";
+    return "";
+}
+
+}  // namespace
+
+ShareAlias::ShareAlias(const std::string& folder) {
+    static int counter = 0;
+    const std::string server = "cvshare" + std::to_string(GetCurrentProcessId()) + "x" + std::to_string(++counter);
+    unc_ = "\\\\" + server + "\\share";
+    const std::string devices = DosDevices(), target = UnixName(Widen(Normalised(folder)));
+    if (devices.empty() || target.empty()) return;
+    serverFolder_ = devices + "/unc/" + server;
+    RunUnix("Z:\\bin\\mkdir -p \"" + serverFolder_ + "\"");
+    RunUnix("Z:\\bin\\ln -s \"" + target + "\" \"" + serverFolder_ + "/share\"");
+    made_ = WaitUntil([&] { return GetFileAttributesA(unc_.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+ShareAlias::~ShareAlias() {
+    if (serverFolder_.empty()) return;
+    RunUnix("Z:\\bin\\rm -rf \"" + serverFolder_ + "\"");
+}
+
 std::vector<TreeEntry> ListTree(const std::string& root) { return ListSorted(root).entries; }
 
 bool SameTree(const std::string& a, const std::string& b, std::string* firstDifference) {

@@ -61,6 +61,25 @@ bool MakeLink(const std::string& link, const std::string& target, bool folder);
 // what it points to, so this goes through the Unix side there.
 void RemoveLink(const std::string& link);
 
+// "\\<server>\share" as another name of `folder`, as a network share would name it, for as
+// long as this lives. Wine maps such a name to <prefix>\dosdevices\unc\<server>\share, where
+// a link can point at any folder; the system then calls it a remote drive.
+class ShareAlias {
+public:
+    explicit ShareAlias(const std::string& folder);
+    ~ShareAlias();
+    ShareAlias(const ShareAlias&) = delete;
+    ShareAlias& operator=(const ShareAlias&) = delete;
+
+    bool Made() const { return made_; }
+    const std::string& Unc() const { return unc_; }  // "\\<server>\share"
+
+private:
+    std::string unc_;
+    std::string serverFolder_;  // the Unix folder that holds the link
+    bool made_ = false;
+};
+
 // A file in `folder` whose name is given in UTF-8 (any script); parents are made.
 void WriteFileUtf8(const std::string& folder, const std::string& utf8Name, const std::string& content);
 
