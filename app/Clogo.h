@@ -220,6 +220,8 @@ private:
     Interruption CopyWorkBack(const std::string& otherSaveAside);
     // The share holds exactly the work the record names: a copy back was switched in and
     // only the end of its period was cut short.
+    // Who and since when, for the history entry of this period's copy back.
+    HistoryAuthor HistoryAuthorOfThisPeriod() const;
     bool WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow);
     // After the application ended, a step of the wait for its files: empty while it
     // waits, otherwise where the period goes.

@@ -165,6 +165,8 @@ Interruption TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     TransferOptions options;
     // The share as this step's check listed it, while it is still that tree.
     if (SharedAtCopyBack.Known()) options.destinationSeen = &SharedAtCopyBack;
+    const HistoryAuthor author = HistoryAuthorOfThisPeriod();
+    options.history = &author;
     options.beforeSwitch = [&](uint64_t fingerprint) {
         // Another PC may have taken the lock while the tree was built: without it nothing
         // is switched in, and the work stays recorded as unsaved.
@@ -187,6 +189,20 @@ Interruption TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     if (!result.ok) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
     ClearUnsavedWork(local.c_str());
     return std::nullopt;
+}
+
+HistoryAuthor TLogo::HistoryAuthorOfThisPeriod() const {
+    HistoryAuthor author;
+    author.user = UserName.Str();
+    author.pc = ComputerName();
+    // The work began with the period that recorded it, which may be an earlier one.
+    UnsavedWork work;
+    if (ReadUnsavedWork(GetLocalDataFolder(), work) && (work.began.dwLowDateTime || work.began.dwHighDateTime))
+        author.began = work.began;
+    else GetSystemTimeAsFileTime(&author.began);
+    const HistoryKeeping keeping = GetHistoryKeeping();
+    author.retention = {keeping.periods, keeping.days, keeping.sizePercent};
+    return author;
 }
 
 bool TLogo::WorkReachedShare(const UnsavedWork& work, uint64_t sharedNow) {

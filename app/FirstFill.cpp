@@ -87,6 +87,10 @@ bool TLogo::FillSharedFolder(std::string& problem) {
     TransferOptions options;
     HeldLock& held = lock.Held();
     options.beforeSwitch = [&held](uint64_t) { return HeldLockStillOurs(held); };
+    // The first tree of the share is the first period of its history.
+    HistoryAuthor author = HistoryAuthorOfThisPeriod();
+    author.user = filler;
+    options.history = &author;
     const TransferResult copied = RunOnWorker([&] { return TransferTree(local, shared, nullptr, options); });
     ShowMessages(nullptr, copied.messages);
     if (copied.stoppedBeforeSwitch) problem = "The lock was lost during the copy" + std::string(kNothingCopied);

@@ -35,13 +35,6 @@ std::string TokenStamp(const TokenIdentity& token) {
     return text;
 }
 
-std::string ComputerName() {
-    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
-    DWORD size = sizeof name;
-    if (!GetComputerNameA(name, &size)) return "?";
-    return name;
-}
-
 std::string Content(const TokenIdentity& token, DWORD intervalMs, unsigned beat) {
     static const std::string pc = ComputerName();
     return std::string(kHeading) + "\r\nPC=" + pc + "\r\nToken=" + TokenStamp(token) +

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -245,3 +246,23 @@ const char* SetRemoteSharedDataFolder(const char* value) { return Set(kSharedFol
 const char* SetLocalDataFolder(const char* value) { return Set(kLocalFolder, value); }
 const char* SetRunCommand(const char* value) { return Set(kRunCommand, value); }
 const char* SetRunCommandOptions(const char* value) { return Set(kRunOptions, value); }
+
+namespace {
+
+int ReadNumber(const char* key, int otherwise) {
+    char value[32] = "";
+    GetPrivateProfileStringA("RunTime", key, "", value, sizeof value, GetIniFileName());
+    char* end = nullptr;
+    const long number = std::strtol(value, &end, 10);
+    return value[0] && end && *end == '\0' && number >= 0 && number <= 1000000 ? static_cast<int>(number) : otherwise;
+}
+
+}  // namespace
+
+HistoryKeeping GetHistoryKeeping() {
+    HistoryKeeping keeping;
+    keeping.periods = ReadNumber("HistoryPeriods", keeping.periods);
+    keeping.days = ReadNumber("HistoryDays", keeping.days);
+    keeping.sizePercent = ReadNumber("HistorySizePercent", keeping.sizePercent);
+    return keeping;
+}

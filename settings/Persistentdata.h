@@ -34,3 +34,13 @@ const char* SetRemoteSharedDataFolder(const char* value);
 const char* SetLocalDataFolder(const char* value);
 const char* SetRunCommand(const char* value);
 const char* SetRunCommandOptions(const char* value);
+
+// How much history the share keeps: INI keys "HistoryPeriods", "HistoryDays" and
+// "HistorySizePercent" in section "RunTime", each read when asked, with its default when
+// absent or not a number. The dialog does not show them; WriteSettings leaves them alone.
+struct HistoryKeeping {
+    int periods = 30;
+    int days = 14;
+    int sizePercent = 100;
+};
+HistoryKeeping GetHistoryKeeping();

@@ -61,6 +61,29 @@ std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
+namespace {
+
+std::wstring ConvertIn(UINT codePage, const std::string& text) {
+    if (text.empty()) return L"";
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::string ConvertOut(UINT codePage, const std::wstring& text) {
+    if (text.empty()) return "";
+    const int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) { return ConvertOut(CP_UTF8, text); }
+std::wstring FromUtf8(const std::string& text) { return ConvertIn(CP_UTF8, text); }
+
 std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unknown) {
     FILETIME local;
     SYSTEMTIME t;
@@ -71,4 +94,11 @@ std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unk
     std::snprintf(text, sizeof text, month == MonthWidth::TwoColumns ? "%2u/%02u/%04u %u:%02u" : "%u/%02u/%04u %u:%02u",
                   t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
     return text;
+}
+
+std::string ComputerName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) return "?";
+    return name;
 }

@@ -59,6 +59,10 @@ private:
 // ANSI code page. Narrow is for messages: it gives what the code page can show.
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
+// The program's own files (manifests, journals, the history) keep names in UTF-8, whatever
+// the code page.
+std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
 
 // How the month of a time text is written: "7/04/2021" or, in a column two wide as the
 // lock dialogs show it, " 7/04/2021".
@@ -66,6 +70,9 @@ enum class MonthWidth { AsIs, TwoColumns };
 // A UTC moment as "<month>/<dd>/<yyyy> <h>:<mm>" in local time at the current offset;
 // `unknown` for a zero time or one that cannot be converted.
 std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unknown);
+
+// This PC's name, as others are shown it; "?" when the system gives none.
+std::string ComputerName();
 
 // ---- Paths (a separator is '\' or '/') -----------------------------------
 char* BaseTitle(const char* path);      // last component up to its first '.', Capitalised

@@ -134,6 +134,7 @@ struct Plan {
     // link can move what it points to (Wine). It stays whole and goes under this name at
     // the switch ("<destination>.2delete-<n>"), deleted if it can be.
     std::string saveAside;
+    std::string historyId;  // the history entry this transfer makes, when it makes one
     std::vector<Entry> moves;               // entries of the save taken out, a folder with all it holds
     std::vector<std::wstring> newFolders;   // folders made, parents first
     std::vector<Placement> placements;      // files written, in the source's order
@@ -147,6 +148,20 @@ struct Plan {
 Plan MakePlan(const TreeLook& source, const TreeLook* save, const TreeLook* ownSide);
 
 // ---- Undo.cpp: the journal of the next tree, and putting the save back ----------------
+struct Journal {
+    bool fresh = false;     // the next tree was made empty: undoing it is deleting it
+    std::string saveAside;  // where the save goes at the switch; empty when it stays
+    std::string historyId;  // the history entry the switch keeps the undo folder in; empty for none
+    std::vector<Plan::Entry> takenOut;  // parents first
+    std::vector<Plan::Entry> added;     // parents first
+    std::vector<std::pair<std::wstring, DWORD>> attributes;  // folders of the save, as they were
+};
+std::string JournalText(const Plan& plan, const TreeLook& source);
+// The journal as written, or false: one cut short was never the word (it is written
+// whole before anything changes), and without it nothing was changed.
+bool ReadJournal(const std::string& path, Journal& journal);
+// A small file of the program's own, whole.
+bool ReadText(const std::string& path, std::string& content);
 // Written, and on disk, before the first change to the next tree.
 bool WriteJournal(const TransferNames& names, const Plan& plan, const TreeLook& source, Messages& messages);
 // Puts the next tree back as the journal says the save was, and gives it back the save's
@@ -205,10 +220,11 @@ bool CopyMatchesListing(const std::vector<TreeEntry>& source, const std::wstring
 // and the error) is appended.
 bool RenameFolder(const std::string& from, const std::string& to, Messages& messages);
 enum class Switched { Done, NotDone, Stuck };
-// Destination -> save, next -> destination, the manifests with them, and the undo traces
-// go. NotDone: nothing was renamed (undone), the next tree is as built. Stuck: the
-// destination could not be put back; the next tree is whole and the repair finishes.
-Switched SwitchIn(const TransferNames& names, const std::string& saveAside, bool undoFolder, Messages& messages);
+// Destination -> save, next -> destination, and the manifests with them; the undo traces
+// are the caller's. NotDone: nothing was renamed (undone), the next tree is as built.
+// Stuck: the destination could not be put back; the next tree is whole and the repair
+// finishes.
+Switched SwitchIn(const TransferNames& names, const std::string& saveAside, Messages& messages);
 // The manifests follow the trees once the next tree has the destination's name.
 void MoveManifestsAfterSwitch(const TransferNames& names);
 
@@ -229,6 +245,35 @@ struct Beside {
 // One look at the folder that holds the destination (a single directory query on a
 // share). False when it cannot be read.
 bool LookBeside(const TransferNames& names, Beside& beside, std::string& problem);
+
+// ---- History.cpp: the history beside the share's data -----------------------------------
+struct HistoryNames {
+    explicit HistoryNames(const std::string& destination)
+        : folder(HistoryFolder(destination)), log(folder + "\\periods.log") {}
+    std::string Entry(const std::string& id) const { return folder + "\\" + id; }
+    std::string Incoming(const std::string& id) const { return Entry(id) + ".incoming"; }
+    std::string folder;
+    std::string log;  // one line per record; a line cut short by a crash is left out
+};
+std::string NewHistoryId();
+// The files `source` adds, changes and removes against `present` (null: not known).
+std::vector<HistoryChange> ChangesAgainst(const TreeLook& source, const TreeLook* present);
+// Before the switch: the entry under its working name, with the record (its own copy, for
+// the repair), the changes and the journal. False when none could be made: the copy goes
+// on without.
+bool PrepareHistoryEntry(const TransferNames& names, const HistoryRecord& record,
+                         const std::vector<HistoryChange>& changes);
+// After the switch: the undo folder goes into the entry, which takes its own name, and the
+// record into the log; then the journal and the check record go. Each step may be cut
+// short and done again: `afterKill` looks first whether the log has the record already.
+void KeepHistoryEntry(const TransferNames& names, const std::string& id, bool afterKill);
+// An entry whose switch was not done goes.
+void DropHistoryEntry(const TransferNames& names, const std::string& id);
+// Whether the destination holds the tree the entry's record says its switch made.
+bool HistoryEntrySwitched(const TransferNames& names, const std::string& id);
+// The oldest increments beyond what `retention` keeps go (and records past the last
+// thousand), under the lock.
+void PruneHistory(const TransferNames& names, const HistoryRetention& retention);
 
 // ---- Repair.cpp -----------------------------------------------------------------------
 // What an earlier version of the program left: its copies being made or checked and its

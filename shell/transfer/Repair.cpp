@@ -82,29 +82,36 @@ private:
 
 // ---- What this version leaves -------------------------------------------------------------
 
-// Which tree a manifest file names; 0 when none.
-uint64_t RootNamedBy(const std::string& manifest) {
-    Manifest stamp;
-    return ReadManifestStamp(manifest, stamp) ? stamp.root : 0;
-}
-
-uint64_t RootOf(const std::string& tree) {
-    TreeIdentity identity;
-    return IdentifyTree(tree, identity) ? identity.root : 0;
-}
-
 // Each manifest beside the tree it names, after a switch cut short between its renames
-// and the manifests' moves: a lost manifest would make the next copy take every file.
+// and the manifests' moves: a lost manifest would make the next copy take every file. The
+// next tree's manifest outlives its folder only when the switch was done (putting the save
+// back deletes it first), and the destination's moves away before it moves in.
 void SettleManifests(const TransferNames& names) {
-    const uint64_t destination = RootOf(names.destination), save = RootOf(names.save);
     const auto move = [](const std::string& from, const std::string& to) {
         MoveFileExW(LongPathForm(Widen(from)).c_str(), LongPathForm(Widen(to)).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     };
-    if (save && RootNamedBy(names.manifest) == save) move(names.manifest, names.saveManifest);
-    if (destination && RootNamedBy(names.nextManifest) == destination) move(names.nextManifest, names.manifest);
+    if (!PathExists(Widen(names.next)) && PathExists(Widen(names.nextManifest))) {
+        if (PathExists(Widen(names.manifest))) move(names.manifest, names.saveManifest);
+        move(names.nextManifest, names.manifest);
+    }
     for (const std::string& file : {names.manifest, names.saveManifest})
         RemoveOneFile(DurableTempName(Widen(file)));
+}
+
+// What the journal says of the history entry a switch was to keep; empty for none.
+std::string HistoryIdInJournal(const TransferNames& names) {
+    Journal journal;
+    return ReadJournal(names.journal, journal) ? journal.historyId : "";
+}
+
+// After a switch the entry is kept, else it goes; then the rest of the traces go.
+void SettleHistoryAndTraces(const TransferNames& names, const std::string& historyId) {
+    if (!historyId.empty()) {
+        if (HistoryEntrySwitched(names, historyId)) KeepHistoryEntry(names, historyId, true);
+        else DropHistoryEntry(names, historyId);
+    }
+    RemoveUndoTraces(names);
 }
 
 // The next tree is whole: the switch the transfer began is finished.
@@ -116,13 +123,16 @@ bool FinishSwitch(const TransferNames& names, const Beside& is, Messages& messag
     } else if (is.destination && is.save) {
         // A save that came back meanwhile (an earlier version's transfer): the next tree
         // is older than what is there now and goes.
-        return TakeBackNext(names, messages);
+        const std::string historyId = HistoryIdInJournal(names);
+        if (!TakeBackNext(names, messages)) return false;
+        if (!historyId.empty()) DropHistoryEntry(names, historyId);
+        return true;
     }
     if (is.destination && !RenameFolder(names.destination, names.save, messages)) return false;
     if (!RenameFolder(names.next, names.destination, messages)) return false;
     FlushParentOf(names.destination);
     SettleManifests(names);
-    RemoveUndoTraces(names);
+    SettleHistoryAndTraces(names, HistoryIdInJournal(names));
     if (!saveAside.empty()) RemoveTreeDirect(Widen(saveAside));
     return true;
 }
@@ -131,7 +141,10 @@ bool RepairNext(const TransferNames& names, const Beside& is, Messages& messages
     if (NextIsWhole(names)) return FinishSwitch(names, is, messages);
     // The switch had moved the destination's tree to the save's name: it comes back first.
     if (!is.destination && is.save && !RenameFolder(names.save, names.destination, messages)) return false;
-    return TakeBackNext(names, messages);
+    const std::string historyId = HistoryIdInJournal(names);
+    if (!TakeBackNext(names, messages)) return false;
+    if (!historyId.empty()) DropHistoryEntry(names, historyId);
+    return true;
 }
 
 }  // namespace
@@ -199,8 +212,9 @@ RepairResult RepairTransfer(const std::string& destination) {
     if (ok && is.next)
         ok = RepairNext(names, is, result.messages);
     else if (ok) {
+        // A switch or a putting back that was done, but for its traces.
         SettleManifests(names);
-        RemoveUndoTraces(names);
+        SettleHistoryAndTraces(names, HistoryIdInJournal(names));
     }
     result.ok = ok;
     if (!ok)

@@ -32,7 +32,7 @@ void MoveManifestsAfterSwitch(const TransferNames& names) {
     MoveManifest(names.nextManifest, names.manifest);
 }
 
-Switched SwitchIn(const TransferNames& names, const std::string& saveAside, bool undoFolder, Messages& messages) {
+Switched SwitchIn(const TransferNames& names, const std::string& saveAside, Messages& messages) {
     if (!saveAside.empty() && !RenameFolder(names.save, saveAside, messages)) {
         Fail(messages, kRenameSaveTitle, kRenameFailedText);
         return Switched::NotDone;
@@ -52,7 +52,6 @@ Switched SwitchIn(const TransferNames& names, const std::string& saveAside, bool
     // The new tree is in place, and that is on disk before anything is let go.
     FlushParentOf(names.destination);
     MoveManifestsAfterSwitch(names);
-    RemoveSwitchTraces(names, undoFolder);
     // The save that went aside goes, unless a link in it will not (then it stays, whole,
     // for the user to delete).
     if (!saveAside.empty()) RemoveTreeDirect(Widen(saveAside));

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Shared between the worker that transfers and the window that shows its progress;
 // every member may be used from either thread.
@@ -76,6 +77,69 @@ private:
     std::shared_ptr<const TreeLook> look_;
 };
 
+// ---- History: who worked when, what changed, and any earlier version back ---------------
+// Beside the shared data folder, "<shared>.history" keeps a log of the periods whose copy
+// back switched a tree in, and of the events around them; and for each such period what
+// its copy back took out of the tree it made its new tree from (its increment). From the
+// data, its save and the increments, the tree after any kept period is made again. Only
+// the lock holder writes there.
+
+struct HistoryRetention {
+    int periods = 30;       // the increments of at least the last this many periods,
+    int days = 14;          // and of every period this recent,
+    int sizePercent = 100;  // but never more, all together, than this share of the tree's size
+};
+
+// Who makes a copy back's history entry, when the transfer is to make one.
+struct HistoryAuthor {
+    std::string user, pc;
+    FILETIME began{};  // when the period began, UTC
+    HistoryRetention retention;
+};
+
+enum class HistoryKind { Period, Event };
+struct HistoryRecord {
+    std::string id;  // unique, sorts by time
+    HistoryKind kind = HistoryKind::Period;
+    FILETIME began{}, ended{};  // UTC; an event has only `ended`
+    std::string user, pc;
+    std::string text;  // an event: what happened, in words
+    // A period: the generation of the tree it switched in, of the tree its increment leads
+    // back to (0: none), and the fingerprint of its tree.
+    uint64_t made = 0, base = 0, fingerprint = 0;
+    uint64_t added = 0, changed = 0, removed = 0;  // files, against the tree before
+    uint64_t incrementBytes = 0, treeBytes = 0;
+    bool incrementKept = false;  // its increment is still there
+};
+struct HistoryChange {
+    char kind = 'C';  // 'A' added, 'C' changed, 'R' removed
+    uint64_t size = 0;
+    std::wstring name;  // relative to the data folder
+};
+
+// "<shared>.history"
+std::string HistoryFolder(const std::string& shared);
+// The records, newest first. A share without history has none; a record cut short by a
+// crash is left out. False when the history cannot be read.
+bool ReadHistory(const std::string& shared, std::vector<HistoryRecord>& records, std::string& problem);
+// The files a period added, changed and removed.
+bool ReadHistoryChanges(const std::string& shared, const HistoryRecord& period, std::vector<HistoryChange>& changes,
+                        std::string& problem);
+// Adds an event (its id and `ended` are filled in). Only under the lock.
+bool RecordHistoryEvent(const std::string& shared, HistoryRecord event, std::string& problem);
+
+struct RestoreResult {
+    bool ok = false;
+    std::string folder;  // where the copy is
+    Messages messages;
+};
+// The shared tree as `period` left it, made anew from the share's trees and increments in
+// a new folder beside `beside` ("<beside>.version-YYYYMMDD-hhmmss", the period's end in
+// local time), built under that name plus ".incoming" and named only once it is whole,
+// checked and on disk. Nothing on the share is written.
+RestoreResult RestoreVersion(const std::string& shared, const HistoryRecord& period, const std::string& beside,
+                             TransferProgress* progress = nullptr);
+
 // How a transfer may go.
 struct TransferOptions {
     // Called on the worker once the new tree is whole, verified and on disk, just before
@@ -86,6 +150,10 @@ struct TransferOptions {
     // it (the copy back's check of the share): taken instead of listing it again while it
     // is still that tree. Files copied from it are checked to be still as listed.
     const TreeSeen* destinationSeen = nullptr;
+    // A copy back to the share: its switch keeps what it took out, and the period's record,
+    // in the history beside the destination. A history that cannot be written never stops
+    // the copy.
+    const HistoryAuthor* history = nullptr;
 };
 
 struct TransferResult {

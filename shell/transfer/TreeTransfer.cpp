@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -71,12 +72,21 @@ public:
         const TreeLook* save = beside_.save && !saveHoldsLinks ? &save_ : nullptr;
         Plan plan = MakePlan(*source, save, present);
         if (saveHoldsLinks) plan.saveAside = FreeAsideName(names_);
+        if (options_.history) plan.historyId = historyId_ = NewHistoryId();
         if (!StartNext(plan, *source)) return false;
-        if (!MakeNext(plan, *source, save, present)) {
+        std::vector<TreeEntry> next;
+        if (!MakeNext(plan, *source, save, present, next)) {
             GiveBack();
             return CopyFailed(messages_);
         }
         result_.sourceFingerprint = TreeFingerprint(source->entries);
+        // The history entry is whole before the record calls the next tree whole: a repair
+        // that finishes this switch finds it ready.
+        const bool historyKept = options_.history && PrepareHistory(plan, *source, save, present);
+        if (!WriteCheckRecord(names_, next, messages_)) {
+            GiveBack();
+            return CopyFailed(messages_);
+        }
         // Too late to cancel from here on; a cancel that came first is taken.
         if (progress_ && !progress_->BeginSwitch()) {
             GiveBack();
@@ -87,7 +97,8 @@ public:
             GiveBack();
             return false;
         }
-        if (!SwitchNext(plan.saveAside, !plan.moves.empty())) return false;
+        if (!SwitchNext(plan.saveAside)) return false;
+        FinishSwitch(historyKept, !plan.moves.empty());
         result_.source = TreeSeen(source);
         TraceStage("transfer: done");
         return true;
@@ -139,10 +150,10 @@ private:
         return CopyFailed(messages_);
     }
 
-    // Built, on disk, checked, with its manifest and its record.
-    bool MakeNext(const Plan& plan, TreeLook& source, const TreeLook* save, const TreeLook* present) {
+    // Built, on disk, checked, with its manifest; `next` is the tree as checked.
+    bool MakeNext(const Plan& plan, TreeLook& source, const TreeLook* save, const TreeLook* present,
+                  std::vector<TreeEntry>& next) {
         Built built;
-        std::vector<TreeEntry> next;
         TreeIdentity identity = save ? save->identity : TreeIdentity{};
         if (!BuildNext(source, present, plan, names_, progress_, result_.figures, built, messages_)) return false;
         TraceStage("transfer: flush");
@@ -152,11 +163,10 @@ private:
         TraceStage("transfer: record");
         if (!save && !IdentifyTree(names_.next, identity))
             return Fail(messages_, kCopyWording.title, "Cannot read folder: " + names_.next);
-        if (!WriteManifest(names_.nextManifest, identity, NewGeneration(), next, source.tokens))
-            return Fail(messages_, kCopyWording.title,
-                        "Cannot write " + names_.nextManifest + " (" +
-                            SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
-        return WriteCheckRecord(names_, next, messages_);
+        generation_ = NewGeneration();
+        if (WriteManifest(names_.nextManifest, identity, generation_, next, source.tokens)) return true;
+        return Fail(messages_, kCopyWording.title,
+                    "Cannot write " + names_.nextManifest + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
     }
 
     bool CancelledCopy() {
@@ -164,9 +174,9 @@ private:
         return CopyFailed(messages_);
     }
 
-    bool SwitchNext(const std::string& saveAside, bool undoFolder) {
+    bool SwitchNext(const std::string& saveAside) {
         TraceStage("transfer: switch");
-        switch (SwitchIn(names_, saveAside, undoFolder, messages_)) {
+        switch (SwitchIn(names_, saveAside, messages_)) {
             case Switched::Done: return true;
             case Switched::NotDone:
                 GiveBack();
@@ -180,6 +190,55 @@ private:
     void GiveBack() {
         TraceStage("transfer: put the save back");
         TakeBackNext(names_, messages_);
+        if (!historyId_.empty()) DropHistoryEntry(names_, historyId_);
+    }
+
+    // The period's entry in the history, ready but for the undo folder, before the switch.
+    bool PrepareHistory(const Plan& plan, const TreeLook& source, const TreeLook* save, const TreeLook* present) {
+        TraceStage("transfer: history entry");
+        const HistoryAuthor& author = *options_.history;
+        HistoryRecord record;
+        record.id = historyId_;
+        record.began = author.began;
+        GetSystemTimeAsFileTime(&record.ended);
+        record.user = author.user;
+        record.pc = author.pc;
+        record.made = generation_;
+        record.base = save ? save->generation : 0;
+        record.fingerprint = result_.sourceFingerprint;
+        const std::vector<HistoryChange> changes = ChangesAgainst(source, present);
+        for (const auto& change : changes) (change.kind == 'A' ? record.added : change.kind == 'R' ? record.removed : record.changed)++;
+        record.incrementBytes = save ? TakenOutBytes(plan, *save) : 0;
+        for (const auto& entry : source.entries) record.treeBytes += entry.size;
+        return PrepareHistoryEntry(names_, record, changes);
+    }
+
+    // What the undo folder holds: each file taken out, and all that a folder taken out held.
+    static uint64_t TakenOutBytes(const Plan& plan, const TreeLook& save) {
+        std::set<std::wstring> folders;
+        uint64_t bytes = 0;
+        for (const auto& move : plan.moves) {
+            if (move.folder) folders.insert(FoldedName(move.relative) + L"\\");
+            else if (const TreeEntry* entry = save.Find(FoldedName(move.relative))) bytes += entry->size;
+        }
+        for (const auto& entry : save.entries) {
+            const std::wstring name = FoldedName(entry.relative);
+            for (const auto& folder : folders)
+                if (!entry.folder && name.compare(0, folder.size(), folder) == 0) bytes += entry.size;
+        }
+        return bytes;
+    }
+
+    // The traces of a switch that went as planned go, or, for a copy back that keeps its
+    // history, go into its entry; then the history keeps what its settings say.
+    void FinishSwitch(bool historyKept, bool undoFolder) {
+        if (!historyKept) {
+            RemoveSwitchTraces(names_, undoFolder);
+            return;
+        }
+        KeepHistoryEntry(names_, historyId_, false);
+        TraceStage("transfer: history pruned");
+        PruneHistory(names_, options_.history->retention);
     }
 
     const std::string sourcePath_;
@@ -191,6 +250,8 @@ private:
     Beside beside_;
     TreeLook present_, save_;
     std::string problem_;
+    uint64_t generation_ = 0;  // of the next tree
+    std::string historyId_;     // of the history entry this transfer makes
 };
 
 }  // namespace

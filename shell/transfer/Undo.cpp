@@ -16,39 +16,17 @@ namespace {
 
 constexpr char kFirstLine[] = "Carvelund journal 1";
 
-struct Journal {
-    bool fresh = false;  // the next tree was made empty: undoing it is deleting it
-    std::string saveAside;  // where the save goes at the switch; empty when it stays
-    std::vector<Plan::Entry> takenOut;  // parents first
-    std::vector<Plan::Entry> added;     // parents first
-    std::vector<std::pair<std::wstring, DWORD>> attributes;  // folders of the save, as they were
-};
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
-    return utf8;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-}
-
 std::string Line(const char* kind, const Plan::Entry& entry) {
     return std::string(kind) + (entry.folder ? " d " : " f ") + Utf8(entry.relative) + "\n";
 }
+
+}  // namespace
 
 std::string JournalText(const Plan& plan, const TreeLook& source) {
     std::string text = std::string(kFirstLine) + "\nfresh " + (plan.fresh ? "1" : "0") + "\n";
     size_t lines = 0;
     if (!plan.saveAside.empty()) text += "aside " + Utf8(Widen(plan.saveAside)) + "\n", ++lines;
+    if (!plan.historyId.empty()) text += "history " + plan.historyId + "\n", ++lines;
     for (const auto& entry : plan.moves) text += Line("taken", entry), ++lines;
     for (const auto& folder : plan.newFolders) text += Line("added", {folder, true}), ++lines;
     for (const auto& placement : plan.placements)
@@ -76,11 +54,9 @@ bool ReadText(const std::string& path, std::string& content) {
     return ok;
 }
 
-// The journal as written, or false: one cut short was never the word (it is written
-// whole before anything changes), and without it nothing was changed.
-bool ReadJournal(const TransferNames& names, Journal& journal) {
+bool ReadJournal(const std::string& path, Journal& journal) {
     std::string content;
-    if (!ReadText(names.journal, content)) return false;
+    if (!ReadText(path, content)) return false;
     std::vector<std::string> lines;
     for (size_t at = 0; at < content.size();) {
         const size_t end = content.find('\n', at);
@@ -98,6 +74,10 @@ bool ReadJournal(const TransferNames& names, Journal& journal) {
             journal.saveAside = Narrow(FromUtf8(line.substr(6)));
             continue;
         }
+        if (line.rfind("history ", 0) == 0) {
+            journal.historyId = line.substr(8);
+            continue;
+        }
         if (line.rfind("attributes ", 0) == 0) {
             char* end = nullptr;
             const unsigned long value = std::strtoul(line.c_str() + 11, &end, 16);
@@ -111,6 +91,8 @@ bool ReadJournal(const TransferNames& names, Journal& journal) {
     }
     return true;
 }
+
+namespace {
 
 bool CannotPutBack(const std::wstring& path, const FileOpResult& result, Messages& messages) {
     return Fail(messages, "Repairing interrupted transfer",
@@ -194,7 +176,7 @@ void RemoveSwitchTraces(const TransferNames& names, bool undoFolder) {
 
 std::string SaveAsideInJournal(const TransferNames& names) {
     Journal journal;
-    return ReadJournal(names, journal) ? journal.saveAside : "";
+    return ReadJournal(names.journal, journal) ? journal.saveAside : "";
 }
 
 std::string FreeAsideName(const TransferNames& names) {
@@ -206,14 +188,16 @@ std::string FreeAsideName(const TransferNames& names) {
 
 bool TakeBackNext(const TransferNames& names, Messages& messages) {
     Journal journal;
-    const bool known = ReadJournal(names, journal);
+    const bool known = ReadJournal(names.journal, journal);
     // A save that went aside at a switch cut short comes back first.
     if (known && !journal.saveAside.empty() && !PathExists(Widen(names.save)) &&
         PathExists(Widen(journal.saveAside)) && !RenameFolder(journal.saveAside, names.save, messages))
         return false;
     if (PathExists(Widen(names.next))) {
-        // Not whole any more from the first step on: never to be switched in.
+        // Not whole any more from the first step on: never to be switched in, and its
+        // manifest never any tree's.
         RemoveCheckRecord(names);
+        RemoveOneFile(Widen(names.nextManifest));
         const bool goes = known && journal.fresh;
         if (!goes && known && !UndoChanges(names, journal, messages)) return false;
         // The save back under its name; a fresh tree, or one whose save came back meanwhile

@@ -215,6 +215,52 @@ std::string ShownPath(LPCWSTR path) {
     return Narrow(called);
 }
 
+std::vector<std::string> KillMoments::Take(const std::function<void()>& run) {
+    std::vector<std::string> moments;
+    std::mutex one;  // the snapshots and the calls they stand before, one at a time
+    const auto take = [&] {
+        moments.push_back(store_ + "\\" + std::to_string(taken_++));
+        testsupport::CopyTree(work_, moments.back());
+    };
+    {
+        ShellCalls shell;
+        FileMoves moves;
+        FileCopies copies;
+        shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
+            std::lock_guard<std::mutex> lock(one);
+            if (op->wFunc == FO_RENAME) take();
+            return ShellCalls::Real(op);
+        });
+        moves.SetHandler([&](const FileMoves::Call& call) {
+            std::lock_guard<std::mutex> lock(one);
+            take();
+            return FileMoves::Real(call);
+        });
+        copies.SetHandler([&](const FileCopies::Call& call) {
+            std::lock_guard<std::mutex> lock(one);
+            take();
+            const BOOL copied = FileCopies::Real(call);
+            // Cut short half way: what a kill in the middle of the copy leaves.
+            take();
+            const std::string written = ShownPath(call.to);
+            if (written.rfind(work_, 0) == 0) {
+                const std::string half = moments.back() + written.substr(work_.size());
+                const std::string content = testsupport::ReadFileOr(half, "");
+                if (!content.empty()) testsupport::WriteFile(half, content.substr(0, content.size() / 2));
+            }
+            return copied;
+        });
+        run();
+    }
+    take();
+    return moments;
+}
+
+void KillMoments::PutBack(const std::string& moment) const {
+    testsupport::RemoveTree(work_);
+    testsupport::CopyTree(moment, work_);
+}
+
 BOOL CancelCopy() {
     SetLastError(ERROR_REQUEST_ABORTED);
     return FALSE;

@@ -136,6 +136,21 @@ private:
     std::vector<std::string> moves_;
 };
 
+// A kill, shown by what it leaves on disk: the folder `work` is copied (under `store`,
+// numbered) at each moment a kill could strike while `run` goes on (before each rename,
+// each move and each file copy, and in the middle of a copy, with the file cut short), and
+// once more at the end. PutBack makes `work` what it was at a moment.
+class KillMoments {
+public:
+    KillMoments(std::string work, std::string store) : work_(std::move(work)), store_(std::move(store)) {}
+    std::vector<std::string> Take(const std::function<void()>& run);
+    void PutBack(const std::string& moment) const;
+
+private:
+    std::string work_, store_;
+    int taken_ = 0;
+};
+
 // The copy ends as a cancel from its progress display ends it, copying nothing.
 BOOL CancelCopy();
 // The copy fails with this error, copying nothing.

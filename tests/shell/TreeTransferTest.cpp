@@ -284,50 +284,9 @@ TEST_F(TreeTransfer, ANoJustBeforeTheSwitchPutsTheSaveBack) {
 
 class KilledTransfer : public TreeTransfer {
 public:
-    // Runs `work` with a copy of the work folder taken at each of those moments and after
-    // the last one.
-    std::vector<std::string> Moments(const std::function<void()>& work) {
-        std::vector<std::string> moments;
-        std::mutex one;  // the snapshots and the calls they stand before, one at a time
-        const auto take = [&] {
-            moments.push_back(dir / ("moments\\" + std::to_string(taken++)));
-            CopyTree(dir / "Work", moments.back());
-        };
-        {
-            ShellCalls shell;
-            FileMoves moves;
-            FileCopies copies;
-            shell.SetHandler([&](SHFILEOPSTRUCTA* op) {
-                std::lock_guard<std::mutex> lock(one);
-                if (op->wFunc == FO_RENAME) take();
-                return ShellCalls::Real(op);
-            });
-            moves.SetHandler([&](const FileMoves::Call& call) {
-                std::lock_guard<std::mutex> lock(one);
-                take();
-                return FileMoves::Real(call);
-            });
-            copies.SetHandler([&](const FileCopies::Call& call) {
-                std::lock_guard<std::mutex> lock(one);
-                take();
-                const BOOL copied = FileCopies::Real(call);
-                // Cut short half way: what a kill in the middle of the copy leaves.
-                take();
-                const std::string written = ShownPath(call.to);
-                const std::string half = moments.back() + written.substr((dir / "Work").size());
-                const std::string content = ReadFileOr(half, "");
-                if (!content.empty()) WriteFile(half, content.substr(0, content.size() / 2));
-                return copied;
-            });
-            work();
-        }
-        take();
-        return moments;
-    }
-    void PutBack(const std::string& moment) {
-        RemoveTree(dir / "Work");
-        CopyTree(moment, dir / "Work");
-    }
+    // Runs `work` with a copy of the work folder taken at each moment a kill could strike.
+    std::vector<std::string> Moments(const std::function<void()>& work) { return kills.Take(work); }
+    void PutBack(const std::string& moment) { kills.PutBack(moment); }
     // The new tree when it got as far as its record (or further), else the last whole one;
     // the one before it as the save, as it was.
     void ExpectWhole(bool newTreeReached) {
@@ -364,7 +323,7 @@ public:
             }
         }
     }
-    int taken = 0;
+    KillMoments kills{dir / "Work", dir / "moments"};
 };
 
 TEST_F(KilledTransfer, AtAnyPointTheNextStartHasWholeTreesAndTheSaveAsItWas) {
