@@ -135,3 +135,23 @@ prepare_run() {
   start_display
   start_wine
 }
+
+# slowfs (scripts/tools/slowfs.c): a folder served as a share across a network, for the
+# benchmarks. Installs FUSE 3 and builds it once; sets SLOWFS to the program.
+build_slowfs() {
+  local missing=() p
+  for p in fuse3 libfuse3-dev pkg-config gcc; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    step "installing: ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null || fail "cannot install ${missing[*]}"
+  fi
+  local source="$CARVELUND_ROOT/scripts/tools/slowfs.c"
+  SLOWFS="$BUILD_DIR/tools/slowfs"
+  mkdir -p "$BUILD_DIR/tools"
+  if [ ! -x "$SLOWFS" ] || [ "$source" -nt "$SLOWFS" ]; then
+    # shellcheck disable=SC2046
+    gcc -O2 -o "$SLOWFS" "$source" $(pkg-config --cflags --libs fuse3) -lpthread || fail "cannot build slowfs"
+  fi
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Lock race between PCs as they really are: each taker runs in a Wine prefix of its own (a
 # wine server of its own, as each PC has its own system) and reaches the lock folder
-# through a mount of its own of the share through slowfs (../shared/tools/slowfs.c): every
+# through a mount of its own of the share through slowfs (scripts/tools/slowfs.c): every
 # request a round trip, and each PC with its own kernel caches of names and attributes,
 # kept for a second, as a Windows client keeps its own for ten. Takers are released
 # together by a go file; each tries the lock once (TakeTokenLock). Prints the rounds with
@@ -18,30 +18,13 @@ latency="${LOCK_RACE_PC_US:-1000}"
 protocols="${LOCK_RACE_PC_PROTOCOLS:-take}"
 taker="$BUILD_DIR/tests/lock_taker.exe"
 [ -f "$taker" ] || fail "missing $taker: build first"
-slowfs_source="$CARVELUND_ROOT/../shared/tools/slowfs.c"
-if [ ! -f "$slowfs_source" ]; then
-  echo "lock race between PCs: skipped, no $slowfs_source"
-  exit 0
-fi
-
-# FUSE 3 and a compiler for slowfs, as ../shared/tools/README.md says.
-missing=()
-for p in libfuse3-dev fuse3 pkg-config gcc; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  step "installing: ${missing[*]}"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null || fail "cannot install ${missing[*]}"
-fi
+[ -e /dev/fuse ] || { echo "lock race between PCs: skipped, no FUSE device"; exit 0; }
+build_slowfs
 
 work="$BUILD_DIR/race-pcs"
 back="$work/share-back"
 mkdir -p "$work" "$back"
-slowfs="$work/slowfs"
-if [ ! -x "$slowfs" ] || [ "$slowfs_source" -nt "$slowfs" ]; then
-  # shellcheck disable=SC2046
-  gcc -O2 -o "$slowfs" "$slowfs_source" $(pkg-config --cflags --libs fuse3) -lpthread || fail "cannot build slowfs"
-fi
+slowfs="$SLOWFS"
 
 mounts=()
 prefixes=()

@@ -72,3 +72,18 @@ void FlushParentOf(const std::string& name) {
     const std::string parent = path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
     FlushFolder(Widen(parent));
 }
+
+bool NameWhenWhole(const std::wstring& building, const std::string& name, bool built, Messages& messages,
+                   const char* title) {
+    std::vector<TreeEntry> flushed;
+    bool named = built && FlushTree(Narrow(building), flushed, messages);
+    if (named && !MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(name)).c_str(), MOVEFILE_WRITE_THROUGH))
+        named = Fail(messages, title,
+                     "Cannot name the copy " + name + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
+    if (!named) {
+        RemoveTreeDirect(building);
+        return false;
+    }
+    FlushParentOf(name);
+    return true;
+}

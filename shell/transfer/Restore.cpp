@@ -165,16 +165,7 @@ RestoreResult RestoreVersion(const std::string& shared, const HistoryRecord& per
         made = Fail(result.messages, kTitle,
                     "The copy does not come out as " + period.user +
                         " left the shared data (another PC may have saved meanwhile): nothing was kept. Try again.");
-    std::vector<TreeEntry> flushed;
-    made = made && FlushTree(Narrow(building), flushed, result.messages);
-    if (made && !MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(name)).c_str(), MOVEFILE_WRITE_THROUGH))
-        made = Fail(result.messages, kTitle,
-                    "Cannot name the copy " + name + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
-    if (!made) {
-        RemoveTreeDirect(building);
-        return result;
-    }
-    FlushParentOf(name);
+    if (!NameWhenWhole(building, name, made, result.messages, kTitle)) return result;
     result.ok = true;
     result.folder = name;
     return result;

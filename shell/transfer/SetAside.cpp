@@ -55,19 +55,9 @@ SetAsideResult SetTreeAside(const std::string& source, const std::string& aside)
     const std::wstring building = Widen(aside + ".incoming");
     // Whole and on the disk before the copy takes its own name: a power cut must not leave
     // a folder of that name with empty files in it.
-    std::vector<TreeEntry> flushed;
-    if (!BuildCopy(Widen(source), entries, building, result.messages) ||
-        !FlushTree(Narrow(building), flushed, result.messages)) {
-        RemoveTreeDirect(building);
+    if (!NameWhenWhole(building, aside, BuildCopy(Widen(source), entries, building, result.messages), result.messages,
+                       kTitle))
         return result;
-    }
-    if (!MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(aside)).c_str(), MOVEFILE_WRITE_THROUGH)) {
-        Fail(result.messages, kTitle,
-             "Cannot name the copy " + aside + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");
-        RemoveTreeDirect(building);
-        return result;
-    }
-    FlushParentOf(aside);
     result.ok = true;
     result.folder = aside;
     return result;

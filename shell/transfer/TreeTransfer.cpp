@@ -83,6 +83,7 @@ public:
         // The history entry is whole before the record calls the next tree whole: a repair
         // that finishes this switch finds it ready.
         const bool historyKept = options_.history && PrepareHistory(plan, *source, save, present);
+        TraceStage("transfer: check record");
         if (!WriteCheckRecord(names_, next, messages_)) {
             GiveBack();
             return CopyFailed(messages_);
@@ -236,9 +237,10 @@ private:
             RemoveSwitchTraces(names_, undoFolder);
             return;
         }
+        TraceStage("transfer: keep history");
         KeepHistoryEntry(names_, historyId_, false);
-        TraceStage("transfer: history pruned");
         PruneHistory(names_, options_.history->retention);
+        TraceStage("transfer: history kept");
     }
 
     const std::string sourcePath_;
