@@ -167,6 +167,9 @@ RestoreResult RestoreVersion(const std::string& shared, const HistoryRecord& per
                         " left the shared data (another PC may have saved meanwhile): nothing was kept. Try again.");
     std::vector<TreeEntry> flushed;
     made = made && FlushTree(Narrow(building), flushed, result.messages);
+    // A cancel that came after the last file is still the user's word; from here on it
+    // is refused, and the progress display says so.
+    if (made && progress && !progress->BeginSwitch()) made = Fail(result.messages, kTitle, kCopyWording.cancelledText);
     if (made && !MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(name)).c_str(), MOVEFILE_WRITE_THROUGH))
         made = Fail(result.messages, kTitle,
                     "Cannot name the copy " + name + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");

@@ -275,6 +275,21 @@ TEST_F(History, ADeletedLockIsRecordedByWhoeverDeletedIt) {
     EXPECT_TRUE(ListTree(share.lock).empty());
 }
 
+// A history that cannot be written (here a file has its name) costs the period nothing:
+// the work reaches the share, no box is shown, and the file is left as it was.
+TEST_F(History, AHistoryThatCannotBeWrittenNeverStopsAPeriod) {
+    WriteFile(HistoryFolder(share.data), "not a folder");
+    WriteFile(pcA.Token("Bob"), "1");
+    pcA.WriteSetting("RunCommandOptions", "--append-line " + pcA.local + "\\notes.txt edited");
+    ProgramRun run(pcA.program, "Ann");
+    run.Choose("TStartLock", "Delete Lock && Proceed");
+    ASSERT_TRUE(run.Ended()) << run.Shown();
+    EXPECT_EQ(run.ExitCode(), 0u);
+    EXPECT_EQ(ReadFile(share.data + "\\notes.txt"), kShared + "edited\r\n");
+    EXPECT_EQ(ReadFile(HistoryFolder(share.data)), "not a folder");
+    EXPECT_TRUE(ListTree(share.lock).empty());
+}
+
 // "Shared Data Changed", Yes: the other PC's save is set aside on the share, and the history
 // says where, before the period that replaced it.
 TEST_F(History, AnotherPcsSaveSetAsideIsRecordedWithWhereItWent) {

@@ -5,6 +5,7 @@
 #include "app/UnsavedWork.h"
 #include "support/Gui.h"
 #include "support/MessageBoxes.h"
+#include "support/PausingCalls.h"
 #include "support/Stopwatch.h"
 #include "support/TempDir.h"
 
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -217,6 +219,47 @@ TEST_F(HistoryWindow, ACopyThatCannotBeMadeIsToldAndLeavesNothingBehind) {
         EXPECT_EQ(entry.relative.find(".version-"), std::string::npos) << entry.relative;
     std::string difference;
     EXPECT_TRUE(SameTreeExactly(dir / "share before", dir / "Share", &difference)) << difference;
+}
+
+// Cancel in the restore's progress display, while files are copied or once the last one is
+// (before the copy takes its name), makes no copy: the box says so, nothing is left.
+TEST_F(HistoryWindow, CancelInTheRestoresProgressMakesNoCopy) {
+    Period("Ann", [&] {
+        for (int i = 0; i < 8; ++i) WriteFile(local + "\\f" + std::to_string(i) + ".txt", std::string(100 + i, 'f'));
+    });
+    Period("Bob", [&] { WriteFile(local + "\\notes.txt", "by Bob"); });
+    for (const bool afterTheLastFile : {false, true}) {
+        SCOPED_TRACE(afterTheLastFile ? "after the last file" : "while files are copied");
+        std::unique_ptr<PausingCopy> copy;
+        std::unique_ptr<PausingFlush> flush;
+        if (afterTheLastFile) flush = std::make_unique<PausingFlush>();
+        else {
+            copy = std::make_unique<PausingCopy>();
+            copy->PauseBefore(1, 0);
+        }
+        THistory window(nullptr, share, local);
+        MessageBoxWatcher boxes;
+        bool told = false;
+        ShowWhile(window, [&](HWND) {
+            ASSERT_TRUE(AwaitCondition([&] { return window.ls_Periods.Count() == 2; }));
+            Click(window.bt_Restore.Handle());
+            ASSERT_TRUE(afterTheLastFile ? flush->AwaitPause() : copy->AwaitPause(1));
+            HWND progress = AwaitTopWindow("TProgress", "Restore a Copy", GetCurrentProcessId());
+            ASSERT_NE(progress, nullptr);
+            HWND cancel = FindChild(progress, "Button", "Cancel");
+            Click(cancel);
+            ASSERT_TRUE(AwaitCondition([&] { return !IsWindowEnabled(cancel); }));
+            if (flush) flush->GoOn();
+            if (copy) copy->GoOn();
+            told = boxes.WaitForCount(1) &&
+                   AwaitCondition([&] { return Text(window.lb_Status) == "No copy was made."; });
+        });
+        EXPECT_TRUE(told);
+        ASSERT_GE(boxes.Count(), 1u);
+        EXPECT_EQ(boxes.CaptionsAndTexts()[0], (std::pair<std::string, std::string>{"Restore a Copy", "User aborted copy"}));
+        for (const auto& entry : ListTree(dir / "PC"))
+            EXPECT_EQ(entry.relative.find(".version-"), std::string::npos) << entry.relative;
+    }
 }
 
 // A thousand records are listed whole, newest first, the newest selected with its files
