@@ -93,6 +93,7 @@ TLogo::TLogo()
     bt_LockWaitDelete.onClick = [this] { bt_LockWaitDeleteClick(); };
     bt_LockWaitCancel.onClick = [this] { bt_LockWaitCancelClick(); };
     lb_Title.onClick = [this] { lb_TitleClick(); };
+    lb_Title.onContextMenu = [this](POINT at) { lb_TitleContextMenu(at); };
     onShow = [this] { FormShow(); };
     onDestroy = [this] { FormDestroy(); };
 }

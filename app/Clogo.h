@@ -108,6 +108,16 @@ public:
     InUseWait DataInUse;
     // This period's claim on the local data folder, held until the program ends.
     PeriodClaim LocalClaim;
+    // What the share's history is to learn of this period besides its copy back: locks
+    // deleted, work set aside. Written only under the lock, once the rule before writes has
+    // passed (HistoryEvents.cpp).
+    std::vector<HistoryRecord> PendingEvents;
+    // Earlier periods of this PC that lost their lock, from the record of unsaved work:
+    // they stay in the record until the history has them.
+    std::vector<LostLockNote> CarriedLostLocks;
+    // The History window is open over the title window: the period's end waits for it.
+    bool HistoryOpen = false;
+    bool FinishAfterHistory = false;
 
     forms::Label& lb_Title;
     forms::Timer& zTimer;
@@ -125,6 +135,8 @@ private:
     void FormDestroy();
     void zTimerTimer();
     void lb_TitleClick();
+    // The title's menu: "History...".
+    void lb_TitleContextMenu(POINT at);
     void bt_WorkDoneClick();
     void bt_WaitCancelClick();
     // Says which programs the period waits for, and offers the two ways out.
@@ -226,6 +238,21 @@ private:
     // After the application ended, a step of the wait for its files: empty while it
     // waits, otherwise where the period goes.
     Interruption WaitForDataClosed();
+
+    // Events of the share's history (HistoryEvents.cpp). Each Note keeps one for the next
+    // write; WriteHistoryEvents writes them, and is called only right after the rule before
+    // writes has passed. A history that cannot be written never stops the period.
+    void NoteHistoryEvent(const std::string& text);
+    // The user deleted `holder`'s token with the button `choice`.
+    void NoteDeletedLock(const ShownToken& holder, const char* choice);
+    // The period ends without copying back because its lock was lost: noted in the record
+    // of unsaved work, for the next period here that holds the lock.
+    void NoteLostLock(const LockLook& look);
+    // The notes an earlier period left in the record of unsaved work are this period's to write.
+    void TakeOverLostLocks(const UnsavedWork& work);
+    void WriteHistoryEvents();
+    // At the end, with the lock still ours: what no write of the period took along.
+    void WriteHistoryEventsAtTheEnd();
 
     // Closing the title window ends a period only through Finish, and not while the
     // application runs; nor does the end of the session while work has not reached the

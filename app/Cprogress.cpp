@@ -5,13 +5,10 @@
 
 namespace {
 
-// The caption the shell's copy display had: users know the copy by it.
-constexpr char kCaption[] = "Copying share data";
-
-forms::FormSpec ProgressSpec() {
+forms::FormSpec ProgressSpec(const char* caption) {
     forms::FormSpec params;
     params.className = "TProgress";
-    params.caption = kCaption;
+    params.caption = caption;
     params.width = 320;
     params.height = 104;
     params.border = forms::Border::Dialog;
@@ -32,22 +29,10 @@ forms::ControlSpec CancelSpec() {
     return params;
 }
 
-std::string Thousands(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
-    return digits;
-}
-
-std::string Megabytes(uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
 }  // namespace
 
-TProgress::TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone)
-    : forms::Form(ProgressSpec(), &owner),
+TProgress::TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone, const char* caption)
+    : forms::Form(ProgressSpec(caption), &owner),
       lb_Files(Add<forms::Label>(LabelAt(14))),
       lb_Bytes(Add<forms::Label>(LabelAt(38))),
       bt_Cancel(Add<forms::Button>(CancelSpec())),
@@ -69,9 +54,11 @@ TProgress::~TProgress() { Destroy(); }
 
 void TProgress::ShowCounts() {
     const TransferProgress::Counts counts = progress_.Read();
-    lb_Files.SetText(("Files: " + Thousands(counts.filesDone) + " of " + Thousands(counts.filesTotal)).c_str());
+    const bool totalKnown = counts.filesTotal || counts.bytesTotal;
+    lb_Files.SetText(("Files: " + Thousands(counts.filesDone) +
+                      (totalKnown ? " of " + Thousands(counts.filesTotal) : std::string())).c_str());
     // The line that said "cancelling" or "too late" keeps saying it.
-    if (cancelled_ || tooLateShown_) return;
+    if (cancelled_ || tooLateShown_ || !totalKnown) return;
     lb_Bytes.SetText(("Data: " + Megabytes(counts.bytesDone) + " of " + Megabytes(counts.bytesTotal)).c_str());
 }
 

@@ -12,7 +12,12 @@
 // that it is too late to cancel.
 class TProgress : public forms::Form {
 public:
-    TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone);
+    // The caption the shell's copy display had: users know the copy by it.
+    static constexpr const char* kTransferCaption = "Copying share data";
+
+    // Work that does not know its total beforehand (a restore) shows the files done only.
+    TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone,
+              const char* caption = kTransferCaption);
     ~TProgress() override;
 
     forms::Label& lb_Files;
@@ -37,11 +42,12 @@ private:
 // Runs `transfer`(progress) on a worker while the progress display is shown modally over
 // `owner`; returns the transfer's result.
 template <typename Transfer>
-auto RunWithProgress(forms::Form& owner, Transfer transfer) -> decltype(transfer(std::declval<TransferProgress&>())) {
+auto RunWithProgress(forms::Form& owner, Transfer transfer, const char* caption = TProgress::kTransferCaption)
+    -> decltype(transfer(std::declval<TransferProgress&>())) {
     TransferProgress progress;
     return RunOnWorker([&] { return transfer(progress); },
                        [&](HANDLE done) {
-                           TProgress display(owner, progress, done);
+                           TProgress display(owner, progress, done, caption);
                            display.ShowModal();
                            if (display.ClosedFromOutside()) progress.Cancel();
                        });

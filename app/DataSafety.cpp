@@ -85,6 +85,7 @@ Interruption TLogo::SettleUnsavedWork() {
     const std::string shared = GetRemoteSharedDataFolder();
     UnsavedWork work;
     if (!ReadUnsavedWork(local, work)) return std::nullopt;
+    TakeOverLostLocks(work);
     uint64_t sharedNow = 0;
     const bool sharedReadable = FingerprintOnWorker(shared, sharedNow);
     if (sharedReadable && WorkReachedShare(work, sharedNow)) {
@@ -107,6 +108,10 @@ Interruption TLogo::SettleUnsavedWork() {
                 return Fail("Unsaved Local Data",
                             std::string("The unsaved work could not be set aside; nothing was changed in ") + local);
             ClearUnsavedWork(local);
+            NoteHistoryEvent("Unsaved Local Data: work begun " +
+                             LocalTimeText(work.began, MonthWidth::AsIs, "at an unknown time") + " on PC " +
+                             ComputerName() + " that never reached the shared data was set aside on that PC in " +
+                             aside.folder + ".");
             TellWorkSetAside(Handle(), aside.folder);
             if (Ending()) return GoTo(Finish);
             return std::nullopt;
@@ -122,6 +127,8 @@ Interruption TLogo::RecordUnsavedWork() {
     UnsavedWork work;
     GetSystemTimeAsFileTime(&work.began);
     work.sharedFingerprint = SharedAtCopyIn.Fingerprint();
+    // Lost locks of earlier periods that no write has taken to the history yet stay noted.
+    work.lostLocks = CarriedLostLocks;
     if (WriteUnsavedWork(GetLocalDataFolder(), work)) return std::nullopt;
     const std::string detail = UnsavedWorkRecordPath(GetLocalDataFolder()) + " (" +
                                SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";
@@ -161,6 +168,10 @@ Interruption TLogo::CopyWorkBack(const std::string& otherSaveAside) {
         const SetAsideResult aside = RunOnWorker([&] { return SetTreeAside(shared, otherSaveAside); });
         ShowMessages(nullptr, aside.messages);
         if (!aside.ok) return Fail(kCopyBackFailed.title, kCopyBackFailed.message);
+        NoteHistoryEvent("Shared Data Changed: the shared data another PC saved while " + std::string(UserName.Str()) +
+                         " did not hold the lock was set aside in " + aside.folder + ", to be replaced by " +
+                         UserName.Str() + "'s work.");
+        WriteHistoryEvents();
     }
     TransferOptions options;
     // The share as this step's check listed it, while it is still that tree.
@@ -183,6 +194,7 @@ Interruption TLogo::CopyWorkBack(const std::string& otherSaveAside) {
     if (result.stoppedBeforeSwitch) {
         const LockLook look = RunOnWorker([&] { return LookAtHeldLock(OwnLock); });
         TellLockLost(look, "during the copy back", kept);
+        if (look.verdict == LockVerdict::Lost) NoteLostLock(look);
         return GoTo(Finish);
     }
     ShowMessages(nullptr, result.messages);

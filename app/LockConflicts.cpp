@@ -97,6 +97,7 @@ StepOutcome TLogo::AcquireLock() {
         if (deleted.result == TokenDelete::Failed)
             return Fail(kHolderNotDeleted.title,
                         kHolderNotDeleted.message + ShownHolder.owner + " (" + ErrorName(deleted.error) + ")");
+        if (deleted.result == TokenDelete::Deleted) NoteDeletedLock(ShownHolder, "Delete Lock & Proceed");
     }
     // Deleted, replaced, or the dialog closed without a choice: another attempt.
     return GoTo(TakeLock);
@@ -190,6 +191,7 @@ StepOutcome TLogo::StepWaitLock() {
             return Fail(kHolderNotDeleted.title,
                         kHolderNotDeleted.message + ShownHolder.owner + " (" + ErrorName(deleted.error) + ")");
         }
+        if (deleted.result == TokenDelete::Deleted) NoteDeletedLock(ShownHolder, "Delete Lock");
         return LookAtHolder();
     }
     if (GetTickCount64() < NextHolderLook) return GoTo(WaitLock);
@@ -267,8 +269,11 @@ StepOutcome TLogo::ConfirmLock() {
         case LockVerdict::Unreadable: return GoTo(RetryUnreadableLockFolder(look.error) ? CheckLock : Finish);
         case LockVerdict::Lost: break;
     }
-    if (look.holderListed) return AskAboutStolenLock(look.holder, look.ownThere);
-    return AskAboutLostLock();
+    const StepOutcome asked = look.holderListed ? AskAboutStolenLock(look.holder, look.ownThere) : AskAboutLostLock();
+    // Ended with the work kept ("Keep Work for Later", a dialog closed without a choice):
+    // the history learns of it at this PC's next period.
+    if (asked.next == Finish && !asked.errorTitle && !(CancelFlag && !KeepWorkFlag)) NoteLostLock(look);
+    return asked;
 }
 
 bool TLogo::DeleteLiveHoldersLock(const ShownToken& holder) {
@@ -298,6 +303,7 @@ StepOutcome TLogo::AskAboutStolenLock(const ShownToken& holder, bool ownListed) 
     const ShownTokenDelete deleted = RunOnWorker([&] { return DeleteShownToken(LockFolder, holder); });
     if (deleted.result == TokenDelete::Failed)
         return Fail(kHolderNotDeleted.title, kHolderNotDeleted.message + holder.owner);
+    if (deleted.result == TokenDelete::Deleted) NoteDeletedLock(holder, "Delete Lock & Save");
     // Another token took its place while the dialog was open: that one is asked about next.
     if (deleted.result == TokenDelete::Replaced) return GoTo(CheckLock);
     // Ours still there: the lock is ours again; otherwise it is taken anew.
@@ -345,12 +351,16 @@ Interruption TLogo::RequireLockForWrite(const std::string& outcome) {
     for (;;) {
         const LockLook look = RunOnWorker([&] { return LookAtHeldLock(OwnLock); });
         switch (look.verdict) {
-            case LockVerdict::Ours: return std::nullopt;
+            case LockVerdict::Ours:
+                // The lock is ours and the write may go ahead: the history's events first.
+                WriteHistoryEvents();
+                return std::nullopt;
             case LockVerdict::Unreadable:
                 if (RetryUnreadableLockFolder(look.error)) continue;
                 return GoTo(Finish);
             case LockVerdict::Lost:
                 TellLockLost(look, "before anything was written to the shared data folder", outcome);
+                NoteLostLock(look);
                 return GoTo(Finish);
         }
     }

@@ -56,6 +56,29 @@ bool ReadValue(const std::string& content, const char* key, uint64_t& value) {
     return false;
 }
 
+constexpr char kLostLockKey[] = "LostLock=";
+
+// A note's fields on one line: no line ends, and a tab only between them.
+std::string OneLine(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+    return line;
+}
+
+std::vector<LostLockNote> ReadLostLocks(const std::string& content) {
+    std::vector<LostLockNote> notes;
+    std::istringstream lines(content);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, sizeof kLostLockKey - 1, kLostLockKey) != 0) continue;
+        const std::string fields = line.substr(sizeof kLostLockKey - 1);
+        const size_t tab = fields.find('\t');
+        if (tab != std::string::npos) notes.push_back({fields.substr(0, tab), fields.substr(tab + 1)});
+    }
+    return notes;
+}
+
 // Where a write cut short before its rename leaves the new record.
 std::string FreshRecordPath(const char* localFolder) { return Narrow(DurableTempName(Widen(UnsavedWorkRecordPath(localFolder)))); }
 
@@ -69,6 +92,7 @@ bool ReadRecord(const std::string& path, UnsavedWork& work, bool& whole) {
     if (hasBegan) work.began = AsFileTime(began);
     const bool hasShared = ReadValue(content, "SharedFingerprint", work.sharedFingerprint);
     const bool hasSent = ReadValue(content, "SentFingerprint", work.sentFingerprint);
+    work.lostLocks = ReadLostLocks(content);
     whole = hasBegan && hasShared && hasSent;
     return true;
 }
@@ -79,10 +103,11 @@ std::string UnsavedWorkRecordPath(const char* localFolder) { return std::string(
 
 bool WriteUnsavedWork(const char* localFolder, const UnsavedWork& work) {
     const std::string path = UnsavedWorkRecordPath(localFolder);
-    const std::string content = std::string(kSection) + "\r\nBegan=" + Hex(AsNumber(work.began)) +
+    std::string content = std::string(kSection) + "\r\nBegan=" + Hex(AsNumber(work.began)) +
                                 "\r\nBeganLocal=" + LocalTimeText(work.began, MonthWidth::AsIs, "an unknown time") +
                                 "\r\nSharedFingerprint=" + Hex(work.sharedFingerprint) +
                                 "\r\nSentFingerprint=" + Hex(work.sentFingerprint) + "\r\n";
+    for (const auto& note : work.lostLocks) content += kLostLockKey + OneLine(note.user) + "\t" + OneLine(note.text) + "\r\n";
     // Written aside, flushed, then put in place by one rename that is flushed too.
     const FileOpResult written = WriteFileDurably(Widen(path), content);
     if (!written) SetLastError(written.error);

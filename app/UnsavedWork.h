@@ -8,6 +8,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// A period of this PC that lost its lock and ended without copying its work back: what the
+// share's history is to say of it. That PC cannot write the history then; the next period
+// here that holds the lock does.
+struct LostLockNote {
+    std::string user;
+    std::string text;
+};
 
 struct UnsavedWork {
     FILETIME began{};                 // when the work began, UTC
@@ -15,6 +24,7 @@ struct UnsavedWork {
     // The tree a copy back was about to switch in on the share, written just before the
     // switch: a share found holding exactly it has the work, whatever cut the period short.
     uint64_t sentFingerprint = 0;
+    std::vector<LostLockNote> lostLocks;  // not yet in the share's history
 };
 
 // "<local data folder>.unsaved"

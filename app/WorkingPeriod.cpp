@@ -2,6 +2,7 @@
 // where the period goes next; an error it returns is recorded here, in one place.
 #include "app/Clogo.h"
 
+#include "app/Chistory.h"
 #include "app/Cprogress.h"
 #include "shell/SystemTexts.h"
 #include "shell/Trace.h"
@@ -234,9 +235,15 @@ StepOutcome TLogo::StepCopyBack() {
 StepOutcome TLogo::StepFinish() {
     zTimer.SetEnabled(false);
     HideLockWait();
+    WriteHistoryEventsAtTheEnd();
     ReleaseOwnLock();
     // Nothing of this period is on its way to the share any more.
     BlockSessionEnd(false);
+    // The user may be making a copy in the History window: the program ends once it closes.
+    if (HistoryOpen) {
+        FinishAfterHistory = true;
+        return GoTo(Finish);
+    }
     Close();
     return GoTo(Finish);
 }
@@ -280,6 +287,16 @@ LRESULT TLogo::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         default: break;
     }
     return forms::Form::HandleMessage(msg, wp, lp);
+}
+
+void TLogo::lb_TitleContextMenu(POINT at) {
+    // Before the first tick the settings are not read yet; a second History window is none.
+    if (!TitlePath || HistoryOpen) return;
+    if (forms::ChooseFromMenu(*this, at, {"History..."}) != 0) return;
+    HistoryOpen = true;
+    ShowHistory(*this, GetRemoteSharedDataFolder(), GetLocalDataFolder());
+    HistoryOpen = false;
+    if (FinishAfterHistory && Alive()) Close();
 }
 
 void TLogo::lb_TitleClick() {

@@ -1,4 +1,5 @@
 // Carvelund: take turns working on one shared data folder.
+#include "app/Chistory.h"
 #include "app/Clogo.h"
 #include "shell/Trace.h"
 
@@ -10,6 +11,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
     try {
+        // "/history": the History window alone, no period.
+        OwnedText first(CommandLineArgument(GetCommandLineA(), 1));
+        if (lstrcmpA(first.Str(), "/history") == 0) {
+            RunHistoryOnly();
+            return 0;
+        }
         TLogo logo;
         if (!logo.Alive()) {
             // Under a desktop that refuses more windows the program would end unseen.

@@ -1,6 +1,9 @@
 #include "forms/Form.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
 
 #include <exception>
 #include <set>
@@ -230,7 +233,8 @@ LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
 
 Memo::Memo(Form& form, const ControlSpec& params)
     : Control(form, "EDIT",
-              ES_MULTILINE | ES_READONLY | AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT),
+              ES_MULTILINE | ES_READONLY | AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT) |
+                  (params.scrollBar ? WS_VSCROLL | ES_AUTOVSCROLL : 0),
               params.border ? WS_EX_CLIENTEDGE : 0, params) {}
 
 LRESULT Memo::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
@@ -250,6 +254,95 @@ LRESULT Memo::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
             break;
     }
     return DefSubclassProc(Handle(), msg, wp, lp);
+}
+
+ListBox::ListBox(Form& form, const ControlSpec& params)
+    : Control(form, "LISTBOX", LBS_NOTIFY | LBS_HASSTRINGS | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL,
+              params.border ? WS_EX_CLIENTEDGE : 0, TypingColours(params)) {}
+
+void ListBox::SetLines(const std::vector<std::string>& lines) {
+    if (!Handle()) return;
+    // One repaint for the whole list, and its memory at once: a thousand lines stay quick.
+    SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0);
+    SendMessageA(Handle(), LB_RESETCONTENT, 0, 0);
+    size_t bytes = 0;
+    for (const auto& line : lines) bytes += line.size() + 1;
+    SendMessageA(Handle(), LB_INITSTORAGE, lines.size(), static_cast<LPARAM>(bytes));
+    for (const auto& line : lines) SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+int ListBox::Count() const {
+    if (!Handle()) return 0;
+    const LRESULT n = SendMessageA(Handle(), LB_GETCOUNT, 0, 0);
+    return n == LB_ERR ? 0 : static_cast<int>(n);
+}
+
+std::string ListBox::Line(int index) const {
+    if (!Handle()) return "";
+    const LRESULT length = SendMessageA(Handle(), LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == LB_ERR) return "";
+    std::string line(static_cast<size_t>(length) + 1, '\0');
+    const LRESULT got = SendMessageA(Handle(), LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&line[0]));
+    line.resize(got == LB_ERR ? 0 : static_cast<size_t>(got));
+    return line;
+}
+
+int ListBox::Selected() const {
+    if (!Handle()) return -1;
+    const LRESULT selected = SendMessageA(Handle(), LB_GETCURSEL, 0, 0);
+    return selected == LB_ERR ? -1 : static_cast<int>(selected);
+}
+
+void ListBox::Select(int index) {
+    if (Handle()) SendMessageA(Handle(), LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void ListBox::SetColumns(const std::vector<int>& lefts) {
+    if (!Handle()) return;
+    // Tab stops are in quarters of the font's average character width, which the list
+    // box works out as GdiGetCharDimensions does: the 52 letters' width.
+    HDC dc = GetDC(Handle());
+    if (!dc) return;
+    HGDIOBJ before = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(Handle(), WM_GETFONT, 0, 0)));
+    SIZE letters{};
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    GetTextExtentPoint32A(dc, kLetters, 52, &letters);
+    SelectObject(dc, before);
+    ReleaseDC(Handle(), dc);
+    const int average = std::max(1, static_cast<int>((letters.cx / 26 + 1) / 2));
+    std::vector<INT> stops;
+    for (const int left : lefts) stops.push_back(MulDiv(left, 4, average));
+    SendMessageA(Handle(), LB_SETTABSTOPS, stops.size(), reinterpret_cast<LPARAM>(stops.data()));
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void ListBox::Notify(WORD code) {
+    switch (code) {
+        case LBN_SELCHANGE:
+            if (onSelect) onSelect();
+            break;
+        case LBN_DBLCLK:
+            if (onDblClick) onDblClick();
+            break;
+        default:
+            break;
+    }
+}
+
+int ChooseFromMenu(Form& form, POINT screen, const std::vector<std::string>& items) {
+    MenuHandle menu(CreatePopupMenu());
+    if (!menu || !form.Handle()) return -1;
+    for (size_t i = 0; i < items.size(); ++i)
+        AppendMenuA(menu.Get(), MF_STRING, static_cast<UINT_PTR>(i + 1), items[i].c_str());
+    // A menu goes away at a click elsewhere only when its window is the foreground one.
+    SetForegroundWindow(form.Handle());
+    const int chosen = static_cast<int>(TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY,
+                                                       screen.x, screen.y, 0, form.Handle(), nullptr));
+    // So that the next menu of this window shows at once (the platform's documented remedy).
+    PostMessageA(form.Handle(), WM_NULL, 0, 0);
+    return chosen - 1;
 }
 
 // ---- Timer -----------------------------------------------------------------
@@ -459,6 +552,20 @@ void Form::OnCommand(WPARAM wp, LPARAM lp) {
     }
 }
 
+bool Form::OnContextMenu(HWND from, LPARAM at) {
+    Control* control = FindControl(from);
+    if (!control || !control->onContextMenu) return false;
+    POINT screen{GET_X_LPARAM(at), GET_Y_LPARAM(at)};
+    // From the keyboard (the menu key, Shift+F10) there is no point: the control's middle.
+    if (at == -1) {
+        RECT r;
+        GetWindowRect(from, &r);
+        screen = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    control->onContextMenu(screen);
+    return true;
+}
+
 LRESULT Form::OnColour(HDC dc, HWND controlWindow) {
     if (Control* control = FindControl(controlWindow))
         return reinterpret_cast<LRESULT>(control->Paint(dc));
@@ -504,6 +611,7 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORBTN:
+        case WM_CTLCOLORLISTBOX:
             return OnColour(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
         case WM_ERASEBKGND: {
             RECT r;
@@ -517,6 +625,9 @@ LRESULT Form::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ACTIVATE:
             OnActivate(wp);
             return 0;
+        case WM_CONTEXTMENU:
+            if (OnContextMenu(reinterpret_cast<HWND>(wp), lp)) return 0;
+            break;
         case WM_CLOSE:
             // Closed by the platform (Alt+F4, another program): no button was chosen.
             if (modalRunning_) {

@@ -2,8 +2,8 @@
 //
 // A Form is a top-level window of its own window class (named after the form class,
 // e.g. "TLogo"), so that other programs and tests find it by class. Its controls are
-// real child windows of the standard classes (STATIC, EDIT, BUTTON) carrying their
-// text, created in tab order. The form reflects WM_COMMAND and the colour messages to
+// real child windows of the standard classes (STATIC, EDIT, BUTTON, LISTBOX) carrying
+// their text, created in tab order. The form reflects WM_COMMAND and the colour messages to
 // the control objects, which fire their event fields:
 //
 //   button.onClick = [this] { bt_SaveClick(); };
@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace forms {
@@ -69,6 +70,7 @@ struct ControlSpec {
     bool readOnly = false;
     bool border = true;
     bool visible = true;
+    bool scrollBar = false;  // a memo: a vertical scroll bar for text longer than the box
 };
 
 class Form;
@@ -98,17 +100,21 @@ public:
     std::function<void()> onEnter;
     // Called with the typed character before the control sees it; the key is not consumed.
     std::function<void(char key)> onKeyPress;
+    // The user asks for the control's menu (a right-click, the menu key), at this point on
+    // the screen.
+    std::function<void(POINT screen)> onContextMenu;
 
 protected:
     Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& params);
     virtual LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp);
+    // The notification the form reflects from WM_COMMAND; its codes depend on the class.
+    virtual void Notify(WORD code);
 
 private:
     friend class Form;
     static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     // Colours for WM_CTLCOLOR*: sets up the DC and returns the brush to paint with.
     HBRUSH Paint(HDC dc) const;
-    void Notify(WORD code);
     LRESULT OnSetFocus(WPARAM wp, LPARAM lp);
     void ForgetWindow() { hwnd_ = nullptr; }
 
@@ -148,6 +154,32 @@ public:
 protected:
     LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
 };
+
+// A list of lines, one of them selected. A line's tabs line it up in the columns set
+// with SetColumns. onSelect fires when the user selects another line (click or keys),
+// onDblClick on a double-click; never for the program's own Select or SetLines.
+class ListBox : public Control {
+public:
+    ListBox(Form& form, const ControlSpec& params);
+
+    // Replaces every line at once, with no line selected.
+    void SetLines(const std::vector<std::string>& lines);
+    int Count() const;
+    std::string Line(int index) const;
+    int Selected() const;  // -1: none
+    void Select(int index);
+    // Where the columns after the first begin, in pixels from the list's left edge.
+    void SetColumns(const std::vector<int>& lefts);
+
+    std::function<void()> onSelect;
+
+protected:
+    void Notify(WORD code) override;
+};
+
+// Shows a menu of `items` at `screen` (a point in screen coordinates) for `form`, and
+// returns the index of the item the user chose, or -1 when the menu was dismissed.
+int ChooseFromMenu(Form& form, POINT screen, const std::vector<std::string>& items);
 
 // Fires on the UI thread; may be disabled and enabled from its own handler.
 class Timer {
@@ -245,6 +277,8 @@ private:
     void OnCommand(WPARAM wp, LPARAM lp);
     LRESULT OnColour(HDC dc, HWND control);
     void OnActivate(WPARAM wp);
+    // True when a control took the menu request.
+    bool OnContextMenu(HWND from, LPARAM at);
     void OnNcDestroy();
     void FocusFirstControl();
     void RunModalLoop();

@@ -2,6 +2,8 @@
 
 #include "settings/Persistentdata.h"
 
+#include "app/Chistory.h"
+
 #include "shell/FileSystem.h"
 
 #include <commdlg.h>
@@ -123,6 +125,7 @@ TCarvelund::TCarvelund(PeriodChoices& titleWindow)
       bt_BrowseRunCommand(Add<forms::Button>(Browse(3, "Select local program name"))),
       tb_RunCommandOptions(Add<forms::EditBox>(Box(4, "Options for Run Command"))),
       bt_Save(Add<forms::Button>(At(120, kButtonsTop, 75, 25, "Save"))),
+      bt_History(Add<forms::Button>(At(kLeft, kButtonsTop, 75, 25, "History...", "Who worked with the shared data when, and earlier versions of it"))),
       Label3(Add<forms::Label>(RowLabel(0, "Remote Lock Folder"))),
       Label1(Add<forms::Label>(RowLabel(1, "Remote Shared Data Folder"))),
       Label2(Add<forms::Label>(RowLabel(2, "Local Data Folder"))),
@@ -135,6 +138,7 @@ TCarvelund::TCarvelund(PeriodChoices& titleWindow)
 
     bt_Cancel.onClick = [this] { bt_CancelClick(); };
     bt_Save.onClick = [this] { bt_SaveClick(); };
+    bt_History.onClick = [this] { bt_HistoryClick(); };
     bt_BrowweLockFolder.onClick = [this] { bt_BrowweLockFolderClick(); };
     bt_BrowseSharedFolder.onClick = [this] { bt_BrowseSharedFolderClick(); };
     tb_BrowseLocalFolder.onClick = [this] { tb_BrowseLocalFolderClick(); };
@@ -325,6 +329,13 @@ void TCarvelund::bt_SaveClick() {
     }
     saved_ = true;
     Close();
+}
+
+// The folders as the boxes name them now, saved or not: the history is only read.
+void TCarvelund::bt_HistoryClick() {
+    OwnedText shared(tb_SharedFolder.GetText());
+    OwnedText local(tb_LocalFolder.GetText());
+    ShowHistory(*this, shared.Str()[0] ? FullPathOf(shared.Str()) : "", local.Str()[0] ? FullPathOf(local.Str()) : "");
 }
 
 void TCarvelund::bt_BrowweLockFolderClick() { BrowseFolderInto(tb_LockFolder, "Select a Remote Lock Folder"); }

@@ -33,6 +33,7 @@ public:
     forms::Button& bt_BrowseRunCommand;
     forms::EditBox& tb_RunCommandOptions;
     forms::Button& bt_Save;
+    forms::Button& bt_History;  // the History window of the shared data folder in the box
     // Not in the tab order.
     forms::Label& Label3;
     forms::Label& Label1;
@@ -58,6 +59,7 @@ private:
 
     void bt_CancelClick();
     void bt_SaveClick();
+    void bt_HistoryClick();
     void bt_BrowweLockFolderClick();
     void bt_BrowseSharedFolderClick();
     void tb_BrowseLocalFolderClick();

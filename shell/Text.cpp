@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -93,6 +94,18 @@ std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unk
     char text[32];
     std::snprintf(text, sizeof text, month == MonthWidth::TwoColumns ? "%2u/%02u/%04u %u:%02u" : "%u/%02u/%04u %u:%02u",
                   t.wMonth, t.wDay, t.wYear, t.wHour, t.wMinute);
+    return text;
+}
+
+std::string Thousands(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(static_cast<size_t>(i), ",");
+    return digits;
+}
+
+std::string Megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
     return text;
 }
 

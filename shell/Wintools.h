@@ -71,6 +71,10 @@ enum class MonthWidth { AsIs, TwoColumns };
 // `unknown` for a zero time or one that cannot be converted.
 std::string LocalTimeText(const FILETIME& utc, MonthWidth month, const char* unknown);
 
+// "1,234,567", and "1.2 MB" (of 1,048,576 bytes), as the windows show counts.
+std::string Thousands(uint64_t n);
+std::string Megabytes(uint64_t bytes);
+
 // This PC's name, as others are shown it; "?" when the system gives none.
 std::string ComputerName();
 

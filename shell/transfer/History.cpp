@@ -381,7 +381,8 @@ bool ReadHistoryChanges(const std::string& shared, const HistoryRecord& period, 
 bool RecordHistoryEvent(const std::string& shared, HistoryRecord event, std::string& problem) {
     event.kind = HistoryKind::Event;
     event.id = NewHistoryId();
-    GetSystemTimeAsFileTime(&event.ended);
+    // An event written later than it happened keeps its own time.
+    if (!TimeValue(event.ended)) GetSystemTimeAsFileTime(&event.ended);
     const HistoryNames history(shared);
     if (AppendToLog(history, EventLine(event))) return true;
     problem = "Cannot write " + history.log + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")";

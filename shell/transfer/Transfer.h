@@ -125,7 +125,8 @@ bool ReadHistory(const std::string& shared, std::vector<HistoryRecord>& records,
 // The files a period added, changed and removed.
 bool ReadHistoryChanges(const std::string& shared, const HistoryRecord& period, std::vector<HistoryChange>& changes,
                         std::string& problem);
-// Adds an event (its id and `ended` are filled in). Only under the lock.
+// Adds an event (its id is filled in, and `ended` when it is not given). Only under the
+// lock.
 bool RecordHistoryEvent(const std::string& shared, HistoryRecord event, std::string& problem);
 
 struct RestoreResult {

@@ -367,4 +367,140 @@ TEST(Form, ClosingTheMainWindowUnderAMessageBoxEndsTheRun) {
     EXPECT_EQ(FindTopWindow("#32770", nullptr, GetCurrentProcessId()), nullptr);
 }
 
+// ---- The list box ------------------------------------------------------------------
+
+struct ListWindow : Form {
+    ListWindow() : Form(Spec(), nullptr), list(Add<ListBox>(At(10, 10, 280, 120))) {
+        list.onSelect = [this] { selections.push_back(list.Selected()); };
+        list.onDblClick = [this] { ++doubleClicks; };
+    }
+    static FormSpec Spec() {
+        FormSpec params = DialogSpec("TSampleList", "List");
+        params.height = 150;
+        return params;
+    }
+    ListBox& list;
+    std::vector<int> selections;  // Selected() as each onSelect saw it
+    std::atomic<int> doubleClicks{0};
+};
+
+// Client coordinates of the middle of line `index` in a list scrolled to its top.
+POINT LineMiddle(HWND list, int index) {
+    const int height = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    return {40, index * height + height / 2};
+}
+
+// Lines replace each other whole; only the user's selections fire onSelect, from keys and
+// clicks alike (a click on the line already selected may fire it again), and a
+// double-click fires onDblClick.
+TEST(Form, AListBoxTellsTheUsersSelectionsNotTheProgramsOwn) {
+    ListWindow window;
+    window.list.SetLines({"old line"});
+    window.list.SetLines({"first\ta", "second\tb", "third\tc"});
+    EXPECT_EQ(window.list.Count(), 3);
+    EXPECT_EQ(window.list.Line(1), "second\tb");
+    EXPECT_EQ(window.list.Line(7), "");
+    EXPECT_EQ(window.list.Selected(), -1);
+    window.list.Select(0);
+    EXPECT_EQ(window.list.Selected(), 0);
+    EXPECT_TRUE(window.selections.empty());
+    std::atomic<bool> movedByKey{false}, movedByClick{false};
+    {
+        User user([&] {
+            HWND w = AwaitTopWindow("TSampleList", "List", GetCurrentProcessId());
+            ASSERT_NE(w, nullptr);
+            HWND list = window.list.Handle();
+            ASSERT_TRUE(AwaitFocus(list));
+            PressKey(list, VK_DOWN);
+            movedByKey = AwaitCondition([&] { return SendMessageA(list, LB_GETCURSEL, 0, 0) == 1; });
+            const POINT third = LineMiddle(list, 2);
+            ClickAt(list, third.x, third.y);
+            movedByClick = AwaitCondition([&] { return SendMessageA(list, LB_GETCURSEL, 0, 0) == 2; });
+            ClickAt(list, third.x, third.y, true);
+            AwaitCondition([&] { return window.doubleClicks > 0; });
+            PostMessageA(w, WM_CLOSE, 0, 0);
+        });
+        window.ShowModal();
+    }
+    EXPECT_TRUE(movedByKey);
+    EXPECT_TRUE(movedByClick);
+    ASSERT_GE(window.selections.size(), 2u);
+    EXPECT_EQ(window.selections[0], 1);
+    for (size_t i = 1; i < window.selections.size(); ++i) EXPECT_EQ(window.selections[i], 2) << i;
+    EXPECT_EQ(window.doubleClicks, 1);
+    const size_t fired = window.selections.size();
+    window.list.SetLines({});
+    EXPECT_EQ(window.list.Count(), 0);
+    EXPECT_EQ(window.list.Selected(), -1);
+    EXPECT_EQ(window.selections.size(), fired);
+}
+
+// The leftmost pixel that differs from the list's background in the row of line 0, in
+// list client coordinates; -1 when none.
+int FirstInkInFirstLine(HWND list, int from) {
+    const int height = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    HDC dc = GetDC(list);
+    const COLORREF background = GetPixel(dc, 1, height - 1);
+    int found = -1;
+    for (int x = from; x < 280 && found < 0; ++x)
+        for (int y = 0; y < height && found < 0; ++y)
+            if (GetPixel(dc, x, y) != background) found = x;
+    ReleaseDC(list, dc);
+    return found;
+}
+
+// Columns are given in pixels: the text after a tab begins where its column says, whatever
+// the font's character width.
+TEST(Form, AListBoxLinesUpItsColumnsWhereTheyAreGivenInPixels) {
+    ListWindow window;
+    window.Show();
+    for (const int column : {60, 150}) {
+        SCOPED_TRACE(column);
+        window.list.SetColumns({column});
+        window.list.SetLines({"\tW"});
+        UpdateWindow(window.list.Handle());
+        int ink = -1;
+        WaitFor([&] { return (ink = FirstInkInFirstLine(window.list.Handle(), 0)) >= 0; });
+        EXPECT_NEAR(ink, column, 6);
+    }
+}
+
+// A right-click on a control asks for its menu there; the user picks an item with the keys
+// or dismisses the menu with Escape.
+TEST(Form, AControlsMenuReturnsTheItemTheUserChose) {
+    MainWindow main;
+    Label& label = main.Add<Label>(At(0, 0, 200, 50, "Title"));
+    std::vector<int> chosen;
+    std::vector<std::pair<POINT, POINT>> asked;  // where the menu was asked for, where the click was
+    label.onContextMenu = [&](POINT at) {
+        POINT clicked{20, 10};
+        ClientToScreen(label.Handle(), &clicked);
+        asked.push_back({at, clicked});
+        chosen.push_back(ChooseFromMenu(main, at, {"One", "Two"}));
+        if (chosen.size() == 2) main.Close();
+    };
+    User user([&] {
+        ASSERT_NE(AwaitTopWindow("TSampleMain", "Main", GetCurrentProcessId()), nullptr);
+        for (const WORD key : {VK_RETURN, VK_ESCAPE}) {
+            const size_t before = chosen.size();
+            PostMessageA(label.Handle(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(20, 10));
+            PostMessageA(label.Handle(), WM_RBUTTONUP, 0, MAKELPARAM(20, 10));
+            HWND menu = AwaitTopWindow("#32768", nullptr, GetCurrentProcessId());
+            ASSERT_NE(menu, nullptr);
+            if (key == VK_RETURN) {
+                PressKey(menu, VK_DOWN);
+                PressKey(menu, VK_DOWN);
+            }
+            PressKey(menu, key);
+            ASSERT_TRUE(AwaitCondition([&] { return chosen.size() > before; }));
+        }
+    });
+    application::Run(main);
+    ASSERT_EQ(chosen, (std::vector<int>{1, -1}));
+    for (const auto& [at, clicked] : asked) {
+        EXPECT_EQ(at.x, clicked.x);
+        EXPECT_EQ(at.y, clicked.y);
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "settings/Persistentdata.h"
 #include "shell/Handles.h"
+#include "shell/transfer/Transfer.h"
 #include "support/Gui.h"
 #include "support/MessageBoxes.h"
 #include "support/TempDir.h"
@@ -180,7 +181,7 @@ TEST_F(ConfigureTest, ShowsTheStoredSettingsInAFixedCentredDialogWithItsControls
     const std::vector<forms::Control*> tabOrder = {
         &dialog.bt_Cancel,     &dialog.tb_LockFolder,        &dialog.bt_BrowweLockFolder, &dialog.tb_SharedFolder,
         &dialog.bt_BrowseSharedFolder, &dialog.tb_LocalFolder, &dialog.tb_BrowseLocalFolder, &dialog.tb_RunCommand,
-        &dialog.bt_BrowseRunCommand, &dialog.tb_RunCommandOptions, &dialog.bt_Save};
+        &dialog.bt_BrowseRunCommand, &dialog.tb_RunCommandOptions, &dialog.bt_Save, &dialog.bt_History};
     std::vector<HWND> expectedFocus, seenFocus;
     for (size_t i = 1; i <= tabOrder.size(); ++i) expectedFocus.push_back(tabOrder[i % tabOrder.size()]->Handle());
     bool startedOnCancel = false;
@@ -843,6 +844,45 @@ TEST_F(ConfigureTest, CancelSetsTheCancelFlagAndStoresNothing) {
     EXPECT_FALSE(dialog.Saved());
     EXPECT_FALSE(Exists(ini));
     EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
+}
+
+// "History..." shows the history of the shared data folder the box names, saved or not, and
+// stores nothing; with no folder in the box it says what is missing.
+TEST_F(ConfigureTest, TheHistoryButtonShowsTheHistoryOfTheSharedFolderInTheBox) {
+    const std::string other = dir / "OtherShared";
+    MakeFolder(other);
+    TCarvelund dialog(logo);
+    std::string folderLine, statusLine;
+    MessageBoxSeen missing;
+    const bool closed = RunDialog(dialog, [&](HWND window) {
+        EXPECT_EQ(Text(dialog.bt_History), "History...");
+        ASSERT_TRUE(Retype(dialog.tb_SharedFolder, other));
+        Click(dialog.bt_History.Handle());
+        HWND history = AwaitTopWindow("THistory", "History", GetCurrentProcessId());
+        ASSERT_NE(history, nullptr);
+        EXPECT_EQ(GetWindow(history, GW_OWNER), window);
+        HWND folder = FindChild(history, "Static", nullptr);
+        HWND status = FindWindowExA(history, folder, "Static", nullptr);
+        AwaitCondition([&] { return WindowText(status).find("No history") != std::string::npos; });
+        folderLine = WindowText(folder);
+        statusLine = WindowText(status);
+        Click(FindChild(history, "Button", "Close"));
+        ASSERT_TRUE(AwaitGone(history));
+        ASSERT_TRUE(Retype(dialog.tb_SharedFolder, ""));
+        Click(dialog.bt_History.Handle());
+        missing = AwaitMessageBox("History", GetCurrentProcessId());
+        PressButton(missing.window, "OK");
+        AwaitGone(missing.window);
+        Click(dialog.bt_Cancel.Handle());
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(folderLine, "Shared data folder: " + other);
+    EXPECT_EQ(statusLine.rfind("No history is kept for " + other, 0), 0u) << statusLine;
+    EXPECT_EQ(missing.owner, dialog.Handle());
+    EXPECT_NE(missing.text.find("Remote Shared Data Folder"), std::string::npos) << missing.text;
+    EXPECT_EQ(StoredSettings(), (std::vector<std::string>{lock, shared, local, program, "-q"}));
+    EXPECT_FALSE(Exists(ini));
+    EXPECT_FALSE(Exists(HistoryFolder(other)));
 }
 
 TEST_F(ConfigureTest, ACancelledFolderChooserLeavesTheBoxAsItWas) {
