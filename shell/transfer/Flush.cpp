@@ -74,9 +74,12 @@ void FlushParentOf(const std::string& name) {
 }
 
 bool NameWhenWhole(const std::wstring& building, const std::string& name, bool built, Messages& messages,
-                   const char* title) {
+                   const char* title, TransferProgress* progress) {
     std::vector<TreeEntry> flushed;
     bool named = built && FlushTree(Narrow(building), flushed, messages);
+    // A cancel while the files went to disk is still the user's word; from the name on
+    // it is refused, and the progress display says so.
+    if (named && progress && !progress->BeginSwitch()) named = Fail(messages, title, kCopyWording.cancelledText);
     if (named && !MoveFileExW(LongPathForm(building).c_str(), LongPathForm(Widen(name)).c_str(), MOVEFILE_WRITE_THROUGH))
         named = Fail(messages, title,
                      "Cannot name the copy " + name + " (" + SystemErrorName(static_cast<int32_t>(GetLastError())) + ")");

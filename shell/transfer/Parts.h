@@ -199,9 +199,10 @@ bool FlushTree(const std::string& root, std::vector<TreeEntry>& entries, Message
 // The renames made in the folder that holds `path`, put on disk where the file system can.
 void FlushParentOf(const std::string& path);
 // A copy built under `building` takes the name `name` once it is on disk, file by file;
-// one that cannot (or `built` false) goes, with its messages under `title`.
+// one that cannot (or `built` false, or a cancel in `progress` before the name) goes, with
+// its messages under `title`.
 bool NameWhenWhole(const std::wstring& building, const std::string& name, bool built, Messages& messages,
-                   const char* title);
+                   const char* title, TransferProgress* progress = nullptr);
 
 // ---- Verify.cpp: the check of the next tree ------------------------------------------
 // The next tree as it is now: the folders the build touched listed again, the rest as the

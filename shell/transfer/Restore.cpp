@@ -165,10 +165,7 @@ RestoreResult RestoreVersion(const std::string& shared, const HistoryRecord& per
         made = Fail(result.messages, kTitle,
                     "The copy does not come out as " + period.user +
                         " left the shared data (another PC may have saved meanwhile): nothing was kept. Try again.");
-    // A cancel that came after the last file is still the user's word; from here on it
-    // is refused, and the progress display says so.
-    if (made && progress && !progress->BeginSwitch()) made = Fail(result.messages, kTitle, kCopyWording.cancelledText);
-    if (!NameWhenWhole(building, name, made, result.messages, kTitle)) return result;
+    if (!NameWhenWhole(building, name, made, result.messages, kTitle, progress)) return result;
     result.ok = true;
     result.folder = name;
     return result;
