@@ -40,8 +40,9 @@ once() { # once KEY MESSAGE: says MESSAGE the first time KEY is seen
   for k in "${seen[@]+"${seen[@]}"}"; do [ "$k" = "$1" ] && return; done
   seen+=("$1"); say "$2"
 }
-deadline=$((SECONDS + 120))
-while kill -0 "$CARVELUND" 2>/dev/null; do
+# Each stage as it shows on disk; called once more after the end, since the last stages can
+# come and go between two looks.
+look() {
   [ -f "$TOKEN" ] && once lock "lock taken: $(basename "$TOKEN") in the lock folder"
   if [ -d "$WS/pc/data.saved" ] && grep -q "data created" "$WS/pc/data/journal.txt" 2>/dev/null; then
     once copyin "data copied in: shared data -> local data (previous local copy kept as data.saved)"
@@ -58,10 +59,15 @@ while kill -0 "$CARVELUND" 2>/dev/null; do
     mkdir -p "$BUILD_DIR/screenshots"
     import -window root "$BUILD_DIR/screenshots/demo-screen.png" 2>/dev/null && shot=1 || shot=0
   fi
+}
+deadline=$((SECONDS + 120))
+while kill -0 "$CARVELUND" 2>/dev/null; do
+  look
   ((SECONDS < deadline)) || { kill "$CARVELUND" 2>/dev/null; fail "the demo period did not end within two minutes"; }
   sleep 0.05
 done
 wait "$CARVELUND" || true
+look
 [ -f "$TOKEN" ] && fail "the lock token is still there: $TOKEN"
 say "lock released: the lock folder is empty"
 
