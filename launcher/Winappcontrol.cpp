@@ -87,13 +87,15 @@ std::string ProgramNameFromCommand(const std::string& command) {
 bool Alive(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
 // Programs that run other people's work: a command interpreter (a batch file's program),
-// script and Java hosts, the DLL runner, the shell. Another copy of one of them is never
+// script, Java and installer hosts, the DLL runner, the shell. Another copy of one of them is never
 // the application's: only what the run command started (the job) is its work.
 bool IsHost(const std::string& programName) {
-    static const char* const kHosts[] = {"cmd.exe",     "command.com", "powershell.exe", "pwsh.exe",
-                                         "wscript.exe", "cscript.exe", "mshta.exe",      "rundll32.exe",
-                                         "java.exe",    "javaw.exe",   "explorer.exe",   "dllhost.exe",
-                                         "conhost.exe", "svchost.exe", "start.exe",      "wine.exe"};
+    static const char* const kHosts[] = {
+        "cmd.exe",     "command.com", "powershell.exe", "pwsh.exe",     "wscript.exe", "cscript.exe",
+        "mshta.exe",   "rundll32.exe", "regsvr32.exe",  "msiexec.exe",  "java.exe",    "javaw.exe",
+        "python.exe",  "pythonw.exe", "py.exe",         "pyw.exe",      "node.exe",    "perl.exe",
+        "ruby.exe",    "rubyw.exe",   "bash.exe",       "wsl.exe",      "explorer.exe", "dllhost.exe",
+        "conhost.exe", "svchost.exe", "start.exe",      "wine.exe"};
     for (const char* host : kHosts)
         if (SameText(programName, host)) return true;
     return false;

@@ -433,7 +433,7 @@ TEST_F(Launcher, AnotherInstanceOfAHostProgramIsNeverTakenForTheApplication) {
         const char* name;
         bool waited;
     } cases[] = {{"cmd.exe", false},     {"javaw.exe", false},    {"rundll32.exe", false}, {"wscript.exe", false},
-                 {"explorer.exe", false}, {"powershell.exe", false}, {"PALM.exe", true}};
+                 {"explorer.exe", false}, {"powershell.exe", false}, {"pythonw.exe", false}, {"PALM.exe", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string folder = std::string("host-") + c.name;
