@@ -26,8 +26,8 @@ struct Column {
 const Column kColumns[] = {{"When", 0},      {"Who", 112},      {"PC", 232},
                            {"Added", 372}, {"Changed", 440}, {"Removed", 512}};
 
-forms::FormSpec HistorySpec() {
-    forms::FormSpec params;
+forms::FormLayout HistoryLayout() {
+    forms::FormLayout params;
     params.className = "THistory";
     params.caption = kTitle;
     params.width = kWidth;
@@ -36,23 +36,23 @@ forms::FormSpec HistorySpec() {
     return params;
 }
 
-forms::ControlSpec At(int left, int top, int width, int height, const char* text = "") {
-    forms::ControlSpec params;
+forms::ControlLayout At(int left, int top, int width, int height, const char* text = "") {
+    forms::ControlLayout params;
     params.bounds = {left, top, width, height};
     params.text = text;
     return params;
 }
 
-forms::ControlSpec LabelAt(int left, int top, int width, int height) {
-    forms::ControlSpec params = At(left, top, width, height);
+forms::ControlLayout LabelAt(int left, int top, int width, int height) {
+    forms::ControlLayout params = At(left, top, width, height);
     params.tabStop = false;
     return params;
 }
 
-forms::ControlSpec ListSpec() { return At(kMargin, kListTop, kWidth - 2 * kMargin, kListHeight); }
+forms::ControlLayout ListLayout() { return At(kMargin, kListTop, kWidth - 2 * kMargin, kListHeight); }
 
-forms::ControlSpec ChangesSpec() {
-    forms::ControlSpec params = At(kMargin, kListTop + kListHeight + 8, kWidth - 2 * kMargin, 120);
+forms::ControlLayout ChangesLayout() {
+    forms::ControlLayout params = At(kMargin, kListTop + kListHeight + 8, kWidth - 2 * kMargin, 120);
     params.readOnly = true;
     params.scrollBar = true;
     params.background = GetSysColor(COLOR_WINDOW);
@@ -135,9 +135,9 @@ void TellRestored(HWND owner, const HistoryRecord& period, const std::string& fo
 }  // namespace
 
 THistory::THistory(forms::Form* owner, std::string shared, std::string local)
-    : forms::Form(HistorySpec(), owner),
-      ls_Periods(Add<forms::ListBox>(ListSpec())),
-      m_Changes(Add<forms::Memo>(ChangesSpec())),
+    : forms::Form(HistoryLayout(), owner),
+      ls_Periods(Add<forms::ListBox>(ListLayout())),
+      m_Changes(Add<forms::Memo>(ChangesLayout())),
       bt_Restore(Add<forms::Button>(At(kWidth - kMargin - 176, kHeight - 36, 100, 25, "Restore a Copy..."))),
       bt_Close(Add<forms::Button>(At(kWidth - kMargin - 68, kHeight - 36, 68, 25, "Close"))),
       lb_Folder(Add<forms::Label>(LabelAt(kMargin, 8, kWidth - 2 * kMargin, 16))),

@@ -12,8 +12,8 @@ namespace {
 constexpr UINT kWaitTickMs = 100;
 constexpr UINT kNextStepMs = USER_TIMER_MINIMUM;
 
-forms::FormSpec TitleWindowSpec() {
-    forms::FormSpec params;
+forms::FormLayout TitleWindowLayout() {
+    forms::FormLayout params;
     params.className = "TLogo";
     params.caption = "Carvelund";
     params.width = 232;
@@ -23,12 +23,12 @@ forms::FormSpec TitleWindowSpec() {
     return params;
 }
 
-forms::ControlSpec TitleLabelSpec() {
-    forms::ControlSpec params;
+forms::ControlLayout TitleLabelLayout() {
+    forms::ControlLayout params;
     params.bounds = {0, 11, 232, 37};
     params.text = "Carvelund";
     params.hint = "Click for donation information";
-    params.font = forms::FontSpec{"Arial", 32, true, false};
+    params.font = forms::FontStyle{"Arial", 32, true, false};
     params.textColour = GetSysColor(COLOR_WINDOWTEXT);
     params.background = GetSysColor(COLOR_INFOBK);
     params.align = forms::Align::Center;
@@ -38,8 +38,8 @@ forms::ControlSpec TitleLabelSpec() {
 constexpr int kTitleHeight = 60;
 constexpr int kWaitingHeight = 142;
 
-forms::ControlSpec WaitingSpec() {
-    forms::ControlSpec params;
+forms::ControlLayout WaitingLayout() {
+    forms::ControlLayout params;
     params.bounds = {8, 60, 216, 44};
     params.background = GetSysColor(COLOR_INFOBK);
     params.tabStop = false;
@@ -47,8 +47,8 @@ forms::ControlSpec WaitingSpec() {
     return params;
 }
 
-forms::ControlSpec WaitButtonSpec(int left, const char* text, const char* hint) {
-    forms::ControlSpec params;
+forms::ControlLayout WaitButtonLayout(int left, const char* text, const char* hint) {
+    forms::ControlLayout params;
     params.bounds = {left, 108, 104, 25};
     params.text = text;
     params.hint = hint;
@@ -59,14 +59,14 @@ forms::ControlSpec WaitButtonSpec(int left, const char* text, const char* hint) 
 // The lock wait's panel: a line or two more than the in-use wait's, for the holder's PC.
 constexpr int kLockWaitHeight = 180;
 
-forms::ControlSpec LockWaitSpec() {
-    forms::ControlSpec params = WaitingSpec();
+forms::ControlLayout LockWaitLayout() {
+    forms::ControlLayout params = WaitingLayout();
     params.bounds = {8, 60, 216, 80};
     return params;
 }
 
-forms::ControlSpec LockWaitButtonSpec(int left, const char* text, const char* hint) {
-    forms::ControlSpec params = WaitButtonSpec(left, text, hint);
+forms::ControlLayout LockWaitButtonLayout(int left, const char* text, const char* hint) {
+    forms::ControlLayout params = WaitButtonLayout(left, text, hint);
     params.bounds.top = 146;
     return params;
 }
@@ -74,19 +74,19 @@ forms::ControlSpec LockWaitButtonSpec(int left, const char* text, const char* hi
 }  // namespace
 
 TLogo::TLogo()
-    : forms::Form(TitleWindowSpec(), nullptr),
-      lb_Title(Add<forms::Label>(TitleLabelSpec())),
+    : forms::Form(TitleWindowLayout(), nullptr),
+      lb_Title(Add<forms::Label>(TitleLabelLayout())),
       zTimer(AddTimer(kWaitTickMs)),
-      lb_Waiting(Add<forms::Label>(WaitingSpec())),
+      lb_Waiting(Add<forms::Label>(WaitingLayout())),
       bt_WorkDone(Add<forms::Button>(
-          WaitButtonSpec(8, "Work Done", "Your work is done: copy it back to the shared data folder now"))),
-      bt_WaitCancel(Add<forms::Button>(WaitButtonSpec(
+          WaitButtonLayout(8, "Work Done", "Your work is done: copy it back to the shared data folder now"))),
+      bt_WaitCancel(Add<forms::Button>(WaitButtonLayout(
           120, "Cancel", "Copy nothing back: your work stays here and is offered again at the next start"))),
-      lb_LockWait(Add<forms::Label>(LockWaitSpec())),
-      bt_LockWaitDelete(Add<forms::Button>(LockWaitButtonSpec(
+      lb_LockWait(Add<forms::Label>(LockWaitLayout())),
+      bt_LockWaitDelete(Add<forms::Button>(LockWaitButtonLayout(
           8, "Delete Lock", "Delete the lock of the stopped PC and start the period"))),
       bt_LockWaitCancel(Add<forms::Button>(
-          LockWaitButtonSpec(120, "Cancel", "Stop waiting: nothing is copied and nothing is started"))) {
+          LockWaitButtonLayout(120, "Cancel", "Stop waiting: nothing is copied and nothing is started"))) {
     zTimer.onTimer = [this] { zTimerTimer(); };
     bt_WorkDone.onClick = [this] { bt_WorkDoneClick(); };
     bt_WaitCancel.onClick = [this] { bt_WaitCancelClick(); };

@@ -5,8 +5,8 @@
 
 namespace {
 
-forms::FormSpec ProgressSpec(const char* caption) {
-    forms::FormSpec params;
+forms::FormLayout ProgressLayout(const char* caption) {
+    forms::FormLayout params;
     params.className = "TProgress";
     params.caption = caption;
     params.width = 320;
@@ -15,15 +15,15 @@ forms::FormSpec ProgressSpec(const char* caption) {
     return params;
 }
 
-forms::ControlSpec LabelAt(int top) {
-    forms::ControlSpec params;
+forms::ControlLayout LabelAt(int top) {
+    forms::ControlLayout params;
     params.bounds = {12, top, 296, 16};
     params.tabStop = false;
     return params;
 }
 
-forms::ControlSpec CancelSpec() {
-    forms::ControlSpec params;
+forms::ControlLayout CancelLayout() {
+    forms::ControlLayout params;
     params.bounds = {233, 68, 75, 25};
     params.text = "Cancel";
     return params;
@@ -32,10 +32,10 @@ forms::ControlSpec CancelSpec() {
 }  // namespace
 
 TProgress::TProgress(forms::Form& owner, TransferProgress& progress, HANDLE workerDone, const char* caption)
-    : forms::Form(ProgressSpec(caption), &owner),
+    : forms::Form(ProgressLayout(caption), &owner),
       lb_Files(Add<forms::Label>(LabelAt(14))),
       lb_Bytes(Add<forms::Label>(LabelAt(38))),
-      bt_Cancel(Add<forms::Button>(CancelSpec())),
+      bt_Cancel(Add<forms::Button>(CancelLayout())),
       zTimer(AddTimer(100)),
       zDoneTimer(AddTimer(USER_TIMER_MINIMUM)),
       progress_(progress),

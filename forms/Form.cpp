@@ -25,7 +25,7 @@ bool QuitAsClose() {
     return true;
 }
 
-FontHandle MakeFont(const FontSpec& params) {
+FontHandle MakeFont(const FontStyle& params) {
     return FontHandle(CreateFontA(-params.pixelHeight, 0, 0, 0, params.bold ? FW_BOLD : FW_NORMAL, FALSE,
                                   params.underline ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -56,7 +56,7 @@ DWORD StyleFor(Border border) {
 
 DWORD ExStyleFor(Border border) { return border == Border::Dialog ? WS_EX_DLGMODALFRAME : 0; }
 
-SIZE OuterSize(const FormSpec& params) {
+SIZE OuterSize(const FormLayout& params) {
     if (params.outerSize) return {params.width, params.height};
     RECT r{0, 0, params.width, params.height};
     AdjustWindowRectEx(&r, StyleFor(params.border), FALSE, ExStyleFor(params.border));
@@ -84,7 +84,7 @@ DWORD AlignStyle(Align align, DWORD left, DWORD center, DWORD right) {
 
 // ---- Control -------------------------------------------------------------
 
-Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& params)
+Control::Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlLayout& params)
     : form_(form), textColour_(params.textColour), background_(params.background), transparent_(params.transparent) {
     if (params.tabStop) style |= WS_TABSTOP;
     if (!params.enabled) style |= WS_DISABLED;
@@ -177,15 +177,15 @@ LRESULT CALLBACK Control::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
     return Guarded([&] { return control->Subclassed(msg, wp, lp); });
 }
 
-Label::Label(Form& form, const ControlSpec& params)
+Label::Label(Form& form, const ControlLayout& params)
     : Control(form, "STATIC", SS_NOTIFY | SS_NOPREFIX | AlignStyle(params.align, SS_LEFT, SS_CENTER, SS_RIGHT), 0,
               [&] {
-                  ControlSpec s = params;
+                  ControlLayout s = params;
                   s.tabStop = false;
                   return s;
               }()) {}
 
-Button::Button(Form& form, const ControlSpec& params) : Control(form, "BUTTON", BS_PUSHBUTTON, 0, params) {}
+Button::Button(Form& form, const ControlLayout& params) : Control(form, "BUTTON", BS_PUSHBUTTON, 0, params) {}
 
 void Button::Click() {
     if (Handle()) SendMessageA(Handle(), BM_CLICK, 0, 0);
@@ -195,15 +195,15 @@ namespace {
 
 // A box the user types into is painted in the window colour, as the platform's own are;
 // a box that only shows its text keeps the form's colour.
-ControlSpec TypingColours(const ControlSpec& params) {
-    ControlSpec s = params;
+ControlLayout TypingColours(const ControlLayout& params) {
+    ControlLayout s = params;
     if (!s.background && !s.readOnly && s.enabled) s.background = GetSysColor(COLOR_WINDOW);
     return s;
 }
 
 }  // namespace
 
-EditBox::EditBox(Form& form, const ControlSpec& params)
+EditBox::EditBox(Form& form, const ControlLayout& params)
     : Control(form, "EDIT",
               ES_AUTOHSCROLL | (params.readOnly ? ES_READONLY : 0) |
                   AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT),
@@ -231,7 +231,7 @@ LRESULT EditBox::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     return DefSubclassProc(Handle(), msg, wp, lp);
 }
 
-Memo::Memo(Form& form, const ControlSpec& params)
+Memo::Memo(Form& form, const ControlLayout& params)
     : Control(form, "EDIT",
               ES_MULTILINE | ES_READONLY | AlignStyle(params.align, ES_LEFT, ES_CENTER, ES_RIGHT) |
                   (params.scrollBar ? WS_VSCROLL | ES_AUTOVSCROLL : 0),
@@ -256,7 +256,7 @@ LRESULT Memo::Subclassed(UINT msg, WPARAM wp, LPARAM lp) {
     return DefSubclassProc(Handle(), msg, wp, lp);
 }
 
-ListBox::ListBox(Form& form, const ControlSpec& params)
+ListBox::ListBox(Form& form, const ControlLayout& params)
     : Control(form, "LISTBOX", LBS_NOTIFY | LBS_HASSTRINGS | LBS_USETABSTOPS | LBS_NOINTEGRALHEIGHT | WS_VSCROLL,
               params.border ? WS_EX_CLIENTEDGE : 0, TypingColours(params)) {}
 
@@ -372,7 +372,7 @@ void Timer::Fire() {
 
 // ---- Form ------------------------------------------------------------------
 
-Form::Form(const FormSpec& params, Form* owner)
+Form::Form(const FormLayout& params, Form* owner)
     : owner_(owner),
       font_(MakeFont(params.font)),
       background_(params.background.value_or(GetSysColor(COLOR_BTNFACE))),

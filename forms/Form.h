@@ -25,7 +25,7 @@
 
 namespace forms {
 
-struct FontSpec {
+struct FontStyle {
     const char* face = "MS Sans Serif";
     int pixelHeight = 11;  // character height in pixels
     bool bold = false;
@@ -43,7 +43,7 @@ enum class Border { None, Dialog, Sizeable };
 enum class Align { Left, Center, Right };
 
 // Creation arguments of a form; the defaults suit a small fixed dialog.
-struct FormSpec {
+struct FormLayout {
     const char* className = "TForm";  // window class, registered on first use
     const char* caption = "";
     int width = 300;                  // client area, or outer size with outerSize
@@ -51,16 +51,16 @@ struct FormSpec {
     bool outerSize = false;
     Border border = Border::Dialog;
     std::optional<COLORREF> background;  // default: the system's button face
-    FontSpec font;
+    FontStyle font;
     const char* hint = nullptr;  // the form's own hint, over its bare surface
 };
 
 // Creation arguments of a control.
-struct ControlSpec {
+struct ControlLayout {
     Bounds bounds;
     const char* text = "";
     const char* hint = nullptr;
-    std::optional<FontSpec> font;         // default: the form's font
+    std::optional<FontStyle> font;         // default: the form's font
     std::optional<COLORREF> textColour;   // default: the system's window text
     std::optional<COLORREF> background;   // default: the form's background
     bool transparent = false;
@@ -105,7 +105,7 @@ public:
     std::function<void(POINT screen)> onContextMenu;
 
 protected:
-    Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlSpec& params);
+    Control(Form& form, const char* windowClass, DWORD style, DWORD exStyle, const ControlLayout& params);
     virtual LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp);
     // The notification the form reflects from WM_COMMAND; its codes depend on the class.
     virtual void Notify(WORD code);
@@ -129,18 +129,18 @@ private:
 
 class Label : public Control {
 public:
-    Label(Form& form, const ControlSpec& params);
+    Label(Form& form, const ControlLayout& params);
 };
 
 class Button : public Control {
 public:
-    Button(Form& form, const ControlSpec& params);
+    Button(Form& form, const ControlLayout& params);
     void Click();  // as BM_CLICK: the user's click
 };
 
 class EditBox : public Control {
 public:
-    EditBox(Form& form, const ControlSpec& params);
+    EditBox(Form& form, const ControlLayout& params);
 
 protected:
     LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -149,7 +149,7 @@ protected:
 // Multi-line, read-only text; clicks and double-clicks fire its events.
 class Memo : public Control {
 public:
-    Memo(Form& form, const ControlSpec& params);
+    Memo(Form& form, const ControlLayout& params);
 
 protected:
     LRESULT Subclassed(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -160,7 +160,7 @@ protected:
 // onDblClick on a double-click; never for the program's own Select or SetLines.
 class ListBox : public Control {
 public:
-    ListBox(Form& form, const ControlSpec& params);
+    ListBox(Form& form, const ControlLayout& params);
 
     // Replaces every line at once, with no line selected.
     void SetLines(const std::vector<std::string>& lines);
@@ -210,7 +210,7 @@ private:
 class Form {
 public:
     // The owner is disabled while this form is shown modally; null for the main window.
-    Form(const FormSpec& params, Form* owner);
+    Form(const FormLayout& params, Form* owner);
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
     virtual ~Form();
@@ -222,7 +222,7 @@ public:
     DWORD CreateError() const { return createError_; }
 
     template <typename C>
-    C& Add(const ControlSpec& params) {
+    C& Add(const ControlLayout& params) {
         auto control = std::make_unique<C>(*this, params);
         C& ref = *control;
         controls_.push_back(std::move(control));

@@ -35,23 +35,23 @@ constexpr const char* kSupportText =
     "\r\n"
     "Double-Click closes this window";
 
-forms::FormSpec RegInfoSpec() {
-    forms::FormSpec params;
+forms::FormLayout RegInfoLayout() {
+    forms::FormLayout params;
     params.className = "TRegInfo";
     params.caption = "RegInfo";
     params.width = 252;
     params.height = 410;
     params.border = forms::Border::None;
     params.background = GetSysColor(COLOR_INFOBK);
-    params.font = forms::FontSpec{"MS Sans Serif", 11, false, false};
+    params.font = forms::FontStyle{"MS Sans Serif", 11, false, false};
     return params;
 }
 
-forms::ControlSpec TextSpec() {
-    forms::ControlSpec params;
+forms::ControlLayout TextLayout() {
+    forms::ControlLayout params;
     params.bounds = {9, 14, 233, 363};
     params.text = kSupportText;
-    params.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
+    params.font = forms::FontStyle{"MS Sans Serif", 13, false, false};
     params.background = GetSysColor(COLOR_INFOBK);
     params.align = forms::Align::Center;
     params.readOnly = true;
@@ -59,11 +59,11 @@ forms::ControlSpec TextSpec() {
     return params;
 }
 
-forms::ControlSpec HomePageSpec() {
-    forms::ControlSpec params;
+forms::ControlLayout HomePageLayout() {
+    forms::ControlLayout params;
     params.bounds = {0, 384, 252, 17};
     params.hint = "Click here for homepage";
-    params.font = forms::FontSpec{"MS Sans Serif", 11, false, true};
+    params.font = forms::FontStyle{"MS Sans Serif", 11, false, true};
     params.textColour = RGB(0, 0, 255);
     params.align = forms::Align::Center;
     return params;
@@ -87,9 +87,9 @@ char* UrlHandlerPath() {
 }  // namespace
 
 TRegInfo::TRegInfo(forms::Form* owner, const char* titlePath)
-    : forms::Form(RegInfoSpec(), owner),
-      m_Text(Add<forms::Memo>(TextSpec())),
-      lb_HomePage(Add<forms::Label>(HomePageSpec())) {
+    : forms::Form(RegInfoLayout(), owner),
+      m_Text(Add<forms::Memo>(TextLayout())),
+      lb_HomePage(Add<forms::Label>(HomePageLayout())) {
     OwnedText folder(FolderOf(titlePath));
     OwnedText programName(BaseTitle(titlePath));
     EditionName.Reset(ConcatText(_stricmp(programName.Str(), "MARROWKEEP") == 0 ? "Marrowkeep" : "Carvelund"));

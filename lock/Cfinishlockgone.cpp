@@ -6,8 +6,8 @@ using namespace lockdialogs;
 
 namespace {
 
-forms::FormSpec GoneSpec() {
-    forms::FormSpec params = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 150);
+forms::FormLayout GoneLayout() {
+    forms::FormLayout params = LockDialog("TFinishLockGone", "Caution - Lock Lost", 319, 150);
     params.outerSize = true;
     params.border = forms::Border::Sizeable;
     return params;
@@ -34,7 +34,7 @@ int KeepLeft(HWND form) { return (ClientSize(form).cx - kKeepWidth) / 2; }
 }  // namespace
 
 TFinishLockGone::TFinishLockGone(PeriodChoices& titleWindow)
-    : forms::Form(GoneSpec(), &titleWindow.Window()),
+    : forms::Form(GoneLayout(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(At(2 * Gap(Handle()) + kSaveWidth, ButtonTop(Handle()), kCancelWidth,
                                       kButtonHeight, "Cancel - Lose Changes"))),

@@ -6,8 +6,8 @@ using namespace lockdialogs;
 
 namespace {
 
-forms::FormSpec StolenSpec() {
-    forms::FormSpec params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 185);
+forms::FormLayout StolenLayout() {
+    forms::FormLayout params = LockDialog("TFinishLockStolen", "Caution - Lock Lost", 318, 185);
     params.hint = "Someone has stolen the lock, saving data may cause damage to data files";
     return params;
 }
@@ -15,7 +15,7 @@ forms::FormSpec StolenSpec() {
 }  // namespace
 
 TFinishLockStolen::TFinishLockStolen(PeriodChoices& titleWindow)
-    : forms::Form(StolenSpec(), &titleWindow.Window()),
+    : forms::Form(StolenLayout(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       tb_Name(Add<forms::EditBox>(ShownText(8, 24, 145, 21))),
       bt_Cancel(Add<forms::Button>(At(173, 72, 129, 25, "Cancel - Lose Changes"))),

@@ -6,14 +6,14 @@ using namespace lockdialogs;
 
 namespace {
 
-forms::ControlSpec CancelSpec() {
-    forms::ControlSpec params = At(197, 83, 75, 50, "Cancel");
-    params.font = forms::FontSpec{"MS Sans Serif", 19, true, false};
+forms::ControlLayout CancelLayout() {
+    forms::ControlLayout params = At(197, 83, 75, 50, "Cancel");
+    params.font = forms::FontStyle{"MS Sans Serif", 19, true, false};
     return params;
 }
 
-forms::ControlSpec OwnNameSpec() {
-    forms::ControlSpec params = Caption(8, 48, 281, 26,
+forms::ControlLayout OwnNameLayout() {
+    forms::ControlLayout params = Caption(8, 48, 281, 26,
                                         "Your own name: another PC of yours may be working with it, or an earlier "
                                         "period here ended without letting go.");
     params.visible = false;
@@ -25,14 +25,14 @@ forms::ControlSpec OwnNameSpec() {
 TStartLock::TStartLock(PeriodChoices& titleWindow)
     : forms::Form(LockDialog("TStartLock", "Caution - Already Locked", 297, 232), &titleWindow.Window()),
       TitleWindow(titleWindow),
-      bt_Cancel(Add<forms::Button>(CancelSpec())),
+      bt_Cancel(Add<forms::Button>(CancelLayout())),
       bt_Delete(Add<forms::Button>(At(24, 75, 120, 25, "Delete Lock && Proceed"))),
       bt_Proceed(Add<forms::Button>(At(24, 115, 120, 25, "Proceed Read Only"))),
       tb_Name(Add<forms::EditBox>(ShownText(8, 24, 161, 21))),
       tb_Since(Add<forms::EditBox>(ShownText(180, 24, 109, 21))),
       lb_lockedBy(Add<forms::Label>(Caption(8, 8, 161, 13, "Currently locked by:"))),
       Label1(Add<forms::Label>(Caption(180, 8, 40, 13, "Since", "Time when lock was created"))),
-      lb_OwnName(Add<forms::Label>(OwnNameSpec())),
+      lb_OwnName(Add<forms::Label>(OwnNameLayout())),
       bt_Wait(Add<forms::Button>(WithHint(At(24, 155, 120, 25, "Wait"),
                                           "Wait for the lock: the period starts by itself once it frees"))),
       lb_LifeSign(Add<forms::Label>(Caption(8, 188, 281, 39, ""))),

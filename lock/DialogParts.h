@@ -9,31 +9,31 @@
 
 namespace lockdialogs {
 
-inline forms::ControlSpec At(int left, int top, int width, int height, const char* text = "") {
-    forms::ControlSpec params;
+inline forms::ControlLayout At(int left, int top, int width, int height, const char* text = "") {
+    forms::ControlLayout params;
     params.bounds = {left, top, width, height};
     params.text = text;
     return params;
 }
 
 // A box that only shows its text: it cannot be focused or edited.
-inline forms::ControlSpec ShownText(int left, int top, int width, int height) {
-    forms::ControlSpec params = At(left, top, width, height);
+inline forms::ControlLayout ShownText(int left, int top, int width, int height) {
+    forms::ControlLayout params = At(left, top, width, height);
     params.readOnly = true;
     params.enabled = false;
     params.tabStop = false;
     return params;
 }
 
-inline forms::ControlSpec Caption(int left, int top, int width, int height, const char* text,
+inline forms::ControlLayout Caption(int left, int top, int width, int height, const char* text,
                                   const char* hint = nullptr) {
-    forms::ControlSpec params = At(left, top, width, height, text);
+    forms::ControlLayout params = At(left, top, width, height, text);
     params.hint = hint;
     params.tabStop = false;
     return params;
 }
 
-inline forms::ControlSpec WithHint(forms::ControlSpec params, const char* hint) {
+inline forms::ControlLayout WithHint(forms::ControlLayout params, const char* hint) {
     params.hint = hint;
     return params;
 }
@@ -49,8 +49,8 @@ inline void ShowChangedText(forms::Label& label, const std::function<std::string
     if (text != shown.Str()) label.SetText(text.c_str());
 }
 
-inline forms::FormSpec LockDialog(const char* className, const char* caption, int width, int height) {
-    forms::FormSpec params;
+inline forms::FormLayout LockDialog(const char* className, const char* caption, int width, int height) {
+    forms::FormLayout params;
     params.className = className;
     params.caption = caption;
     params.width = width;

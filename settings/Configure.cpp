@@ -49,9 +49,9 @@ bool SameTextIgnoringCase(const char* a, const char* b) {
     return *a == *b;
 }
 
-forms::ControlSpec At(int left, int top, int width, int height, const char* text = "",
+forms::ControlLayout At(int left, int top, int width, int height, const char* text = "",
                       const char* hint = nullptr) {
-    forms::ControlSpec params;
+    forms::ControlLayout params;
     params.bounds = {left, top, width, height};
     params.text = text;
     params.hint = hint;
@@ -61,32 +61,32 @@ forms::ControlSpec At(int left, int top, int width, int height, const char* text
 int RowTop(int row) { return kRowTop + row * kRowPitch; }
 int BoxTop(int row) { return RowTop(row) + 15; }
 
-forms::ControlSpec Box(int row, const char* hint = nullptr) {
+forms::ControlLayout Box(int row, const char* hint = nullptr) {
     return At(kLeft, BoxTop(row), kBoxWidth, kBoxHeight, "", hint);
 }
 
-forms::ControlSpec Browse(int row, const char* hint) {
+forms::ControlLayout Browse(int row, const char* hint) {
     return At(kBrowseLeft, BoxTop(row), kBrowseWidth, kBoxHeight, "Browse", hint);
 }
 
-forms::ControlSpec RowLabel(int row, const char* text, const char* hint = nullptr) {
-    forms::ControlSpec params = At(kLeft, RowTop(row), kBoxWidth, 13, text, hint);
+forms::ControlLayout RowLabel(int row, const char* text, const char* hint = nullptr) {
+    forms::ControlLayout params = At(kLeft, RowTop(row), kBoxWidth, 13, text, hint);
     params.tabStop = false;
     return params;
 }
 
-forms::ControlSpec ErrorLabel() {
-    forms::ControlSpec params = At(0, kErrorTop, kWidth, 18);
+forms::ControlLayout ErrorLabel() {
+    forms::ControlLayout params = At(0, kErrorTop, kWidth, 18);
     params.tabStop = false;
     params.align = forms::Align::Center;
     params.textColour = RGB(255, 0, 0);
     params.transparent = true;
-    params.font = forms::FontSpec{"MS Sans Serif", 13, false, false};
+    params.font = forms::FontStyle{"MS Sans Serif", 13, false, false};
     return params;
 }
 
-forms::FormSpec DialogSpec() {
-    forms::FormSpec params;
+forms::FormLayout DialogLayout() {
+    forms::FormLayout params;
     params.className = "TCarvelund";
     params.caption = "Configure";
     params.width = kWidth;
@@ -112,7 +112,7 @@ private:
 }  // namespace
 
 TCarvelund::TCarvelund(PeriodChoices& titleWindow)
-    : forms::Form(DialogSpec(), &titleWindow.Window()),
+    : forms::Form(DialogLayout(), &titleWindow.Window()),
       TitleWindow(titleWindow),
       bt_Cancel(Add<forms::Button>(At(287, kButtonsTop, 75, 25, "Cancel"))),
       tb_LockFolder(Add<forms::EditBox>(Box(0))),

@@ -18,8 +18,8 @@ namespace {
 
 constexpr int kFiles = 100;
 
-forms::FormSpec OwnerSpec() {
-    forms::FormSpec params;
+forms::FormLayout OwnerLayout() {
+    forms::FormLayout params;
     params.className = "TProgressOwner";
     params.caption = "owner";
     return params;
@@ -46,7 +46,7 @@ TEST(ProgressDisplay, CountsRiseAndCancelLeavesBothTreesAsTheyWere) {
     WriteFile(destination + ".saved\\older.txt", "older");
     const auto destinationBefore = ListTree(destination);
 
-    forms::Form owner(OwnerSpec(), nullptr);
+    forms::Form owner(OwnerLayout(), nullptr);
     owner.Show();
     PausingCopy copy;
     copy.PauseBefore(21, 61);
@@ -119,7 +119,7 @@ std::string StatusLine(HWND display) {
 TEST(ProgressDisplay, CancelAfterTheLastFileStillCountsUntilTheSwitch) {
     SmallTrees trees;
     const auto before = ListTree(trees.destination);
-    forms::Form owner(OwnerSpec(), nullptr);
+    forms::Form owner(OwnerLayout(), nullptr);
     owner.Show();
     PausingFlush flush;
     std::string shown;
@@ -153,7 +153,7 @@ TEST(ProgressDisplay, CancelAfterTheLastFileStillCountsUntilTheSwitch) {
 // says that it is too late to cancel rather than promising that nothing will change.
 TEST(ProgressDisplay, OnceTheSwitchBeganTheDisplaySaysItIsTooLateToCancel) {
     SmallTrees trees;
-    forms::Form owner(OwnerSpec(), nullptr);
+    forms::Form owner(OwnerLayout(), nullptr);
     owner.Show();
     std::atomic<bool> atSwitch{false}, goOn{false};
     TransferOptions options;

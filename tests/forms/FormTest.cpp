@@ -13,8 +13,8 @@ using namespace testsupport;
 
 namespace {
 
-FormSpec DialogSpec(const char* className, const char* caption) {
-    FormSpec params;
+FormLayout DialogLayout(const char* className, const char* caption) {
+    FormLayout params;
     params.className = className;
     params.caption = caption;
     params.width = 300;
@@ -22,8 +22,8 @@ FormSpec DialogSpec(const char* className, const char* caption) {
     return params;
 }
 
-ControlSpec At(int left, int top, int width, int height, const char* text = "") {
-    ControlSpec params;
+ControlLayout At(int left, int top, int width, int height, const char* text = "") {
+    ControlLayout params;
     params.bounds = {left, top, width, height};
     params.text = text;
     return params;
@@ -32,7 +32,7 @@ ControlSpec At(int left, int top, int width, int height, const char* text = "") 
 // A dialog with two edit boxes and two buttons, in this tab order.
 struct SampleDialog : Form {
     explicit SampleDialog(Form* owner)
-        : Form(DialogSpec("TSampleDialog", "Sample"), owner),
+        : Form(DialogLayout("TSampleDialog", "Sample"), owner),
           first(Add<EditBox>(At(10, 10, 100, 21, "one"))),
           second(Add<EditBox>(At(10, 40, 100, 21, "two"))),
           ok(Add<Button>(At(120, 10, 75, 25, "OK"))),
@@ -59,9 +59,9 @@ struct SampleDialog : Form {
 };
 
 struct MainWindow : Form {
-    MainWindow() : Form(MainSpec(), nullptr), timer(AddTimer(20)) {}
-    static FormSpec MainSpec() {
-        FormSpec params;
+    MainWindow() : Form(MainLayout(), nullptr), timer(AddTimer(20)) {}
+    static FormLayout MainLayout() {
+        FormLayout params;
         params.className = "TSampleMain";
         params.caption = "Main";
         params.border = Border::None;
@@ -302,7 +302,7 @@ TEST(Form, ModalFromATimerTickWhileAnotherTimerKeepsTicking) {
 
 TEST(Form, ModalFromAClickOnALabel) {
     MainWindow main;
-    ControlSpec params = At(0, 0, 200, 50, "Title");
+    ControlLayout params = At(0, 0, 200, 50, "Title");
     Label& label = main.Add<Label>(params);
     SampleDialog dialog(&main);
     label.onClick = [&] {
@@ -370,12 +370,12 @@ TEST(Form, ClosingTheMainWindowUnderAMessageBoxEndsTheRun) {
 // ---- The list box ------------------------------------------------------------------
 
 struct ListWindow : Form {
-    ListWindow() : Form(Spec(), nullptr), list(Add<ListBox>(At(10, 10, 280, 120))) {
+    ListWindow() : Form(WindowLayout(), nullptr), list(Add<ListBox>(At(10, 10, 280, 120))) {
         list.onSelect = [this] { selections.push_back(list.Selected()); };
         list.onDblClick = [this] { ++doubleClicks; };
     }
-    static FormSpec Spec() {
-        FormSpec params = DialogSpec("TSampleList", "List");
+    static FormLayout WindowLayout() {
+        FormLayout params = DialogLayout("TSampleList", "List");
         params.height = 150;
         return params;
     }

@@ -365,7 +365,7 @@ BOOL WINAPI FlushedFiles::Record(HANDLE handle) {
     return activeFlushes->previous_(handle);
 }
 
-void MakeTree(const std::string& root, const TreeSpec& entries) {
+void MakeTree(const std::string& root, const TreeContents& entries) {
     testsupport::MakeFolder(root);
     for (const auto& entry : entries) {
         const std::string path = root + "\\" + entry.first;

@@ -178,8 +178,8 @@ private:
 
 // Entries relative to `root`: a name ending in '\' is a folder, anything else a file
 // with the given content. Parents are made as needed.
-using TreeSpec = std::vector<std::pair<std::string, std::string>>;
-void MakeTree(const std::string& root, const TreeSpec& entries);
+using TreeContents = std::vector<std::pair<std::string, std::string>>;
+void MakeTree(const std::string& root, const TreeContents& entries);
 
 // Files (not folders) in the tree at `root`.
 uint64_t FilesIn(const std::string& root);

@@ -16,7 +16,7 @@ using namespace shelltest;
 
 namespace {
 
-const TreeSpec kData = {
+const TreeContents kData = {
     {"data.txt", "Ledger of Marrowkeep, page one"},
     {"b.txt", "bravo"},
     {"sub\\c.txt", "charlie"},
@@ -238,7 +238,7 @@ TEST_F(Changes, TheShareAsTheCopyInSawItIsTakenOnlyWhileItIsThatTree) {
 // A manifest binds to its tree: one that describes another tree, or was cut short, vouches
 // for no file, and everything comes from the source.
 TEST_F(Changes, AManifestOfAnotherTreeOrCutShortVouchesForNothing) {
-    const TreeSpec inFolder = {{"docs\\a.txt", "alpha"}, {"docs\\b.txt", "bravo"}, {"docs\\c.txt", "charlie"}};
+    const TreeContents inFolder = {{"docs\\a.txt", "alpha"}, {"docs\\b.txt", "bravo"}, {"docs\\c.txt", "charlie"}};
     const std::string source = dir / "Docs\\Data";
     MakeTree(source, inFolder);
     struct Case {

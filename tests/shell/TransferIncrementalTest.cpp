@@ -17,7 +17,7 @@ using namespace shelltest;
 
 namespace {
 
-const TreeSpec kTree = {
+const TreeContents kTree = {
     {"a.txt", "alpha"},          {"b.txt", "bravo bravo"}, {"sub\\c.txt", "charlie"},
     {"sub\\deep\\d.txt", "delta"}, {"empty\\", ""},          {"e.dat", std::string(3000, 'e')},
     {"f.dat", std::string(1000, 'f')}, {"sub\\g.txt", "golf"},  {"h.txt", "hotel"},

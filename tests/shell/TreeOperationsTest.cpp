@@ -115,7 +115,7 @@ TEST(ShellOperations, ReportFailuresAndCancelsUnderTheirOwnTitles) {
 TEST(CopyTreeContents, IntoAMissingDestinationGivesAFolderHoldingTheEntries) {
     const struct {
         const char* name;
-        TreeSpec source;
+        TreeContents source;
     } cases[] = {
         {"one file", {{"only.txt", "only"}}},
         {"one subfolder", {{"sub\\inner.txt", "inner"}}},

@@ -19,18 +19,18 @@ using namespace shelltest;
 
 namespace {
 
-const TreeSpec kSharedTree = {{"shared.txt", "from the share"},
+const TreeContents kSharedTree = {{"shared.txt", "from the share"},
                               {"same.txt", "never changes"},
                               {"sub\\x.txt", "x"},
                               {"sub\\deeper\\y.txt", "yy"},
                               {"empty\\", ""}};
-const TreeSpec kLocalTree = {{"local.txt", "local data"}, {"sub\\z.txt", "zzz"}, {"nothing\\", ""}};
-const TreeSpec kOlderTree = {{"older.txt", "older"}};
+const TreeContents kLocalTree = {{"local.txt", "local data"}, {"sub\\z.txt", "zzz"}, {"nothing\\", ""}};
+const TreeContents kOlderTree = {{"older.txt", "older"}};
 
 class TreeTransfer : public ::testing::Test {
 public:
     // A tree at `root`, and the same tree under reference\<name> to compare with later.
-    void Put(const std::string& root, const TreeSpec& tree, const std::string& name) {
+    void Put(const std::string& root, const TreeContents& tree, const std::string& name) {
         MakeTree(root, tree);
         Keep(root, name);
     }
@@ -451,7 +451,7 @@ TEST_F(TreeTransfer, ANextTreeWithoutItsJournalIsTheUntouchedSave) {
 // would have done: a checked copy is switched in, anything else goes back to the last
 // whole tree.
 TEST_F(TreeTransfer, WhatAnEarlierVersionLeftIsRepaired) {
-    const TreeSpec partial = {{"shared.txt", "from the sh"}};
+    const TreeContents partial = {{"shared.txt", "from the sh"}};
     struct Case {
         const char* moment;
         std::vector<std::pair<const char*, const char*>> left;  // suffix of the destination's name, tree
@@ -470,7 +470,7 @@ TEST_F(TreeTransfer, WhatAnEarlierVersionLeftIsRepaired) {
         SCOPED_TRACE(c.moment);
         RemoveTree(dir / "Work");
         RemoveTree(dir / "reference");
-        const std::map<std::string, TreeSpec> trees = {
+        const std::map<std::string, TreeContents> trees = {
             {"shared", kSharedTree}, {"local", kLocalTree}, {"older", kOlderTree}, {"partial", partial}};
         for (const auto& [name, tree] : trees) MakeTree(Reference(name), tree);
         for (const auto& folder : c.left) MakeTree(destination + folder.first, trees.at(folder.second));
@@ -697,7 +697,7 @@ TEST_F(TreeTransfer, AnEmptySourceNeverReplacesData) {
 TEST_F(TreeTransfer, ATrailingSeparatorIsRefusedBeforeAnythingIsTouched) {
     Put(source, kSharedTree, "shared");
     // Folders of the user's own that a transfer to "Data\" would take for its siblings.
-    TreeSpec withLookalikes = kLocalTree;
+    TreeContents withLookalikes = kLocalTree;
     withLookalikes.push_back({".saved\\mine.txt", "mine"});
     withLookalikes.push_back({".next\\mine.txt", "mine"});
     Put(destination, withLookalikes, "local");
